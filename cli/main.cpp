@@ -1,0 +1,190 @@
+// korvel-cli: the headless front end for production stations and scripts.
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/port_listing.h"
+#include "cli/terminal_console.h"
+#include "jobs/generic_thread.h"
+#include "jobs/queued_handover.h"
+#include "jobs/run_messages.h"
+#include "package/tfilepro.h"
+#include "serial/port_resolver.h"
+#include "settings/settings.h"
+
+using namespace korvel;
+using namespace korvel::cli;
+
+namespace {
+
+constexpr char kAccessCodeKind = '7';
+constexpr const char* kAccessCode = "kzt";
+constexpr int kDefaultBaudRate = 38400;
+
+std::atomic<int> interrupts{0};
+
+extern "C" void OnInterrupt(int) {
+    if (interrupts.fetch_add(1) >= 1) {
+        // The second Ctrl+C: the user wants out now.
+        ::_exit(static_cast<int>(RunResult::Aborted));
+    }
+}
+
+int LoadOrReport(TFilePro& package, const std::string& path) {
+    if (!package.LoadFromFile(path)) {
+        std::fprintf(
+            stderr,
+            "korvel-cli: cannot load the package '%s': the file is missing, unreadable or not a "
+            ".pr2 firmware package\n",
+            path.c_str());
+        return kExitBadPackage;
+    }
+    return 0;
+}
+
+int Info(const CliOptions& options) {
+    TFilePro package;
+    if (int code = LoadOrReport(package, options.package)) {
+        return code;
+    }
+    const DriverEntry* driver = FindDriver(StandardDrivers(), package.kind());
+    std::printf("Package: %s\n", options.package.c_str());
+    std::printf("Kind:    '%c' (0x%02X), %s\n", package.kind(),
+                static_cast<unsigned char>(package.kind()),
+                driver != nullptr ? driver->procedure
+                                  : "no programming procedure (runs end with result 2)");
+    std::printf("%-5s %-14s %-7s %10s  %s\n", "Entry", "Name", "Version", "Size", "Kind");
+    for (int i = 0; i < package.entryCount(); ++i) {
+        std::printf("%-5d %-14s %-7s %10d  '%c'\n", i, package.entryName(i).c_str(),
+                    package.entryVersion(i).c_str(), package.entrySize(i), package.entryKind(i));
+    }
+    return 0;
+}
+
+int Ports(const Settings& settings) {
+    const auto devices = ListSerialDevices(settings.ports);
+    if (devices.empty()) {
+        std::printf("No serial devices found.\n");
+    }
+    for (const SerialDeviceInfo& d : devices) {
+        std::printf("%-14s %-12s %-8s %s\n", d.path.c_str(), d.kind.c_str(),
+                    d.comNumber > 0 ? ("COM" + std::to_string(d.comNumber)).c_str() : "-",
+                    d.byIdName.c_str());
+    }
+    std::printf(
+        "\nMap a device to COM<n> under [PORTS] in %s, for example:\n  "
+        "COM5=/dev/serial/by-id/<name>\n",
+        settings.fileName().c_str());
+    return 0;
+}
+
+// What the user can do about a port that would not open.
+std::string OpenAdvice(const GenericThread& thread) {
+    const OpenFailure& failure = thread.portFailure();
+    std::string text =
+        thread.portDevice() + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
+    if (failure.permissionDenied) {
+        text +=
+            "\nAdd your user to the group that owns the device (usually: sudo usermod -aG dialout "
+            "$USER), "
+            "then log in again.";
+    } else if (failure.code == ENOENT) {
+        text += "\nCheck the cable and the port; 'korvel-cli ports' lists the devices present.";
+    }
+    return text;
+}
+
+int Program(const CliOptions& options, Settings& settings) {
+    TFilePro package;
+    if (int code = LoadOrReport(package, options.package)) {
+        return code;
+    }
+    const bool interactive = ::isatty(STDOUT_FILENO) != 0;
+    TerminalConsole console(stdout, interactive);
+    if (package.kind() == kAccessCodeKind &&
+        console.AskPassword("Password", kAccessCode) != DialogYes) {
+        return kExitWrongPassword;
+    }
+
+    int portNumber = options.portNumber.value_or(settings.SerialPort);
+    if (!options.devicePath.empty()) {
+        PortResolver::instance().mapPath(portNumber, options.devicePath);
+    }
+    const std::string portName = "COM" + std::to_string(portNumber);
+
+    QueuedHandover handover;
+    std::atomic<bool> finished{false};
+    RunResult result = RunResult::ProgrammingError;
+    GenericThread thread(handover, &console);
+    thread.OnFinished = [&](RunResult r) {
+        result = r;
+        finished = true;
+    };
+    thread.Setup(package, &console, options.baudRate.value_or(kDefaultBaudRate), &console,
+                 portNumber);
+
+    std::signal(SIGINT, OnInterrupt);
+    thread.Start();
+    bool stopRequested = false;
+    while (!finished) {
+        handover.Serve(std::chrono::milliseconds(50));
+        if (interrupts > 0 && !stopRequested) {
+            stopRequested = true;
+            console.message("Stopping... (Ctrl+C again to quit at once)");
+            thread.Stop();
+        }
+    }
+    console.finishLine();
+
+    if (result == RunResult::Success) {
+        console.setPosition(INT32_MAX);
+    }
+    if (auto text = ResultMessage(result, portName)) {
+        console.message(*text);
+    } else {
+        console.message("Aborted");
+    }
+    if (result == RunResult::PortNotOpened) {
+        console.message(OpenAdvice(thread));
+    }
+    return static_cast<int>(result);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    const auto options = ParseCliOptions(args, error);
+    if (!options) {
+        std::fprintf(stderr, "korvel-cli: %s\n\n%s", error.c_str(), UsageText().c_str());
+        return kExitUsage;
+    }
+    if (options->command == CliOptions::Command::Help) {
+        std::printf("%s", UsageText().c_str());
+        return 0;
+    }
+    // The window's settings file: read for the default port and the [PORTS]
+    // mapping, never written from here.
+    Settings::Initialise(DefaultSettingsFile(), {}, /*readOnly=*/true);
+    Settings& settings = Settings::Instance();
+    for (const auto& [number, path] : settings.ports) {
+        PortResolver::instance().mapPath(number, path);
+    }
+    switch (options->command) {
+        case CliOptions::Command::Info:
+            return Info(*options);
+        case CliOptions::Command::Ports:
+            return Ports(settings);
+        case CliOptions::Command::Program:
+            return Program(*options, settings);
+        case CliOptions::Command::Help:
+            break;
+    }
+    return 0;
+}

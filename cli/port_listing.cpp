@@ -1,0 +1,89 @@
+#include "cli/port_listing.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace korvel::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Canonical(const std::string& path) {
+    std::error_code ec;
+    const fs::path p = fs::canonical(path, ec);
+    return ec ? path : p.string();
+}
+
+std::string ReadFirstLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The 8250 driver registers ttyS0..31 whether or not a UART is there; its
+// "type" attribute is 0 for a slot without one.
+bool IsRealUart(const fs::path& ttyDir) {
+    const fs::path type = ttyDir / "type";
+    return fs::exists(type) && ReadFirstLine(type) != "0";
+}
+
+}  // namespace
+
+std::vector<SerialDeviceInfo> ListSerialDevices(const std::map<int, std::string>& portMap,
+                                                const std::string& sysRoot,
+                                                const std::string& byIdDir) {
+    std::vector<SerialDeviceInfo> devices;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(sysRoot, ec)) {
+        const std::string name = entry.path().filename().string();
+        SerialDeviceInfo info;
+        info.path = "/dev/" + name;
+        if (name.rfind("ttyUSB", 0) == 0) {
+            info.kind = "USB adapter";
+        } else if (name.rfind("ttyACM", 0) == 0) {
+            info.kind = "USB ACM";
+        } else if (name.rfind("ttyS", 0) == 0 || name.rfind("ttyAMA", 0) == 0) {
+            if (!IsRealUart(entry.path())) {
+                continue;
+            }
+            info.kind = "UART";
+        } else {
+            continue;
+        }
+        devices.push_back(info);
+    }
+    // Stable names of USB adapters survive re-plugging; show them.
+    for (const auto& entry : fs::directory_iterator(byIdDir, ec)) {
+        const std::string target = Canonical(entry.path().string());
+        for (SerialDeviceInfo& info : devices) {
+            if (Canonical(info.path) == target) {
+                info.byIdName = entry.path().filename().string();
+            }
+        }
+    }
+    for (SerialDeviceInfo& info : devices) {
+        const std::string real = Canonical(info.path);
+        for (const auto& [number, path] : portMap) {
+            if (Canonical(path) == real) {
+                info.comNumber = number;
+                break;
+            }
+        }
+        if (info.comNumber == 0 && info.path.rfind("/dev/ttyS", 0) == 0) {
+            const std::string digits = info.path.substr(9);
+            if (!digits.empty() && digits.size() < 6 &&
+                std::all_of(digits.begin(), digits.end(), ::isdigit) &&
+                !portMap.count(std::stoi(digits) + 1)) {
+                info.comNumber = std::stoi(digits) + 1;
+            }
+        }
+    }
+    std::sort(devices.begin(), devices.end(),
+              [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) { return a.path < b.path; });
+    return devices;
+}
+
+}  // namespace korvel::cli

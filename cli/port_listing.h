@@ -1,0 +1,23 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace korvel::cli {
+
+struct SerialDeviceInfo {
+    std::string path;      // /dev/ttyUSB0
+    std::string byIdName;  // usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0, for adapters
+    std::string kind;      // "USB adapter", "USB ACM", "UART"
+    int comNumber = 0;     // 0 when no COM<n> leads to it
+};
+
+// The serial devices present (from /dev/serial/by-id and the tty class under
+// sysRoot), each with the COM<n> that the settings' mapping or the default
+// /dev/ttyS<n-1> rule makes of it.
+std::vector<SerialDeviceInfo> ListSerialDevices(const std::map<int, std::string>& portMap,
+                                                const std::string& sysRoot = "/sys/class/tty",
+                                                const std::string& byIdDir = "/dev/serial/by-id");
+
+}  // namespace korvel::cli

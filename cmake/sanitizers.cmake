@@ -1,0 +1,5 @@
+set(KORVEL_SANITIZE "" CACHE STRING "Sanitizers to build with: address,undefined or thread")
+if(KORVEL_SANITIZE)
+  add_compile_options(-fsanitize=${KORVEL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${KORVEL_SANITIZE})
+endif()

@@ -1,0 +1,23 @@
+#include <array>
+
+#include "jobs/generic_thread.h"
+
+namespace korvel {
+
+// Kind character to driver. A kind that is not listed ends a run with
+// DeviceNotSupported before any port is touched.
+std::span<const DriverEntry> StandardDrivers() {
+    static constexpr std::array<DriverEntry, 0> kDrivers{};
+    return kDrivers;
+}
+
+const DriverEntry* FindDriver(std::span<const DriverEntry> drivers, char kind) {
+    for (const DriverEntry& entry : drivers) {
+        if (entry.kind == kind && kind != 0) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace korvel

@@ -1,0 +1,152 @@
+#include "jobs/generic_thread.h"
+
+#include "serial/serial_port.h"
+
+namespace korvel {
+
+GenericThread::GenericThread(UiHandover& ui, DialogService* dialogs,
+                             std::span<const DriverEntry> drivers)
+    : ui_(ui), dialogs_(dialogs), drivers_(drivers) {}
+
+GenericThread::~GenericThread() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void GenericThread::Setup(const TFilePro& package, ProgressTarget* progressBar, int baudRate,
+                          StatusTarget* statusPanel, int portNumber) {
+    package_ = &package;
+    progressBar_ = progressBar;
+    baudRate_ = baudRate;
+    statusPanel_ = statusPanel;
+    portNumber_ = portNumber;
+}
+
+void GenericThread::Start() {
+    worker_ = std::thread([this] { Execute(); });
+}
+
+void GenericThread::Stop() {
+    std::lock_guard lock(abortMutex_);
+    if (abort_) {
+        abort_();
+    }
+}
+
+void GenericThread::RegisterAbort(std::function<void()> abort) {
+    std::lock_guard lock(abortMutex_);
+    abort_ = std::move(abort);
+}
+
+void GenericThread::Execute() {
+    RunResult result = RunResult::DeviceNotSupported;
+    try {
+        const char kind = package_ != nullptr ? package_->kind() : 0;
+        if (const DriverEntry* entry = FindDriver(drivers_, kind)) {
+            result = entry->driver(*this);
+        }
+    } catch (...) {
+        result = RunResult::ProgrammingError;
+    }
+    RegisterAbort(nullptr);
+    ui_.Synchronize([this, result] {
+        if (OnFinished) {
+            OnFinished(result);
+        }
+    });
+}
+
+RunResult GenericThread::Drive(ProcContext& context, SerialPort& port, std::function<void()> abort,
+                               const std::function<RunResult()>& run) {
+    struct Registration {
+        GenericThread& thread;
+        ~Registration() { thread.RegisterAbort(nullptr); }
+    } registration{*this};
+    if (abort) {
+        RegisterAbort(std::move(abort));
+    }
+    if (!port.open()) {
+        portFailure_ = port.lastOpenFailure();
+        portDevice_ = port.devicePath();
+        return RunResult::PortNotOpened;
+    }
+    Bind(context);
+    RunResult result = RunResult::ProgrammingError;
+    try {
+        result = run();
+    } catch (...) {
+        // A serial failure or anything else that escapes the procedure.
+        result = RunResult::ProgrammingError;
+    }
+    port.close();
+    return result;
+}
+
+void GenericThread::Bind(ProcContext& context) {
+    context.progressBar = nullptr;
+    context.statusControl = nullptr;
+    context.statusLog = nullptr;
+    context.onProgressMax = [this](int maximum) {
+        ui_.Synchronize([&] {
+            if (progressBar_ != nullptr) {
+                progressBar_->setMaximum(maximum);
+            }
+        });
+    };
+    context.onProgressPosition = [this](int position) {
+        ui_.Synchronize([&] {
+            if (progressBar_ != nullptr) {
+                progressBar_->setPosition(position);
+            }
+        });
+    };
+    context.onProgressStep = [this](int delta) {
+        // Adds to the bar's position as it is when the step runs.
+        ui_.Synchronize([&] {
+            if (progressBar_ != nullptr) {
+                progressBar_->setPosition(progressBar_->position() + delta);
+            }
+        });
+    };
+    context.onStatus = [this](const std::string& text) {
+        ui_.Synchronize([&] {
+            if (statusPanel_ != nullptr) {
+                statusPanel_->setText(text);
+            }
+        });
+    };
+
+    // Each dialog request runs the dialog on the user-interface thread and
+    // waits for its answer; without a dialog service the answer is "No".
+    auto modal = [this](int (DialogService::*operation)(const std::string&)) {
+        return [this, operation](const std::string& text) {
+            int answer = DialogNo;
+            ui_.Synchronize([&] {
+                if (dialogs_ != nullptr) {
+                    answer = (dialogs_->*operation)(text);
+                }
+            });
+            return answer;
+        };
+    };
+    auto polled = [this](int (DialogService::*operation)(const std::string&, const DialogPoll&)) {
+        return [this, operation](const std::string& text, const DialogPoll& poll) {
+            int answer = DialogNo;
+            ui_.Synchronize([&] {
+                if (dialogs_ != nullptr) {
+                    answer = (dialogs_->*operation)(text, poll);
+                }
+            });
+            return answer;
+        };
+    };
+    context.onShowOk = modal(&DialogService::ShowOk);
+    context.onShowOkUntil = polled(&DialogService::ShowOkUntil);
+    context.onShowNo = modal(&DialogService::ShowNo);
+    context.onShowNoUntil = polled(&DialogService::ShowNoUntil);
+    context.onAskYesNo = modal(&DialogService::AskYesNo);
+    context.onAskYesNoUntil = polled(&DialogService::AskYesNoUntil);
+}
+
+}  // namespace korvel

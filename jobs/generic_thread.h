@@ -1,0 +1,96 @@
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <span>
+#include <thread>
+
+#include "jobs/dialog_service.h"
+#include "jobs/proc_context.h"
+#include "jobs/run_result.h"
+#include "jobs/ui_handover.h"
+#include "jobs/ui_targets.h"
+#include "package/tfilepro.h"
+#include "serial/serial_device.h"
+
+namespace korvel {
+
+class GenericThread;
+class SerialPort;
+
+// A driver runs the procedure of one package kind and returns the result.
+using Driver = RunResult (*)(GenericThread& thread);
+struct DriverEntry {
+    char kind;
+    const char* procedure;  // what the kind is programmed with, for listings
+    Driver driver;
+};
+
+// The drivers of every procedure the program has, by kind character.
+std::span<const DriverEntry> StandardDrivers();
+// The entry for a kind in a table, or null when the kind selects no procedure.
+const DriverEntry* FindDriver(std::span<const DriverEntry> drivers, char kind);
+
+// One run on its own worker thread: picks the procedure by the package's kind,
+// runs it, and hands the result to OnFinished on the user-interface thread,
+// exactly once. The object serves one run; destroying it waits for the worker.
+class GenericThread {
+  public:
+    GenericThread(UiHandover& ui, DialogService* dialogs,
+                  std::span<const DriverEntry> drivers = StandardDrivers());
+    ~GenericThread();
+
+    GenericThread(const GenericThread&) = delete;
+    GenericThread& operator=(const GenericThread&) = delete;
+
+    // The package must stay loaded and the targets alive until OnFinished ran.
+    void Setup(const TFilePro& package, ProgressTarget* progressBar, int baudRate,
+               StatusTarget* statusPanel, int portNumber);
+    void Start();
+    // Asks the running procedure to stop, if it can be stopped; never waits.
+    void Stop();
+
+    std::function<void(RunResult)> OnFinished;
+
+    // For drivers, on the worker thread.
+    const TFilePro& package() const { return *package_; }
+    int baudRate() const { return baudRate_; }
+    int portNumber() const { return portNumber_; }
+
+    // The frame every driver shares: register for Stop (when abort is given),
+    // open the port (PortNotOpened when that fails), bind the context's
+    // callbacks to this thread, run inside an exception guard
+    // (ProgrammingError when anything escapes), close the port, unregister.
+    RunResult Drive(ProcContext& context, SerialPort& port, std::function<void()> abort,
+                    const std::function<RunResult()>& run);
+
+    // After OnFinished: why the port did not open, for PortNotOpened.
+    const OpenFailure& portFailure() const { return portFailure_; }
+    const std::string& portDevice() const { return portDevice_; }
+
+  private:
+    void Execute();
+    void Bind(ProcContext& context);
+    void RegisterAbort(std::function<void()> abort);
+
+    UiHandover& ui_;
+    DialogService* dialogs_;
+    std::span<const DriverEntry> drivers_;
+
+    const TFilePro* package_ = nullptr;
+    ProgressTarget* progressBar_ = nullptr;
+    StatusTarget* statusPanel_ = nullptr;
+    int baudRate_ = 38400;
+    int portNumber_ = 1;
+
+    // Stop may run while the worker registers or drops the procedure; the
+    // lock keeps Stop from reaching a procedure that is being destroyed.
+    std::mutex abortMutex_;
+    std::function<void()> abort_;
+
+    OpenFailure portFailure_;
+    std::string portDevice_;
+    std::thread worker_;
+};
+
+}  // namespace korvel

@@ -1,0 +1,111 @@
+#include "package/tfilepro.h"
+
+#include <new>
+
+namespace korvel {
+
+namespace {
+
+constexpr int kNameOffset = 2;
+constexpr int kNameLength = 14;
+constexpr int kVersionOffset = 16;
+constexpr int kVersionLength = 7;
+constexpr int kSizeOffset = 23;
+constexpr int kKindOffset = 28;
+// Sizes are signed 32-bit; anything from 0x80000000 up cannot be an entry.
+constexpr std::uint32_t kMaxEntrySize =
+    0x7FFFFFFFu - TFilePro::kHeaderSize - TFilePro::kTrailerSize;
+
+// The text up to the first zero byte, at most maxLength bytes, with leading
+// and trailing blanks and control characters removed.
+std::string HeaderText(const std::uint8_t* field, int maxLength) {
+    int length = 0;
+    while (length < maxLength && field[length] != 0) {
+        ++length;
+    }
+    int begin = 0;
+    while (begin < length && field[begin] <= ' ') {
+        ++begin;
+    }
+    while (length > begin && field[length - 1] <= ' ') {
+        --length;
+    }
+    return std::string(reinterpret_cast<const char*>(field) + begin,
+                       static_cast<std::size_t>(length - begin));
+}
+
+}  // namespace
+
+const std::uint8_t* TFilePro::entryData(int i) const {
+    const Entry& e = entries_.at(static_cast<std::size_t>(i));
+    return e.data.empty() ? nullptr : e.data.data();
+}
+
+void TFilePro::Clear() {
+    stream_.reset();
+    fileSize_ = 0;
+    entryCount_ = 0;
+    entries_ = {};
+}
+
+bool TFilePro::LoadFromFile(const std::string& fileName) {
+    Clear();
+    try {
+        stream_ = PackageFile::Open(fileName);
+        if (stream_ && readEntries()) {
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        // An entry too large for memory is a failed load like any other.
+    }
+    Clear();
+    return false;
+}
+
+bool TFilePro::readEntries() {
+    fileSize_ = stream_->size();
+    if (fileSize_ < 0) {
+        return false;
+    }
+    std::int64_t p = 0;
+    while (entryCount_ < kMaxEntries) {
+        std::uint8_t header[kHeaderSize];
+        if (stream_->readAt(p, header, kHeaderSize) != kHeaderSize) {
+            return false;
+        }
+        if (header[0] != 'B' || header[1] != 'A') {
+            return false;
+        }
+        Entry& e = entries_[static_cast<std::size_t>(entryCount_)];
+        e.name = HeaderText(header + kNameOffset, kNameLength);
+        e.version = HeaderText(header + kVersionOffset, kVersionLength);
+        const std::uint32_t size = (std::uint32_t{header[kSizeOffset]} << 24) |
+                                   (std::uint32_t{header[kSizeOffset + 1]} << 16) |
+                                   (std::uint32_t{header[kSizeOffset + 2]} << 8) |
+                                   header[kSizeOffset + 3];
+        e.kind = static_cast<char>(header[kKindOffset]);
+        p += kHeaderSize;
+        // Refuse a size that cannot be real before anything is allocated for it.
+        if (size > kMaxEntrySize || p + size + kTrailerSize > fileSize_ || p > INT32_MAX) {
+            return false;
+        }
+        e.size = static_cast<std::int32_t>(size);
+        e.offset = static_cast<std::int32_t>(p);
+        p += size + kTrailerSize;
+        ++entryCount_;
+        if (p >= fileSize_) {
+            break;
+        }
+    }
+    for (int i = 0; i < entryCount_; ++i) {
+        Entry& e = entries_[static_cast<std::size_t>(i)];
+        const std::size_t total = static_cast<std::size_t>(e.size) + kTrailerSize;
+        e.data.resize(total);
+        if (stream_->readAt(e.offset, e.data.data(), total) != total) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace korvel

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "package/package_file.h"
+
+namespace korvel {
+
+// A loaded ".pr2" firmware package: up to five entries, each a 32-byte header
+// starting "BA" (device name, version text, big-endian size, kind character),
+// the data, and two trailer bytes. The entry data is not interpreted here.
+class TFilePro {
+  public:
+    static constexpr int kMaxEntries = 5;
+    static constexpr int kHeaderSize = 32;
+    static constexpr int kTrailerSize = 2;
+
+    TFilePro() = default;
+    TFilePro(const TFilePro&) = delete;
+    TFilePro& operator=(const TFilePro&) = delete;
+
+    // Replaces whatever was loaded; false (and an empty reader) on any fault.
+    // The file stays open, other writers kept out, until the next load or Clear.
+    bool LoadFromFile(const std::string& fileName);
+    void Clear();
+
+    std::int64_t fileSize() const { return fileSize_; }
+    int entryCount() const { return entryCount_; }
+    // The package's kind character: entry 0's kind, 0 when nothing is loaded.
+    char kind() const { return entries_[0].kind; }
+
+    // Slots from entryCount() on are empty: texts empty, sizes 0, no data.
+    const std::string& entryName(int i) const {
+        return entries_.at(static_cast<std::size_t>(i)).name;
+    }
+    const std::string& entryVersion(int i) const {
+        return entries_.at(static_cast<std::size_t>(i)).version;
+    }
+    std::int32_t entrySize(int i) const { return entries_.at(static_cast<std::size_t>(i)).size; }
+    std::int32_t entryOffset(int i) const {
+        return entries_.at(static_cast<std::size_t>(i)).offset;
+    }
+    char entryKind(int i) const { return entries_.at(static_cast<std::size_t>(i)).kind; }
+    // entrySize + 2 bytes: the data followed by the two trailer bytes; null when empty.
+    const std::uint8_t* entryData(int i) const;
+
+  private:
+    struct Entry {
+        std::string name;
+        std::string version;
+        std::int32_t size = 0;
+        std::int32_t offset = 0;
+        std::vector<std::uint8_t> data;
+        char kind = 0;
+    };
+
+    bool readEntries();
+
+    std::unique_ptr<PackageFile> stream_;
+    std::int64_t fileSize_ = 0;
+    int entryCount_ = 0;
+    std::array<Entry, kMaxEntries> entries_;
+};
+
+}  // namespace korvel

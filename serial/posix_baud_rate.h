@@ -1,0 +1,10 @@
+#pragma once
+
+namespace korvel {
+
+// Sets input and output speed to any positive rate, standard or not.
+// Returns 0 or the errno of the failure. Kept apart from the termios code
+// because Linux's arbitrary-rate interface cannot share a unit with <termios.h>.
+int SetPosixBaudRate(int fd, int baudRate);
+
+}  // namespace korvel

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+#include "serial/serial_device.h"
+
+namespace korvel {
+
+// A termios serial device (a UART, a USB adapter or a pty) in raw mode.
+class PosixSerialDevice : public SerialDevice {
+  public:
+    explicit PosixSerialDevice(std::string path);
+    ~PosixSerialDevice() override;
+
+    bool open(const LineSettings& settings) override;
+    void close() override;
+    bool isOpen() const override { return fd_ >= 0; }
+    const OpenFailure& lastOpenFailure() const override { return openFailure_; }
+
+    void applyLineSettings(const LineSettings& settings) override;
+    std::size_t read(std::uint8_t* buffer, std::size_t capacity) override;
+    void write(const std::uint8_t* data, std::size_t count) override;
+    void purge(bool input, bool output) override;
+    void setBreak(bool on) override;
+
+    std::uint32_t tickMs() override;
+    void sleepMs(unsigned ms) override;
+
+    std::string path() const override { return path_; }
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+    OpenFailure openFailure_;
+};
+
+}  // namespace korvel

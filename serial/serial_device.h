@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "serial/line_settings.h"
+
+namespace korvel {
+
+// Why a device could not be opened, for the user: the system's code and text.
+struct OpenFailure {
+    int code = 0;
+    std::string text;
+    bool permissionDenied = false;
+};
+
+// The platform seam under SerialPort: one backend per system (chosen by the
+// build) plus a virtual line for tests. Time belongs to the device, so a
+// virtual device runs every time-out in virtual time.
+//
+// Failures of an open device throw SerialError; a read that times out is not
+// a failure and returns 0.
+class SerialDevice {
+  public:
+    virtual ~SerialDevice() = default;
+
+    // Opens and fully configures the device. False (with lastOpenFailure set)
+    // when it is missing, in use, refused or cannot be configured.
+    virtual bool open(const LineSettings& settings) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual const OpenFailure& lastOpenFailure() const = 0;
+
+    virtual void applyLineSettings(const LineSettings& settings) = 0;
+    // Returns what is there or arrives within about 1 ms, at most capacity bytes.
+    virtual std::size_t read(std::uint8_t* buffer, std::size_t capacity) = 0;
+    // Returns when the driver has accepted every byte; throws on a write time-out.
+    virtual void write(const std::uint8_t* data, std::size_t count) = 0;
+    virtual void purge(bool input, bool output) = 0;
+    virtual void setBreak(bool on) = 0;
+
+    // The device's millisecond clock (32-bit, wrapping) and its sleep.
+    virtual std::uint32_t tickMs() = 0;
+    virtual void sleepMs(unsigned ms) = 0;
+
+    // Where the device lives, for messages ("/dev/ttyUSB0", "\\.\COM3").
+    virtual std::string path() const = 0;
+};
+
+}  // namespace korvel

@@ -1,0 +1,198 @@
+#include "settings/ini_file.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace korvel {
+
+namespace {
+
+std::string Trim(const std::string& s) {
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) {
+        ++b;
+    }
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) {
+        --e;
+    }
+    return s.substr(b, e - b);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// "[name]" gives name; anything else nullopt.
+std::optional<std::string> SectionName(const std::string& line) {
+    const std::string t = Trim(line);
+    if (t.size() >= 2 && t.front() == '[') {
+        const std::size_t close = t.find(']');
+        if (close != std::string::npos) {
+            return Trim(t.substr(1, close - 1));
+        }
+    }
+    return std::nullopt;
+}
+
+bool IsComment(const std::string& trimmed) {
+    return trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#';
+}
+
+// Splits "key = value"; nullopt for lines that hold no key.
+std::optional<std::pair<std::string, std::string>> KeyValue(const std::string& line) {
+    const std::string t = Trim(line);
+    if (IsComment(t) || t[0] == '[') {
+        return std::nullopt;
+    }
+    const std::size_t eq = t.find('=');
+    if (eq == std::string::npos) {
+        return std::nullopt;
+    }
+    std::string value = Trim(t.substr(eq + 1));
+    // Like the profile functions, one pair of enclosing quotes is dropped.
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    return std::make_pair(Trim(t.substr(0, eq)), value);
+}
+
+}  // namespace
+
+IniFile::IniFile(const std::string& text) {
+    if (text.find("\r\n") == std::string::npos && text.find('\n') != std::string::npos) {
+        newline_ = "\n";
+    }
+    std::string line;
+    std::istringstream in(text);
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines_.push_back(line);
+    }
+}
+
+std::size_t IniFile::findSection(const std::string& section) const {
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (auto name = SectionName(lines_[i]); name && SameName(*name, section)) {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
+std::size_t IniFile::sectionEnd(std::size_t sectionLine) const {
+    std::size_t i = sectionLine + 1;
+    while (i < lines_.size() && !SectionName(lines_[i])) {
+        ++i;
+    }
+    return i;
+}
+
+std::optional<std::string> IniFile::get(const std::string& section, const std::string& key) const {
+    const std::size_t s = findSection(section);
+    if (s == std::string::npos) {
+        return std::nullopt;
+    }
+    for (std::size_t i = s + 1; i < sectionEnd(s); ++i) {
+        if (auto kv = KeyValue(lines_[i]); kv && SameName(kv->first, key)) {
+            return kv->second;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::pair<std::string, std::string>> IniFile::entries(
+    const std::string& section) const {
+    std::vector<std::pair<std::string, std::string>> result;
+    const std::size_t s = findSection(section);
+    if (s != std::string::npos) {
+        for (std::size_t i = s + 1; i < sectionEnd(s); ++i) {
+            if (auto kv = KeyValue(lines_[i])) {
+                result.push_back(*kv);
+            }
+        }
+    }
+    return result;
+}
+
+void IniFile::set(const std::string& section, const std::string& key, const std::string& value) {
+    const std::string line = key + "=" + value;
+    std::size_t s = findSection(section);
+    if (s == std::string::npos) {
+        lines_.push_back("[" + section + "]");
+        lines_.push_back(line);
+        return;
+    }
+    const std::size_t end = sectionEnd(s);
+    std::size_t lastContent = s;
+    for (std::size_t i = s + 1; i < end; ++i) {
+        if (auto kv = KeyValue(lines_[i]); kv && SameName(kv->first, key)) {
+            lines_[i] = line;
+            return;
+        }
+        if (!Trim(lines_[i]).empty()) {
+            lastContent = i;
+        }
+    }
+    // A new key goes after the section's last line, before any blank lines.
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastContent + 1), line);
+}
+
+std::string IniFile::text() const {
+    std::string out;
+    for (const std::string& line : lines_) {
+        out += line;
+        out += newline_;
+    }
+    return out;
+}
+
+std::optional<std::string> IniFile::ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return text.str();
+}
+
+bool IniFile::WriteFileAtomically(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            return false;
+        }
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temporary, path, ec);
+    if (ec) {
+        std::filesystem::remove(temporary, ec);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace korvel

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvel {
+
+// An INI text edited the way the Windows private-profile functions do it:
+// section and key names match without regard to case, a value is the text
+// after "=" without surrounding blanks, and setting a key rewrites only that
+// line, keeping every other line, key, section and comment as it was.
+class IniFile {
+  public:
+    IniFile() = default;
+    explicit IniFile(const std::string& text);
+
+    std::optional<std::string> get(const std::string& section, const std::string& key) const;
+    void set(const std::string& section, const std::string& key, const std::string& value);
+    // Every key = value of a section, in file order.
+    std::vector<std::pair<std::string, std::string>> entries(const std::string& section) const;
+
+    std::string text() const;
+
+    // Whole-file helpers; a missing or unreadable file reads as nullopt. Write
+    // goes through a temporary file and an atomic rename, so a failure never
+    // leaves a truncated file behind. Returns false on failure.
+    static std::optional<std::string> ReadFile(const std::string& path);
+    static bool WriteFileAtomically(const std::string& path, const std::string& text);
+
+  private:
+    // Index of the line "[section]", or npos.
+    std::size_t findSection(const std::string& section) const;
+    // One past the last line that belongs to the section starting at index.
+    std::size_t sectionEnd(std::size_t sectionLine) const;
+
+    std::vector<std::string> lines_;
+    std::string newline_ = "\r\n";
+};
+
+}  // namespace korvel

@@ -1,0 +1,166 @@
+#include "settings/settings.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "settings/ini_file.h"
+
+namespace korvel {
+
+namespace {
+
+struct InitialArguments {
+    std::string fileName;
+    std::vector<std::string> args;
+    bool readOnly = false;
+};
+
+InitialArguments& Pending() {
+    static InitialArguments pending;
+    return pending;
+}
+
+// A decimal integer, optionally signed, filling the whole text.
+std::optional<long long> ParseInteger(const std::string& text) {
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+') {
+        ++first;
+    }
+    long long value = 0;
+    auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || ptr != last || first == last) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+int ClampToInt(long long v) {
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : static_cast<int>(v);
+}
+
+}  // namespace
+
+Settings& Settings::Instance() {
+    static std::once_flag once;
+    static std::unique_ptr<Settings> instance;
+    std::call_once(once, [] {
+        InitialArguments& init = Pending();
+        instance = std::make_unique<Settings>(
+            init.fileName.empty() ? DefaultSettingsFile() : init.fileName, init.readOnly);
+        instance->Load(init.args);
+    });
+    return *instance;
+}
+
+void Settings::Initialise(std::string fileName, std::vector<std::string> args, bool readOnly) {
+    Pending() = {std::move(fileName), std::move(args), readOnly};
+}
+
+Settings::Settings(std::string fileName, bool readOnly)
+    : fileName_(std::move(fileName)), readOnly_(readOnly) {}
+
+void Settings::Load(const std::vector<std::string>& args) {
+    LastFiles.clear();
+    SerialPort = 1;
+    AutoRun = false;
+    unattendedExit.clear();
+    ports.clear();
+    if (std::filesystem::exists(fileName_)) {
+        readFile();
+    } else if (!readOnly_) {
+        Save();
+    }
+    applyArguments(args);
+}
+
+void Settings::readFile() {
+    const auto text = IniFile::ReadFile(fileName_);
+    if (!text) {
+        return;
+    }
+    const IniFile ini(*text);
+    if (auto v = ini.get(kSection, "LastFiles")) {
+        LastFiles = *v;
+    }
+    if (auto v = ini.get(kSection, "SerialPort")) {
+        const auto n = ParseInteger(*v);
+        SerialPort = !n ? 2 : (*n < 1 || *n > kMaxPort) ? 1 : static_cast<int>(*n);
+    }
+    if (auto v = ini.get(kSection, "AutoRun")) {
+        // Read as an integer like the profile functions do: leading digits, else 0.
+        AutoRun = std::atoi(v->c_str()) != 0;
+    }
+    for (const auto& [key, path] : ini.entries(kPortsSection)) {
+        if (key.size() > 3 && (key.compare(0, 3, "COM") == 0 || key.compare(0, 3, "com") == 0)) {
+            if (auto n = ParseInteger(key.substr(3));
+                n && *n >= 1 && *n <= kMaxPort && !path.empty()) {
+                ports[static_cast<int>(*n)] = path;
+            }
+        }
+    }
+}
+
+void Settings::applyArguments(const std::vector<std::string>& args) {
+    if (args.size() == 1) {
+        LastFiles = ArgumentPackagePath(args[0]);
+        return;
+    }
+    if (args.size() < 2) {
+        return;
+    }
+    for (const std::string& arg : args) {
+        // An empty argument or a lone "-" has no option letter: not an option.
+        if (arg.size() < 2 || arg[0] != '-') {
+            continue;
+        }
+        const std::string value = arg.substr(2, kMaxOptionValue);
+        switch (arg[1]) {
+            case 'C': {
+                const auto n = ParseInteger(value);
+                SerialPort = n ? ClampToInt(*n) : 3;
+                break;
+            }
+            case 'F':
+                LastFiles = value;
+                break;
+            case 'R':
+                if (value == "RUN") {
+                    AutoRun = true;
+                }
+                break;
+            case 'U':
+                unattendedExit = value;
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void Settings::Save() const {
+    if (readOnly_) {
+        return;
+    }
+    IniFile ini(IniFile::ReadFile(fileName_).value_or(""));
+    ini.set(kSection, "LastFiles", LastFiles);
+    ini.set(kSection, "SerialPort", std::to_string(SerialPort));
+    ini.set(kSection, "AutoRun", AutoRun ? "1" : "0");
+    // A failed save is not reported: the program goes on with what it has.
+    IniFile::WriteFileAtomically(fileName_, ini.text());
+}
+
+std::string DefaultSettingsFile() {
+    const std::filesystem::path exe = ExecutablePath();
+    if (exe.empty()) {
+        return "korvel.ini";
+    }
+    return (exe.parent_path() / "korvel.ini").string();
+}
+
+}  // namespace korvel

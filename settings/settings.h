@@ -1,0 +1,59 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace korvel {
+
+// The program's few settings: the INI file beside the executable, overridden
+// for the life of the process by the command line.
+class Settings {
+  public:
+    static constexpr const char* kSection = "SETTINGS";
+    static constexpr const char* kPortsSection = "PORTS";
+    static constexpr int kMaxPort = 256;
+    static constexpr std::size_t kMaxOptionValue = 256;
+
+    // The process-wide settings, loaded on first access from the file and the
+    // arguments given to Initialise (which must come first).
+    static Settings& Instance();
+    // fileName: the settings file; args: the command line without the program
+    // name; readOnly: never create or write the file (the headless front end).
+    static void Initialise(std::string fileName, std::vector<std::string> args, bool readOnly);
+
+    Settings(std::string fileName, bool readOnly = false);
+
+    // Defaults, then the file (created with the defaults when missing), then the arguments.
+    void Load(const std::vector<std::string>& args);
+    // Writes LastFiles, SerialPort and AutoRun, keeping everything else in the file.
+    void Save() const;
+
+    const std::string& fileName() const { return fileName_; }
+
+    std::string LastFiles;
+    int SerialPort = 1;
+    bool AutoRun = false;
+    // Set only from the command line (-U): end the process after one run.
+    std::string unattendedExit;
+    // COM<n> to a device path, from the read-only [PORTS] section.
+    std::map<int, std::string> ports;
+
+  private:
+    void readFile();
+    void applyArguments(const std::vector<std::string>& args);
+
+    std::string fileName_;
+    bool readOnly_;
+};
+
+// The settings file beside the running executable, named after the window's
+// program so that every front end shares it.
+std::string DefaultSettingsFile();
+// Where the running executable lives (empty when the system will not say).
+std::string ExecutablePath();
+// How a package path given as the only argument is stored: upper case where
+// file names ignore case, unchanged where upper-casing would break it.
+std::string ArgumentPackagePath(const std::string& argument);
+
+}  // namespace korvel
