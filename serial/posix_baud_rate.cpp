@@ -25,4 +25,12 @@ int SetPosixBaudRate(int fd, int baudRate) {
     return 0;
 }
 
+int GetPosixBaudRate(int fd) {
+    struct termios2 tio {};
+    if (::ioctl(fd, TCGETS2, &tio) != 0) {
+        return 0;
+    }
+    return static_cast<int>(tio.c_ospeed);
+}
+
 }  // namespace korvel

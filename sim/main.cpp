@@ -6,17 +6,78 @@
 #include <string>
 #include <vector>
 
+#include <atomic>
+#include <csignal>
+
 #include "sim/package_writer.h"
+#include "sim/pty_server.h"
+#include "sim/sim_commands.h"
 
 namespace {
+
+std::atomic<bool> stopRequested{false};
+
+extern "C" void OnStopSignal(int) {
+    stopRequested = true;
+}
 
 int Usage(std::FILE* out, int code) {
     std::fprintf(out,
                  "Usage:\n"
+                 "  korvel-sim MODEL [--paced] [--fault F]... [--flash-out FILE] [--link PATH] "
+                 "[MODEL OPTIONS]\n"
+                 "      Serve a board model on a pty until SIGINT or SIGTERM, then write the\n"
+                 "      board's memory to FILE. --paced sends at the line rate of the baud\n"
+                 "      rate the host sets; --link makes PATH a symlink to the pty.\n"
                  "  korvel-sim pack -o OUT.pr2 ENTRY...\n"
                  "      ENTRY is KIND:NAME:VERSION:DATAFILE; the first entry's kind\n"
-                 "      selects the procedure (for example F:LPC2138:1.00:fw.hex).\n");
+                 "      selects the procedure (for example F:LPC2138:1.00:fw.hex).\n"
+                 "Models:\n");
+    for (const auto& command : korvel::sim::SimCommands()) {
+        std::fprintf(out, "  %-10s %s\n", command.name, command.usage);
+    }
     return code;
+}
+
+int Serve(const korvel::sim::SimCommand& command, const std::vector<std::string>& args) {
+    korvel::sim::ServeOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--paced") {
+            options.paced = true;
+        } else if (arg.rfind("--", 0) == 0 && hasValue) {
+            const std::string& value = args[++i];
+            if (arg == "--fault") {
+                options.faults.push_back(value);
+            } else if (arg == "--flash-out") {
+                options.flashOut = value;
+            } else if (arg == "--link") {
+                options.link = value;
+            } else {
+                options.extra[arg.substr(2)] = value;
+            }
+        } else {
+            std::fprintf(stderr, "korvel-sim: unexpected argument '%s'\n", arg.c_str());
+            return Usage(stderr, 64);
+        }
+    }
+    std::string error;
+    korvel::sim::ServedModel served = command.make(options, error);
+    if (!served.model) {
+        std::fprintf(stderr, "korvel-sim %s: %s\n", command.name, error.c_str());
+        return 64;
+    }
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    korvel::sim::PtyServer server(*served.model, options.link, options.paced);
+    std::printf("korvel-sim: %s board on %s\n", command.name, server.devicePath().c_str());
+    std::fflush(stdout);
+    server.run(stopRequested);
+    if (served.finish) {
+        served.finish();
+    }
+    return 0;
 }
 
 int Pack(const std::vector<std::string>& args) {
@@ -72,6 +133,11 @@ int main(int argc, char** argv) {
     }
     if (args[0] == "pack") {
         return Pack({args.begin() + 1, args.end()});
+    }
+    for (const auto& command : korvel::sim::SimCommands()) {
+        if (args[0] == command.name) {
+            return Serve(command, {args.begin() + 1, args.end()});
+        }
     }
     std::fprintf(stderr, "korvel-sim: unknown command '%s'\n", args[0].c_str());
     return Usage(stderr, 64);
