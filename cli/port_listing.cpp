@@ -10,10 +10,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Follows symlinks as far as they go, also where the target is not there
+// (udev's by-id links are relative, like ../../ttyUSB0).
 std::string Canonical(const std::string& path) {
     std::error_code ec;
-    const fs::path p = fs::canonical(path, ec);
-    return ec ? path : p.string();
+    fs::path p = path;
+    for (int hops = 0; hops < 8 && fs::is_symlink(p, ec); ++hops) {
+        const fs::path target = fs::read_symlink(p, ec);
+        p = target.is_absolute() ? target : p.parent_path() / target;
+    }
+    return fs::weakly_canonical(p.lexically_normal(), ec).string();
 }
 
 std::string ReadFirstLine(const fs::path& file) {
