@@ -1,4 +1,6 @@
 // korvel-cli: the headless front end for production stations and scripts.
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -89,10 +91,15 @@ std::string OpenAdvice(const GenericThread& thread) {
     std::string text =
         thread.portDevice() + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
     if (failure.permissionDenied) {
-        text +=
-            "\nAdd your user to the group that owns the device (usually: sudo usermod -aG dialout "
-            "$USER), "
-            "then log in again.";
+        std::string owner = "dialout";
+        struct stat st {};
+        if (::stat(thread.portDevice().c_str(), &st) == 0) {
+            if (const struct group* g = ::getgrgid(st.st_gid)) {
+                owner = g->gr_name;
+            }
+        }
+        text += "\nAdd your user to the group that owns the device: sudo usermod -aG " + owner +
+                " $USER, then log in again.";
     } else if (failure.code == ENOENT) {
         text += "\nCheck the cable and the port; 'korvel-cli ports' lists the devices present.";
     }

@@ -82,7 +82,9 @@ std::size_t VirtualSerialDevice::read(std::uint8_t* buffer, std::size_t capacity
         collect();
     }
     const std::size_t n = std::min(capacity, received_.size() - receivedHead_);
-    std::memcpy(buffer, received_.data() + receivedHead_, n);
+    if (n > 0) {
+        std::memcpy(buffer, received_.data() + receivedHead_, n);
+    }
     receivedHead_ += n;
     if (receivedHead_ == received_.size()) {
         received_.clear();
