@@ -1,15 +1,13 @@
 // korvel-cli: the headless front end for production stations and scripts.
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/cli_platform.h"
 #include "cli/port_listing.h"
 #include "cli/terminal_console.h"
 #include "jobs/generic_thread.h"
@@ -33,7 +31,7 @@ std::atomic<int> interrupts{0};
 extern "C" void OnInterrupt(int) {
     if (interrupts.fetch_add(1) >= 1) {
         // The second Ctrl+C: the user wants out now.
-        ::_exit(static_cast<int>(RunResult::Aborted));
+        std::_Exit(static_cast<int>(RunResult::Aborted));
     }
 }
 
@@ -85,33 +83,12 @@ int Ports(const Settings& settings) {
     return 0;
 }
 
-// What the user can do about a port that would not open.
-std::string OpenAdvice(const GenericThread& thread) {
-    const OpenFailure& failure = thread.portFailure();
-    std::string text =
-        thread.portDevice() + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
-    if (failure.permissionDenied) {
-        std::string owner = "dialout";
-        struct stat st {};
-        if (::stat(thread.portDevice().c_str(), &st) == 0) {
-            if (const struct group* g = ::getgrgid(st.st_gid)) {
-                owner = g->gr_name;
-            }
-        }
-        text += "\nAdd your user to the group that owns the device: sudo usermod -aG " + owner +
-                " $USER, then log in again.";
-    } else if (failure.code == ENOENT) {
-        text += "\nCheck the cable and the port; 'korvel-cli ports' lists the devices present.";
-    }
-    return text;
-}
-
 int Program(const CliOptions& options, Settings& settings) {
     TFilePro package;
     if (int code = LoadOrReport(package, options.package)) {
         return code;
     }
-    const bool interactive = ::isatty(STDOUT_FILENO) != 0;
+    const bool interactive = StdoutIsTerminal();
     TerminalConsole console(stdout, interactive);
     if (package.kind() == kAccessCodeKind &&
         console.AskPassword("Password", kAccessCode) != DialogYes) {
@@ -157,7 +134,7 @@ int Program(const CliOptions& options, Settings& settings) {
         console.message("Aborted");
     }
     if (result == RunResult::PortNotOpened) {
-        console.message(OpenAdvice(thread));
+        console.message(OpenAdvice(thread.portDevice(), thread.portFailure()));
     }
     return static_cast<int>(result);
 }

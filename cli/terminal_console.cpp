@@ -1,13 +1,11 @@
 #include "cli/terminal_console.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <iostream>
 #include <thread>
+
+#include "cli/cli_platform.h"
 
 namespace korvel::cli {
 
@@ -147,23 +145,7 @@ int TerminalConsole::AskPassword(const std::string& prompt, const std::string& e
 }
 
 std::string TerminalConsole::readLine(bool echo) {
-    termios saved{};
-    const bool terminal = ::isatty(STDIN_FILENO) != 0 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (terminal && !echo) {
-        termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    }
-    std::string line;
-    std::getline(std::cin, line);
-    if (terminal && !echo) {
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-        std::fputc('\n', out_);
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
+    return ReadInputLine(echo, out_);
 }
 
 }  // namespace korvel::cli

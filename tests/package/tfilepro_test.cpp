@@ -1,8 +1,5 @@
 #include "package/tfilepro.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
@@ -154,20 +151,6 @@ TEST_F(TFileProTest, FailedSecondLoadLeavesNothingOfTheFirst) {
     EXPECT_FALSE(pro.LoadFromFile(dir.write("c.pr2", Bytes{'B', 'A'})));
     EXPECT_EQ(pro.entryCount(), 0);
     EXPECT_EQ(pro.entryName(0), "");
-}
-
-TEST_F(TFileProTest, LoadedPackageRefusesLockingWriters) {
-    const auto file = dir.write("a.pr2", Entry("A", "1", 'F', {1}));
-    ASSERT_TRUE(pro.LoadFromFile(file));
-    const int fd = ::open(file.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    EXPECT_NE(::fcntl(fd, F_OFD_SETLK, &lock), 0) << "a writer could lock the loaded package";
-    pro.Clear();
-    EXPECT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0) << "the package stayed locked after Clear";
-    ::close(fd);
 }
 
 }  // namespace

@@ -1,18 +1,24 @@
 #include "tests/support/temp_dir.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <stdexcept>
 
 namespace korvel::test {
 
 TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("korvel-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(dir_);
+    // A random name, taken only when the directory did not exist: parallel
+    // test programs (and test cases) never share one.
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        dir_ = base / ("korvel-test-" + std::to_string(random()) + std::to_string(random()));
+        if (std::filesystem::create_directories(dir_)) {
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary directory under " + base.string());
 }
 
 TempDir::~TempDir() {

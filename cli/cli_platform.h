@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "serial/serial_device.h"
+
+namespace korvel::cli {
+
+// The few things the headless front end asks of the system it runs on. One
+// backend per system, chosen by the build.
+
+// Whether standard output is a terminal (the progress is then one redrawn line).
+bool StdoutIsTerminal();
+
+// Reads one line from standard input, without a trailing carriage return.
+// With echo off, what is typed on a terminal is not shown (passwords), and
+// the line end the user typed is written to `out` instead.
+std::string ReadInputLine(bool echo, std::FILE* out);
+
+// What the user can do about a port that would not open: the failure, then a hint.
+std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure);
+
+}  // namespace korvel::cli

@@ -1,0 +1,57 @@
+#include <grp.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+
+#include "cli/cli_platform.h"
+
+namespace korvel::cli {
+
+bool StdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) != 0;
+}
+
+std::string ReadInputLine(bool echo, std::FILE* out) {
+    termios saved{};
+    const bool terminal = ::isatty(STDIN_FILENO) != 0 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal && !echo) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (terminal && !echo) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        // The Enter key was not echoed either.
+        std::fputc('\n', out);
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
+std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure) {
+    std::string text =
+        devicePath + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
+    if (failure.permissionDenied) {
+        std::string owner = "dialout";
+        struct stat st {};
+        if (::stat(devicePath.c_str(), &st) == 0) {
+            if (const struct group* g = ::getgrgid(st.st_gid)) {
+                owner = g->gr_name;
+            }
+        }
+        text += "\nAdd your user to the group that owns the device: sudo usermod -aG " + owner +
+                " $USER, then log in again.";
+    } else if (failure.code == ENOENT) {
+        text += "\nCheck the cable and the port; 'korvel-cli ports' lists the devices present.";
+    }
+    return text;
+}
+
+}  // namespace korvel::cli

@@ -1,0 +1,49 @@
+// The pty server puts a board model on a real serial device.
+#include "sim/pty_server.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "serial/posix_serial_device.h"
+#include "serial/serial_port.h"
+
+namespace korvel::sim {
+namespace {
+
+// Answers every byte with the byte plus one; remembers the baud rates.
+struct EchoPlusOne : BoardModel {
+    void onByte(VirtualNs at, std::uint8_t byte) override {
+        transmit(at, {static_cast<std::uint8_t>(byte + 1)});
+    }
+    void onLineSettings(VirtualNs, const LineSettings& s) override { bauds.push_back(s.baudRate); }
+    std::vector<int> bauds;
+};
+
+TEST(PtyServerTest, ServesAModelToARealSerialPort) {
+    EchoPlusOne model;
+    PtyServer server(model, "", /*paced=*/false);
+    std::atomic<bool> stop{false};
+    std::thread serving([&] { server.run(stop); });
+
+    SerialPort port(std::make_unique<PosixSerialDevice>(server.devicePath()), 57600, 0x11);
+    ASSERT_TRUE(port.open());
+    port.setBaudRate(115200);
+    const std::uint8_t out[2] = {'a', 'y'};
+    port.write(out, 2);
+    std::string got;
+    std::uint8_t buf[8];
+    const std::uint32_t start = port.tickMs();
+    while (got.size() < 2 && port.tickMs() - start < 2000) {
+        const auto n = port.read(buf, sizeof buf);
+        got.append(buf, buf + n);
+    }
+    stop = true;
+    serving.join();
+    EXPECT_EQ(got, "bz");
+    ASSERT_FALSE(model.bauds.empty());
+    EXPECT_EQ(model.bauds.back(), 115200);
+}
+
+}  // namespace
+}  // namespace korvel::sim

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine: the cross-compiling emulator of the
+# windows preset. Usage: wine-run.sh PREFIX-DIR PROGRAM.exe [ARGS...]
+#
+# The prefix is made once and kept (its first start is slow); WINEPREFIX in
+# the environment wins over PREFIX-DIR. When socat is there, two COM ports of
+# the prefix are joined by a null-modem pair of ptys for the duration of the
+# program, and KORVEL_TEST_COM_PAIR names them ("21,22") for the device tests.
+set -u
+prefix_dir="$1"
+shift
+export WINEPREFIX="${WINEPREFIX:-$prefix_dir}"
+export WINEDEBUG=-all
+# No Mono or Gecko prompts: the programs need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+wine=$(command -v wine64 || true)
+[ -n "$wine" ] || wine=/usr/lib/wine/wine64
+if [ ! -x "$wine" ]; then
+  echo "wine-run: wine64 not found (scripts/test-windows installs it)" >&2
+  exit 127
+fi
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$wine" wineboot --init >/dev/null 2>&1
+  fi
+) 9>"$WINEPREFIX.lock"
+
+pair_pid=""
+first=21
+second=22
+cleanup() {
+  if [ -n "$pair_pid" ]; then
+    kill "$pair_pid" 2>/dev/null
+    wait "$pair_pid" 2>/dev/null
+    rm -f "$WINEPREFIX/dosdevices/com$first" "$WINEPREFIX/dosdevices/com$second"
+  fi
+}
+trap cleanup EXIT
+
+if command -v socat >/dev/null; then
+  dev="$WINEPREFIX/dosdevices"
+  rm -f "$dev/com$first" "$dev/com$second"
+  socat pty,raw,echo=0,link="$dev/com$first" pty,raw,echo=0,link="$dev/com$second" \
+    >/dev/null 2>&1 &
+  pair_pid=$!
+  for _ in $(seq 50); do
+    [ -e "$dev/com$first" ] && [ -e "$dev/com$second" ] && break
+    sleep 0.1
+  done
+  export KORVEL_TEST_COM_PAIR="$first,$second"
+fi
+
+"$wine" "$@"
