@@ -21,5 +21,6 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # Test programs run under Wine, in a prefix of the build's own.
 if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-    bash ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine-run.sh ${CMAKE_BINARY_DIR}/wine-prefix)
+    bash ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine-run.sh --com-pair
+    ${CMAKE_BINARY_DIR}/wine-prefix)
 endif()

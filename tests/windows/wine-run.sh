@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine: the cross-compiling emulator of the
-# windows preset. Usage: wine-run.sh PREFIX-DIR PROGRAM.exe [ARGS...]
+# windows preset, and the runner of the Wine end-to-end checks.
+# Usage: wine-run.sh [--com-pair] PREFIX-DIR PROGRAM.exe [ARGS...]
 #
 # The prefix is made once and kept (its first start is slow); WINEPREFIX in
-# the environment wins over PREFIX-DIR. When socat is there, two COM ports of
-# the prefix are joined by a null-modem pair of ptys for the duration of the
-# program, and KORVEL_TEST_COM_PAIR names them ("21,22") for the device tests.
+# the environment wins over PREFIX-DIR. With --com-pair, and when socat is
+# there, two COM ports of the prefix are joined by a null-modem pair of ptys
+# while the program runs, and KORVEL_TEST_COM_PAIR names them ("21,22").
 set -u
+com_pair=false
+if [ "${1:-}" = "--com-pair" ]; then
+  com_pair=true
+  shift
+fi
 prefix_dir="$1"
 shift
 export WINEPREFIX="${WINEPREFIX:-$prefix_dir}"
@@ -21,6 +27,7 @@ if [ ! -x "$wine" ]; then
   exit 127
 fi
 
+# One prefix for every run; two runs starting at once must not both make it.
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9
@@ -32,17 +39,17 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 pair_pid=""
 first=21
 second=22
+dev="$WINEPREFIX/dosdevices"
 cleanup() {
   if [ -n "$pair_pid" ]; then
     kill "$pair_pid" 2>/dev/null
     wait "$pair_pid" 2>/dev/null
-    rm -f "$WINEPREFIX/dosdevices/com$first" "$WINEPREFIX/dosdevices/com$second"
+    rm -f "$dev/com$first" "$dev/com$second"
   fi
 }
 trap cleanup EXIT
 
-if command -v socat >/dev/null; then
-  dev="$WINEPREFIX/dosdevices"
+if $com_pair && command -v socat >/dev/null; then
   rm -f "$dev/com$first" "$dev/com$second"
   socat pty,raw,echo=0,link="$dev/com$first" pty,raw,echo=0,link="$dev/com$second" \
     >/dev/null 2>&1 &
