@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "serial/serial_device.h"
@@ -20,5 +21,10 @@ std::string ReadInputLine(bool echo, std::FILE* out);
 
 // What the user can do about a port that would not open: the failure, then a hint.
 std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure);
+
+// Lists the serial ports present, each with its COM<n>, and says how to use them.
+// portMap: the settings' COM<n> to device mapping.
+void PrintPorts(std::FILE* out, const std::map<int, std::string>& portMap,
+                const std::string& settingsFile);
 
 }  // namespace korvel::cli

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli/cli_platform.h"
+#include "cli/port_listing.h"
 
 namespace korvel::cli {
 
@@ -52,6 +53,23 @@ std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure
         text += "\nCheck the cable and the port; 'korvel-cli ports' lists the devices present.";
     }
     return text;
+}
+
+void PrintPorts(std::FILE* out, const std::map<int, std::string>& portMap,
+                const std::string& settingsFile) {
+    const auto devices = ListSerialDevices(portMap);
+    if (devices.empty()) {
+        std::fprintf(out, "No serial devices found.\n");
+    }
+    for (const SerialDeviceInfo& d : devices) {
+        std::fprintf(out, "%-14s %-12s %-8s %s\n", d.path.c_str(), d.kind.c_str(),
+                     d.comNumber > 0 ? ("COM" + std::to_string(d.comNumber)).c_str() : "-",
+                     d.byIdName.c_str());
+    }
+    std::fprintf(out,
+                 "\nMap a device to COM<n> under [PORTS] in %s, for example:\n  "
+                 "COM5=/dev/serial/by-id/<name>\n",
+                 settingsFile.c_str());
 }
 
 }  // namespace korvel::cli

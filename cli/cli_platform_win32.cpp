@@ -2,12 +2,41 @@
 
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <utility>
+#include <vector>
 
 #include "cli/cli_platform.h"
 
 namespace korvel::cli {
+
+namespace {
+
+// The system's list of device names can be long; it is read in one buffer of
+// at most this size.
+constexpr DWORD kMaxDeviceListBytes = 1 << 20;
+constexpr DWORD kFirstDeviceListBytes = 1 << 16;
+constexpr DWORD kTargetBytes = 1024;
+
+// "COM12" -> 12; 0 for any other name.
+int ComNumber(const char* name) {
+    if (std::strncmp(name, "COM", 3) != 0 || name[3] == '\0') {
+        return 0;
+    }
+    int n = 0;
+    for (const char* p = name + 3; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9' || n > 9999) {
+            return 0;
+        }
+        n = n * 10 + (*p - '0');
+    }
+    return n;
+}
+
+}  // namespace
 
 bool StdoutIsTerminal() {
     return ::_isatty(::_fileno(stdout)) != 0;
@@ -44,6 +73,39 @@ std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure
         text += "\nClose the program that holds the port (a terminal, another programmer).";
     }
     return text;
+}
+
+void PrintPorts(std::FILE* out, const std::map<int, std::string>&, const std::string&) {
+    // Every DOS device name the system knows; the COM ports are among them.
+    std::vector<char> names(kFirstDeviceListBytes);
+    DWORD length = 0;
+    for (;;) {
+        length = ::QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size()));
+        if (length != 0 || ::GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+            names.size() >= kMaxDeviceListBytes) {
+            break;
+        }
+        names.resize(names.size() * 2);
+    }
+    std::vector<std::pair<int, std::string>> ports;
+    for (const char* name = names.data(); name < names.data() + length && *name != '\0';
+         name += std::strlen(name) + 1) {
+        if (const int n = ComNumber(name)) {
+            char target[kTargetBytes] = {};
+            if (::QueryDosDeviceA(name, target, kTargetBytes) == 0) {
+                target[0] = '\0';
+            }
+            ports.emplace_back(n, target);
+        }
+    }
+    std::sort(ports.begin(), ports.end());
+    if (ports.empty()) {
+        std::fprintf(out, "No serial ports found.\n");
+    }
+    for (const auto& [n, target] : ports) {
+        std::fprintf(out, "COM%-5d %s\n", n, target.c_str());
+    }
+    std::fprintf(out, "\nUse a port with --port COM<n>.\n");
 }
 
 }  // namespace korvel::cli

@@ -8,7 +8,6 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_platform.h"
-#include "cli/port_listing.h"
 #include "cli/terminal_console.h"
 #include "jobs/generic_thread.h"
 #include "jobs/queued_handover.h"
@@ -63,23 +62,6 @@ int Info(const CliOptions& options) {
         std::printf("%-5d %-14s %-7s %10d  '%c'\n", i, package.entryName(i).c_str(),
                     package.entryVersion(i).c_str(), package.entrySize(i), package.entryKind(i));
     }
-    return 0;
-}
-
-int Ports(const Settings& settings) {
-    const auto devices = ListSerialDevices(settings.ports);
-    if (devices.empty()) {
-        std::printf("No serial devices found.\n");
-    }
-    for (const SerialDeviceInfo& d : devices) {
-        std::printf("%-14s %-12s %-8s %s\n", d.path.c_str(), d.kind.c_str(),
-                    d.comNumber > 0 ? ("COM" + std::to_string(d.comNumber)).c_str() : "-",
-                    d.byIdName.c_str());
-    }
-    std::printf(
-        "\nMap a device to COM<n> under [PORTS] in %s, for example:\n  "
-        "COM5=/dev/serial/by-id/<name>\n",
-        settings.fileName().c_str());
     return 0;
 }
 
@@ -164,7 +146,8 @@ int main(int argc, char** argv) {
         case CliOptions::Command::Info:
             return Info(*options);
         case CliOptions::Command::Ports:
-            return Ports(settings);
+            PrintPorts(stdout, settings.ports, settings.fileName());
+            return 0;
         case CliOptions::Command::Program:
             return Program(*options, settings);
         case CliOptions::Command::Help:
