@@ -8,7 +8,7 @@
 set -u
 cli="$1"
 sim="$2"
-prefix="${WINEPREFIX:-$3}"
+prefix=$(realpath -m "${WINEPREFIX:-$3}")
 here="$(cd "$(dirname "$0")" && pwd)"
 examples="$here/../../examples"
 run() { bash "$here/wine-run.sh" "$prefix" "$@"; }

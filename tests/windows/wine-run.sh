@@ -15,7 +15,9 @@ if [ "${1:-}" = "--com-pair" ]; then
 fi
 prefix_dir="$1"
 shift
-export WINEPREFIX="${WINEPREFIX:-$prefix_dir}"
+# Wine takes only an absolute prefix path.
+WINEPREFIX=$(realpath -m "${WINEPREFIX:-$prefix_dir}")
+export WINEPREFIX
 export WINEDEBUG=-all
 # No Mono or Gecko prompts: the programs need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
