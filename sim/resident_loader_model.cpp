@@ -167,8 +167,7 @@ void ResidentLoaderModel::take(VirtualNs at) {
 }
 
 std::uint8_t ResidentLoaderModel::act(std::uint8_t command,
-                                      const std::vector<std::uint8_t>& payload,
-                                      unsigned& busyMs) {
+                                      const std::vector<std::uint8_t>& payload, unsigned& busyMs) {
     auto needs = [&](std::size_t length) { return payload.size() == length; };
     switch (command) {
         case kConnect:
@@ -213,8 +212,8 @@ std::uint8_t ResidentLoaderModel::act(std::uint8_t command,
                 return BadLength;
             }
             busyMs = kWriteBusyMs;
-            const std::uint64_t address =
-                std::uint64_t{BigEndian32(payload)} + (command == kWriteAtOffset ? kImageAreaStart : 0);
+            const std::uint64_t address = std::uint64_t{BigEndian32(payload)} +
+                                          (command == kWriteAtOffset ? kImageAreaStart : 0);
             if (address > kFlashSize) {
                 return BadAddress;
             }
@@ -235,8 +234,7 @@ std::uint8_t ResidentLoaderModel::erase(std::uint32_t address) {
     return Ok;
 }
 
-std::uint8_t ResidentLoaderModel::write(std::uint32_t address,
-                                        std::span<const std::uint8_t> data) {
+std::uint8_t ResidentLoaderModel::write(std::uint32_t address, std::span<const std::uint8_t> data) {
     if (address < kImageAreaStart || address + data.size() > kFlashSize) {
         return BadAddress;
     }

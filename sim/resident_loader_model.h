@@ -12,11 +12,11 @@ namespace korvel::sim {
 
 // Ways a resident loader can misbehave, for the failure paths of a host.
 struct ResidentLoaderFaults {
-    bool silent = false;                        // hears everything, answers nothing
-    std::optional<unsigned> firstByteDelayMs;   // every reply starts this late
-    std::optional<unsigned> replyGapMs;         // every reply pauses after its first byte
-    std::optional<int> badChecksumAt;           // 0: every reply; n: the reply to request n
-    std::optional<int> noReplyAt;               // request n (from 1) is ignored
+    bool silent = false;                       // hears everything, answers nothing
+    std::optional<unsigned> firstByteDelayMs;  // every reply starts this late
+    std::optional<unsigned> replyGapMs;        // every reply pauses after its first byte
+    std::optional<int> badChecksumAt;          // 0: every reply; n: the reply to request n
+    std::optional<int> noReplyAt;              // request n (from 1) is ignored
 };
 
 // Adds one fault given as text: "silent", "first-byte-delay=MS",

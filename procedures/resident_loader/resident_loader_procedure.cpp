@@ -155,8 +155,7 @@ RunResult ResidentLoaderProcedure::RunAbsolute(std::span<const std::uint8_t> ima
             case Phase::Block: {
                 Status(StatusId::Programming);
                 if (!writeBlock(LoaderCommand::LoaderWriteAtAddress,
-                                static_cast<std::uint32_t>(address), image,
-                                address - kImageBase)) {
+                                static_cast<std::uint32_t>(address), image, address - kImageBase)) {
                     return Phase::Failed;
                 }
                 address += kBlockSize;

@@ -17,9 +17,9 @@ RunResult RunResidentLoader(GenericThread& thread) {
     // trailer bytes; the relative variant is given both.
     const std::uint8_t* data = package.entryData(0);
     const auto size = static_cast<std::size_t>(package.entrySize(0));
-    const std::span<const std::uint8_t> held =
-        data != nullptr ? std::span(data, size + TFilePro::kTrailerSize)
-                        : std::span<const std::uint8_t>();
+    const std::span<const std::uint8_t> held = data != nullptr
+                                                   ? std::span(data, size + TFilePro::kTrailerSize)
+                                                   : std::span<const std::uint8_t>();
     const std::span<const std::uint8_t> image =
         kind == kResidentRelativeKind ? held : held.first(std::min(size, held.size()));
 

@@ -26,8 +26,7 @@ TEST(LoaderFrameTest, APayloadNoRequestHasIsRefusedRatherThanTruncated) {
     const Bytes block(4 + 1024, 0xFF);
     EXPECT_EQ(BuildLoaderFrame(LoaderCommand::LoaderWriteAtAddress, block).size(), 1034u);
     const Bytes tooLong(4 + 1025, 0xFF);
-    EXPECT_THROW(BuildLoaderFrame(LoaderCommand::LoaderWriteAtAddress, tooLong),
-                 std::length_error);
+    EXPECT_THROW(BuildLoaderFrame(LoaderCommand::LoaderWriteAtAddress, tooLong), std::length_error);
 }
 
 struct ReplyCase {
@@ -48,9 +47,11 @@ Bytes LongReply() {
 TEST(LoaderReplyParserTest, TakesAnyWellFormedFrameAndNothingElse) {
     const ReplyCase cases[] = {
         {"the connect echo", {0x02, 0x10, 0x00, 0x00, 0x10, 0x03}, true},
-        {"another command with payload", {0x02, 0x7E, 0x00, 0x03, 0x01, 0x02, 0x03, 0x87, 0x03},
+        {"another command with payload",
+         {0x02, 0x7E, 0x00, 0x03, 0x01, 0x02, 0x03, 0x87, 0x03},
          true},
-        {"noise before the start byte", {0xFF, 0x00, 0x03, 0x02, 0x10, 0x00, 0x00, 0x10, 0x03},
+        {"noise before the start byte",
+         {0xFF, 0x00, 0x03, 0x02, 0x10, 0x00, 0x00, 0x10, 0x03},
          true},
         {"a payload longer than what is kept", LongReply(), true},
         {"a start byte as command code", {0x02, 0x02, 0x00, 0x00, 0x02, 0x03}, true},

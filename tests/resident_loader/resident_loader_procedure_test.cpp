@@ -179,8 +179,7 @@ TEST(ResidentLoaderProcedureTest, EveryPhaseIsFollowedByItsPause) {
     const auto& requests = bench.model.requests();
     ASSERT_EQ(requests.size(), 1u + 1 + 3 + 1);
     for (std::size_t i = 1; i < requests.size(); ++i) {
-        EXPECT_GE(requests[i].at - requests[i - 1].at,
-                  ResidentLoaderProcedure::kPhasePauseMs * kMs)
+        EXPECT_GE(requests[i].at - requests[i - 1].at, ResidentLoaderProcedure::kPhasePauseMs * kMs)
             << "request " << i;
     }
 }
@@ -263,8 +262,8 @@ TEST(ResidentLoaderProcedureTest, BlockBytesPastTheImageAreTheErasedValue) {
     const auto& payload = absolute.model.requests()[2].payload;
     ASSERT_EQ(payload.size(), 1028u);
     EXPECT_EQ(payload[4], 0x5A);
-    EXPECT_TRUE(std::all_of(payload.begin() + 5, payload.end(),
-                            [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(
+        std::all_of(payload.begin() + 5, payload.end(), [](std::uint8_t b) { return b == 0xFF; }));
 }
 
 // Answers only the first request (the connect) with `reply`, sent `delay`
@@ -400,7 +399,10 @@ TEST(ResidentLoaderProcedureTest, StopIsSeenAfterThePhaseInProgress) {
     };
     const Case cases[] = {
         {"while connecting", false, "Connecting", 1, {kConnect}},
-        {"during the second block", false, "Programming", 2,
+        {"during the second block",
+         false,
+         "Programming",
+         2,
          {kConnect, kPrepare, kWriteAtOffset, kWriteAtOffset}},
         {"during the first erase", true, "Connected", 1, {kConnect, kEraseSector}},
         {"during the restart", true, "Reboot", 1, {}},
