@@ -114,15 +114,5 @@ TEST_F(RunResidentLoaderTest, StopEndsTheRunAfterTheCurrentBlock) {
     EXPECT_EQ(requests(0x11), 0u) << "no restart after a stop";
 }
 
-TEST_F(RunResidentLoaderTest, AFailedRequestIsAProgrammingError) {
-    model = sim::ResidentLoaderModel([] {
-        sim::ResidentLoaderFaults faults;
-        faults.noReplyAt = 2;
-        return faults;
-    }());
-    EXPECT_EQ(run('(', Image(100)), RunResult::ProgrammingError);
-    EXPECT_EQ(panel.texts.back(), "Connected");
-}
-
 }  // namespace
 }  // namespace korvel
