@@ -1,13 +1,17 @@
 #include <array>
 
 #include "jobs/generic_thread.h"
+#include "procedures/resident_loader/run_resident_loader.h"
 
 namespace korvel {
 
 // Kind character to driver. A kind that is not listed ends a run with
 // DeviceNotSupported before any port is touched.
 std::span<const DriverEntry> StandardDrivers() {
-    static constexpr std::array<DriverEntry, 0> kDrivers{};
+    static constexpr std::array kDrivers{
+        DriverEntry{'(', "resident loader, blocks by image offset", RunResidentLoader},
+        DriverEntry{')', "resident loader, blocks by flash address", RunResidentLoader},
+    };
     return kDrivers;
 }
 
