@@ -46,7 +46,7 @@ struct RunRecord {
 };
 
 RunRecord Program(VirtualLineEnd& board, const std::vector<std::uint8_t>& main,
-              const std::vector<std::uint8_t>& second) {
+                  const std::vector<std::uint8_t>& second) {
     RunRecord r;
     VirtualSerialDevice::Options options;
     options.wireLog = &r.wire;
@@ -152,8 +152,8 @@ TEST(BootMonitorDialogueTest, FlashStageThenMainImageWithTheExactCommandsAndBrea
     EXPECT_TRUE(board.started());
     EXPECT_EQ(board.transferEnds(), (std::vector<std::string>{"BREAK", "BREAK"}));
 
-    EXPECT_EQ(r.statuses, (std::vector<std::string>{"Power ON", "Connected", "Programming",
-                                                    "Done"}));
+    EXPECT_EQ(r.statuses,
+              (std::vector<std::string>{"Power ON", "Connected", "Programming", "Done"}));
     EXPECT_EQ(r.maxima, (std::vector<int>{2234, 2234, 1250}));
     EXPECT_EQ(r.positions.front(), 0);
     EXPECT_EQ(r.positions.back(), 1250);
@@ -277,9 +277,9 @@ TEST(BootMonitorDialogueTest, EveryFailurePointEndsInDeviceErrorWhereItHappens) 
         {"ignore-break@0x80000000", 5, 2},
         {"refuse@0x80000000", 5, 2},
     };
-    const std::vector<std::string> dialogue = {
-        "load term raw 0x83fa0000", "nsave", "aboot flash raw 0x83fa0000", "prompt RV4500> 1",
-        "load term raw 0x80000000"};
+    const std::vector<std::string> dialogue = {"load term raw 0x83fa0000", "nsave",
+                                               "aboot flash raw 0x83fa0000", "prompt RV4500> 1",
+                                               "load term raw 0x80000000"};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         sim::BootMonitorModel board(WithFaults({c.fault}));
