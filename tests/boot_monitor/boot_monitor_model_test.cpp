@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "procedures/boot_monitor/boot_monitor_procedure.h"
 #include "serial/serial_port.h"
 
 // The boot-monitor board model on its own: what ends a raw transfer on the
@@ -76,20 +75,6 @@ TEST(BootMonitorModelTest, OnAPtySilenceStandsForTheBreakAndTheLogSaysSo) {
     EXPECT_EQ(log.back(),
               "raw transfer to 0x00001000 ended by 200 ms of silence (a pty carries no BREAK), 5 "
               "bytes");
-}
-
-TEST(BootMonitorModelTest, TheProcedureSucceedsWhenSilenceEndsItsTransfers) {
-    BootMonitorConfig config;
-    config.breakSilence = 200 * kMs;
-    BootMonitorModel board(config);
-    BootMonitorProcedure proc(std::make_unique<VirtualSerialDevice>(board));
-    ASSERT_TRUE(proc.Open());
-    const std::vector<std::uint8_t> main(1000, 0x42), second(450, 0x24);
-    EXPECT_EQ(proc.RunBootMonitorProcedure(main.data(), 1000, 450, second.data()),
-              RunResult::Success);
-    EXPECT_EQ(board.transferEnds(), (std::vector<std::string>{"silence", "silence"}));
-    EXPECT_EQ(board.images().at(0x80000000), main);
-    EXPECT_EQ(board.images().at(0x83fa0000), second);
 }
 
 TEST(BootMonitorModelTest, ATransferLargerThanTheRamWindowIsRefusedNotStored) {

@@ -72,13 +72,5 @@ TEST_F(RunBootMonitorTest, EntryZeroGoesToRamAndEntryOneToTheFlashStageDespiteSt
     EXPECT_EQ(bar.pos, 1777);
 }
 
-TEST_F(RunBootMonitorTest, APackageWithOneEntryHasNoFlashStage) {
-    const std::vector<std::uint8_t> main(100, 0x11);
-    EXPECT_EQ(run({{"RV4500", "2.10", '9', main}}), RunResult::Success);
-    EXPECT_EQ(board.images().size(), 1u);
-    EXPECT_EQ(board.images().at(0x80000000), main);
-    EXPECT_FALSE(board.environmentSaved());
-}
-
 }  // namespace
 }  // namespace korvel
