@@ -1,6 +1,7 @@
 #include <array>
 
 #include "jobs/generic_thread.h"
+#include "procedures/boot_monitor/run_boot_monitor.h"
 #include "procedures/resident_loader/run_resident_loader.h"
 
 namespace korvel {
@@ -11,6 +12,7 @@ std::span<const DriverEntry> StandardDrivers() {
     static constexpr std::array kDrivers{
         DriverEntry{'(', "resident loader, blocks by image offset", RunResidentLoader},
         DriverEntry{')', "resident loader, blocks by flash address", RunResidentLoader},
+        DriverEntry{'9', "boot monitor", RunBootMonitor},
     };
     return kDrivers;
 }

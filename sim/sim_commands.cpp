@@ -1,5 +1,6 @@
 #include "sim/sim_commands.h"
 
+#include "sim/boot_monitor_command.h"
 #include "sim/resident_loader_command.h"
 
 namespace korvel::sim {
@@ -7,6 +8,7 @@ namespace korvel::sim {
 std::span<const SimCommand> SimCommands() {
     static const std::vector<SimCommand> commands = {
         {"resident", kResidentLoaderUsage, MakeResidentLoader},
+        {"monitor", kBootMonitorUsage, ServeBootMonitor},
     };
     return commands;
 }
