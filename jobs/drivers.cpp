@@ -1,13 +1,16 @@
 #include <array>
 
 #include "jobs/generic_thread.h"
+#include "procedures/controller_unit/run_controller_unit.h"
 
 namespace korvel {
 
 // Kind character to driver. A kind that is not listed ends a run with
 // DeviceNotSupported before any port is touched.
 std::span<const DriverEntry> StandardDrivers() {
-    static constexpr std::array<DriverEntry, 0> kDrivers{};
+    static constexpr std::array kDrivers{
+        DriverEntry{'G', "controller unit boot loader", RunControllerUnit},
+    };
     return kDrivers;
 }
 
