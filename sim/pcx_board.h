@@ -49,8 +49,6 @@ class PcxBoard : public BoardModel {
     explicit PcxBoard(PcxBoardFaults faults = {}, std::string version = "V2.10");
 
     const std::vector<std::uint8_t>& flash() const { return flash_; }
-    // The rate the unit's own line runs at.
-    int unitBaudRate() const { return unitBaud_; }
 
     // What the unit heard and did, for tests.
     struct Request {
