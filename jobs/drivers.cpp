@@ -2,6 +2,7 @@
 
 #include "jobs/generic_thread.h"
 #include "procedures/boot_monitor/run_boot_monitor.h"
+#include "procedures/controller_unit/run_controller_unit.h"
 #include "procedures/resident_loader/run_resident_loader.h"
 
 namespace korvel {
@@ -13,6 +14,7 @@ std::span<const DriverEntry> StandardDrivers() {
         DriverEntry{'(', "resident loader, blocks by image offset", RunResidentLoader},
         DriverEntry{')', "resident loader, blocks by flash address", RunResidentLoader},
         DriverEntry{'9', "boot monitor", RunBootMonitor},
+        DriverEntry{'G', "controller unit boot loader", RunControllerUnit},
     };
     return kDrivers;
 }

@@ -1,6 +1,7 @@
 #include "sim/sim_commands.h"
 
 #include "sim/boot_monitor_command.h"
+#include "sim/pcx_board_command.h"
 #include "sim/resident_loader_command.h"
 
 namespace korvel::sim {
@@ -9,6 +10,7 @@ std::span<const SimCommand> SimCommands() {
     static const std::vector<SimCommand> commands = {
         {"resident", kResidentLoaderUsage, MakeResidentLoader},
         {"monitor", kBootMonitorUsage, ServeBootMonitor},
+        {"pcx", kPcxUsage, ServePcxBoard},
     };
     return commands;
 }
