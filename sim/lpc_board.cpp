@@ -125,30 +125,19 @@ bool LpcBoard::vectorsValid() const {
     return sum == 0;
 }
 
-void LpcBoard::advanceTo(VirtualNs now) {
-    drainFifo(now);
-}
-
-void LpcBoard::drainFifo(VirtualNs now) {
-    // The CPU reads what the UART held once the flash is free again.
-    while (!fifo_.empty() && now >= busyUntil_) {
-        const std::uint8_t byte = fifo_.front();
-        fifo_.pop_front();
-        receive(busyUntil_, byte);
-    }
-}
-
 void LpcBoard::onByte(VirtualNs at, std::uint8_t byte) {
     if (has(LpcFault::Silent)) {
         return;
     }
-    drainFifo(at);
-    if (at < busyUntil_ || !fifo_.empty()) {
-        if (fifo_.size() < kUartFifo) {
-            fifo_.push_back(byte);
-        } else {
+    if (at < busyUntil_) {
+        // While the flash is busy the UART holds what arrives in its FIFO and
+        // the CPU reads it when the flash is done; what does not fit is lost.
+        if (heldBytes_ >= kUartFifo) {
             ++overrunBytes_;
+            return;
         }
+        ++heldBytes_;
+        receive(busyUntil_, byte);
         return;
     }
     receive(at, byte);
@@ -365,6 +354,7 @@ int LpcBoard::prepare(const std::vector<std::uint32_t>& args) {
 void LpcBoard::busyFor(VirtualNs at, VirtualNs duration) {
     if (options_.flashTiming) {
         busyUntil_ = at + duration;
+        heldBytes_ = 0;
     }
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <optional>
 #include <set>
@@ -78,13 +77,11 @@ class LpcBoard : public BoardModel {
 
   protected:
     void onByte(VirtualNs at, std::uint8_t byte) override;
-    void advanceTo(VirtualNs now) override;
 
   private:
     enum class Mode { AwaitProbe, AwaitSyncLine, AwaitCrystal, Command, DataIn, Started };
 
     bool has(LpcFault f) const { return options_.faults.count(f) != 0; }
-    void drainFifo(VirtualNs now);
     void receive(VirtualNs at, std::uint8_t byte);
     void lineDone(VirtualNs at, const std::string& line);
     void execute(VirtualNs at, const std::string& line);
@@ -118,7 +115,7 @@ class LpcBoard : public BoardModel {
     std::string line_;
     // The flash controller is busy until then; the UART only fills its FIFO.
     VirtualNs busyUntil_ = 0;
-    std::deque<std::uint8_t> fifo_;
+    std::size_t heldBytes_ = 0;
 
     // The RAM write in progress ("W").
     std::uint32_t writeAddress_ = 0;
