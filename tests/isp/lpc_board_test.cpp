@@ -265,31 +265,6 @@ TEST(LpcBoardTest, TheJumpProgramOfTheNewerPartsTurnsOffThePll) {
     EXPECT_EQ(board.started()->registerWrites, writes);
 }
 
-TEST(LpcBoardTest, AProgramThatLeavesTheBootLoaderMappedDoesNotStartTheFirmware) {
-    LpcBoard board(Part("LPC2138"));
-    Host host(board);
-    host.synchronise();
-    host.say("U 23130\r\n");
-    host.say("W 1073742336 4\r\n");
-    host.say("$`/\"@XP``\r\n");  // E3A0F000: pc = 0 at once
-    host.say("627\r\n");
-    host.say("G 1073742336 A\r\n");
-    ASSERT_TRUE(board.started());
-    EXPECT_FALSE(board.started()->reachedUserCode);
-    EXPECT_EQ(board.started()->memoryMap, 0u);
-}
-
-TEST(LpcBoardTest, EchoAndAnswersLeaveAtTheLineRate) {
-    LpcBoard board(Part("LPC2138"));
-    Host host(board, /*paced=*/true);
-    const VirtualNs start = host.device().now();
-    EXPECT_EQ(host.say("?", 10), "Synchronized\r\n");
-    // One character out, fourteen back, at 38400 baud (10 bits a character).
-    const VirtualNs lineTime = 15 * CharacterTimeNs(LineSettings{38400});
-    EXPECT_GE(host.device().now() - start, lineTime);
-    EXPECT_LT(host.device().now() - start, lineTime + 12 * kMs);
-}
-
 TEST(LpcBoardTest, FaultsChangeOnlyWhatTheyName) {
     {
         LpcBoard board(Part("LPC2138"), WithFaults({LpcFault::Silent}));
