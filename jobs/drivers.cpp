@@ -3,6 +3,7 @@
 #include "jobs/generic_thread.h"
 #include "procedures/boot_monitor/run_boot_monitor.h"
 #include "procedures/controller_unit/run_controller_unit.h"
+#include "procedures/isp/run_isp.h"
 #include "procedures/resident_loader/run_resident_loader.h"
 
 namespace korvel {
@@ -15,6 +16,8 @@ std::span<const DriverEntry> StandardDrivers() {
         DriverEntry{')', "resident loader, blocks by flash address", RunResidentLoader},
         DriverEntry{'9', "boot monitor", RunBootMonitor},
         DriverEntry{'G', "controller unit boot loader", RunControllerUnit},
+        DriverEntry{'\'', "LPC ISP boot loader", RunIsp},
+        DriverEntry{'F', "LPC ISP boot loader", RunIsp},
     };
     return kDrivers;
 }

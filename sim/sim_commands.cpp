@@ -1,6 +1,7 @@
 #include "sim/sim_commands.h"
 
 #include "sim/boot_monitor_command.h"
+#include "sim/lpc_sim_command.h"
 #include "sim/pcx_board_command.h"
 #include "sim/resident_loader_command.h"
 
@@ -11,6 +12,7 @@ std::span<const SimCommand> SimCommands() {
         {"resident", kResidentLoaderUsage, MakeResidentLoader},
         {"monitor", kBootMonitorUsage, ServeBootMonitor},
         {"pcx", kPcxUsage, ServePcxBoard},
+        {"lpc", kLpcSimUsage, MakeLpcSim},
     };
     return commands;
 }
