@@ -9,7 +9,7 @@ void BoardModel::advance(VirtualNs now) {
     // the moment it next looks for output; a model only ever moves forward.
     if (now > advancedTo_) {
         advancedTo_ = now;
-        advance(now);
+        advanceTo(now);
     }
 }
 

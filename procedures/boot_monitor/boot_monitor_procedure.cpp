@@ -1,0 +1,262 @@
+#include "procedures/boot_monitor/boot_monitor_procedure.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace korvel {
+
+namespace {
+
+// Waits of the dialogue.
+constexpr unsigned kBannerWindowMs = 10000;  // the operator switches the board on meanwhile
+constexpr unsigned kLineWaitMs = 5000;       // every line or prompt the monitor owes us
+constexpr unsigned kEchoWaitMs = 2000;       // a command's echo
+constexpr unsigned kPollPauseMs = 10;        // nothing arrived: let the line fill
+constexpr unsigned kEchoSettleMs = 10;       // before collecting an echo
+constexpr int kPromptAttempts = 4;
+
+// Stopping the automatic start: a burst of key presses.
+constexpr int kStopKeys = 50;
+constexpr unsigned kStopKeyPauseMs = 20;
+constexpr unsigned kWakePromptMs = 2000;  // after "\r\n", before looking for the prompt
+
+// The flash stage's commands are spaced so the monitor can finish each one.
+constexpr unsigned kCommandGapMs = 1000;
+// Quiet line before and after the BREAK that ends a raw transfer.
+constexpr unsigned kFlashBreakPauseMs = 300;
+constexpr unsigned kMainBreakPauseMs = 1000;
+constexpr unsigned kStartSettleMs = 1000;  // after the start command
+
+// Raw transfers are paced, never buffered.
+constexpr std::int64_t kChunkBytes = 100;
+constexpr std::uint16_t kChunkReadBytes = 10;
+constexpr unsigned kChunkPauseMs = 11;
+
+// Progress: 500 once the monitor is caught, then 100 per chunk.
+constexpr int kProgressCaught = 500;
+constexpr std::int64_t kProgressHeadroom = 1000;
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kPrompt = ">";
+constexpr std::string_view kBannerPhrases[] = {"starting application",
+                                               "Build date:", "press any key to stop"};
+constexpr std::string_view kStopKey = " ";
+constexpr std::string_view kSuccessWord = "successfully";
+constexpr std::string_view kLoadSecond = "load term raw 0x83fa0000";
+constexpr std::string_view kSaveEnvironment = "nsave";
+constexpr std::string_view kBootFromFlash = "aboot flash raw 0x83fa0000";
+constexpr std::string_view kSetPrompt = "prompt RV4500> 1";
+constexpr std::string_view kLoadMain = "load term raw 0x80000000";
+constexpr std::string_view kStartMain = "exec 0x80000000\r";
+constexpr std::string_view kDone = "Done";
+constexpr std::string_view kDoneLine = "Done\r\n";
+
+// Image sizes come from a package; keep the bar arithmetic inside an int.
+int Clamped(std::int64_t value) {
+    return static_cast<int>(std::clamp<std::int64_t>(value, INT_MIN, INT_MAX));
+}
+
+}  // namespace
+
+BootMonitorProcedure::BootMonitorProcedure(int portNumber)
+    : port(portNumber, kBaudRate, kLineFlags) {
+    Clear();
+}
+
+BootMonitorProcedure::BootMonitorProcedure(std::unique_ptr<SerialDevice> device)
+    : port(std::move(device), kBaudRate, kLineFlags) {
+    Clear();
+}
+
+bool BootMonitorProcedure::Open() {
+    if (!port.open()) {
+        return false;
+    }
+    port.purge(false, true);
+    port.purge(true, false);
+    return true;
+}
+
+void BootMonitorProcedure::Close() {
+    port.close();
+}
+
+bool BootMonitorProcedure::WaitForText(std::string_view text, unsigned timeoutMs) {
+    received_.clear();
+    const std::uint32_t deadline = port.tickMs() + timeoutMs;
+    do {
+        std::uint8_t byte = 0;
+        const bool got = port.read(&byte, 1) == 1;
+        if (got) {
+            received_.append(byte);
+            if (received_.contains(text)) {
+                return true;
+            }
+        } else {
+            port.waitMs(kPollPauseMs);
+        }
+    } while (Before(deadline));
+    return false;
+}
+
+void BootMonitorProcedure::SendCommand(std::string_view text) {
+    port.purge(false, true);
+    port.purge(true, false);
+    SendText(text);
+    SendText("\r");
+    port.waitMs(kEchoSettleMs);
+    const std::uint32_t deadline = port.tickMs() + kEchoWaitMs;
+    // The echo is the command followed by the monitor's "\r\n".
+    const std::size_t expected = text.size() + 2;
+    const auto readCapacity =
+        static_cast<std::uint16_t>(std::min<std::size_t>(expected, kEchoCapacity));
+    std::array<std::uint8_t, kEchoCapacity> chunk{};
+    std::size_t count = 0;
+    bool complete = false;
+    do {
+        const std::size_t got = port.read(chunk.data(), readCapacity);
+        // Whatever does not fit is consumed all the same, never stored.
+        if (count < kEchoCapacity) {
+            std::copy_n(chunk.begin(), std::min(got, kEchoCapacity - count), echo_.begin() + count);
+        }
+        count += got;
+        complete = count == expected && expected <= kEchoCapacity &&
+                   std::memcmp(echo_.data(), text.data(), text.size()) == 0;
+    } while (!complete && Before(deadline));
+}
+
+void BootMonitorProcedure::SendText(std::string_view text) {
+    // Monitor texts are short; a longer one goes out in pieces the port takes.
+    while (!text.empty()) {
+        const std::size_t n = std::min<std::size_t>(text.size(), UINT16_MAX);
+        port.write(reinterpret_cast<const std::uint8_t*>(text.data()),
+                   static_cast<std::uint16_t>(n));
+        text.remove_prefix(n);
+    }
+}
+
+void BootMonitorProcedure::StreamImage(const std::uint8_t* bytes, std::int32_t size) {
+    std::uint8_t scratch[kChunkReadBytes];
+    std::int64_t k = 0;
+    std::int64_t chunk = 0;
+    do {
+        const std::int64_t offset = k * kChunkBytes;
+        chunk = offset + kChunkBytes < size ? kChunkBytes : size - offset;
+        // A size that is a multiple of 100 ends with one empty pass.
+        if (chunk > 0 && bytes != nullptr) {
+            port.write(bytes + offset, static_cast<std::uint16_t>(chunk));
+        }
+        port.read(scratch, kChunkReadBytes);
+        ++k;
+        SetProgress(Clamped(k * kChunkBytes + kProgressCaught));
+        port.waitMs(kChunkPauseMs);
+    } while (chunk == kChunkBytes);
+}
+
+bool BootMonitorProcedure::CatchMonitor() {
+    const std::uint32_t deadline = port.tickMs() + kBannerWindowMs;
+    do {
+        port.waitMs(1);
+        WaitForText(kLineEnd, kLineWaitMs);
+        for (std::string_view phrase : kBannerPhrases) {
+            if (received_.contains(phrase)) {
+                return true;
+            }
+        }
+        SendText(kStopKey);
+    } while (Before(deadline));
+    return false;
+}
+
+bool BootMonitorProcedure::LoadRaw(std::string_view command, const std::uint8_t* image,
+                                   std::int32_t size, unsigned pauseAroundBreakMs,
+                                   bool announceProgramming) {
+    SendCommand(command);
+    if (!WaitForText(kLineEnd, kLineWaitMs)) {
+        return false;
+    }
+    if (announceProgramming) {
+        Status(StatusId::Programming);
+    }
+    StreamImage(image, size);
+    port.waitMs(pauseAroundBreakMs);
+    port.sendBreak();
+    port.waitMs(pauseAroundBreakMs);
+    // Only the first line after the BREAK counts: an error there is final.
+    return WaitForText(kLineEnd, kLineWaitMs) && received_.contains(kSuccessWord);
+}
+
+bool BootMonitorProcedure::CommandToPrompt(std::string_view command) {
+    port.waitMs(kCommandGapMs);
+    SendCommand(command);
+    return WaitForText(kPrompt, kLineWaitMs);
+}
+
+RunResult BootMonitorProcedure::RunBootMonitorProcedure(const std::uint8_t* mainImage,
+                                                        std::int32_t mainSize,
+                                                        std::int32_t secondSize,
+                                                        const std::uint8_t* secondImage) {
+    SetProgress(0);
+    SetProgressMax(Clamped(secondSize + kProgressHeadroom));
+    Status(StatusId::PowerOn);
+
+    port.setBaudRate(kBaudRate);
+    port.purge(false, true);
+    port.purge(true, false);
+
+    const bool caught = CatchMonitor();
+    SetProgress(kProgressCaught);
+    if (!caught) {
+        return RunResult::DeviceError;
+    }
+
+    for (int i = 0; i < kStopKeys; ++i) {
+        SendText(kStopKey);
+        port.waitMs(kStopKeyPauseMs);
+    }
+
+    Status(StatusId::Connected);
+    SendText(kLineEnd);
+    port.waitMs(kWakePromptMs);
+    // A prompt that does not show is no failure: the commands may still work.
+    for (int i = 0; i < kPromptAttempts; ++i) {
+        if (WaitForText(kPrompt, kLineWaitMs)) {
+            break;
+        }
+    }
+
+    if (secondSize > 0) {
+        SetProgressMax(Clamped(secondSize + kProgressHeadroom));
+        SetProgress(kProgressCaught);
+        if (!LoadRaw(kLoadSecond, secondImage, secondSize, kFlashBreakPauseMs, false) ||
+            !CommandToPrompt(kSaveEnvironment) || !CommandToPrompt(kBootFromFlash) ||
+            !CommandToPrompt(kSetPrompt)) {
+            return RunResult::DeviceError;
+        }
+        port.waitMs(kCommandGapMs);
+    }
+
+    SetProgressMax(Clamped(mainSize + kProgressHeadroom));
+    SetProgress(kProgressCaught);
+    if (!LoadRaw(kLoadMain, mainImage, mainSize, kMainBreakPauseMs, true)) {
+        return RunResult::DeviceError;
+    }
+
+    // The start command carries its own carriage return and is not echo-checked.
+    SendText(kStartMain);
+    port.waitMs(kStartSettleMs);
+    WaitForText(kLineEnd, kLineWaitMs);
+    SetProgress(Clamped(mainSize + kProgressHeadroom));
+
+    // The started image's closing report only costs time when it is missing.
+    if (!received_.contains(kDone) && !WaitForText(kDoneLine, kLineWaitMs) &&
+        !received_.contains(kDone)) {
+        WaitForText(kLineEnd, kLineWaitMs);
+    }
+
+    Status(StatusId::Done);
+    return RunResult::Success;
+}
+
+}  // namespace korvel

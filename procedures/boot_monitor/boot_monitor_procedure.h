@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "jobs/proc_context.h"
+#include "jobs/run_result.h"
+#include "procedures/boot_monitor/rolling_text_buffer.h"
+#include "serial/serial_port.h"
+
+namespace korvel {
+
+// Programs a board whose processor runs a text boot monitor, driving the
+// monitor as a terminal would: catch the banner while the operator switches
+// the board on, stop the automatic start, optionally load and save a second
+// image (the flash stage), load the main image into RAM with a raw transfer
+// that a BREAK ends, and start it.
+//
+// The procedure always runs to success or to a failure point: it never looks
+// at abortRequested and is not registered for Stop.
+class BootMonitorProcedure : public ProcContext {
+  public:
+    static constexpr int kBaudRate = 115200;
+    static constexpr std::uint8_t kLineFlags = 0x11;  // 8 data bits, no parity, one stop bit
+    static constexpr std::size_t kEchoCapacity = 512;
+
+    explicit BootMonitorProcedure(int portNumber);
+    // For tests: the procedure on a device the caller made.
+    explicit BootMonitorProcedure(std::unique_ptr<SerialDevice> device);
+
+    // Opens the port and discards anything pending; false when it cannot be opened.
+    bool Open();
+    // Success when the main image was loaded and started, DeviceError at any
+    // failure point. A failing port operation throws SerialError.
+    RunResult RunBootMonitorProcedure(const std::uint8_t* mainImage, std::int32_t mainSize,
+                                      std::int32_t secondSize, const std::uint8_t* secondImage);
+    void Close();
+
+    // True when `text` turns up in what arrives before the time-out; what
+    // arrived stays readable through received() until the next wait.
+    bool WaitForText(std::string_view text, unsigned timeoutMs);
+    // Sends a monitor command with its carriage return and consumes the
+    // echo; an echo that never completes costs the whole echo wait, nothing more.
+    void SendCommand(std::string_view text);
+    // Sends the characters as they are.
+    void SendText(std::string_view text);
+    // Sends an image raw in paced chunks of 100 bytes, moving the progress bar.
+    void StreamImage(const std::uint8_t* bytes, std::int32_t size);
+
+    const RollingTextBuffer& received() const { return received_; }
+
+    SerialPort port;
+
+  private:
+    bool CatchMonitor();
+    // "load term raw ..." through to the monitor's verdict on the transfer.
+    bool LoadRaw(std::string_view command, const std::uint8_t* image, std::int32_t size,
+                 unsigned pauseAroundBreakMs, bool announceProgramming);
+    // A flash-stage command that the monitor answers with its prompt.
+    bool CommandToPrompt(std::string_view command);
+    bool Before(std::uint32_t deadline) {
+        return static_cast<std::int32_t>(port.tickMs() - deadline) < 0;
+    }
+
+    RollingTextBuffer received_;
+    std::array<std::uint8_t, kEchoCapacity> echo_{};
+};
+
+}  // namespace korvel

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "jobs/generic_thread.h"
+
+namespace korvel {
+
+// Driver for packages of kind "9": entry 0 is the main image, entry 1 the
+// optional second image of the flash stage.
+RunResult RunBootMonitor(GenericThread& thread);
+
+}  // namespace korvel

@@ -1,0 +1,36 @@
+#include "procedures/controller_unit/run_controller_unit.h"
+
+#include "jobs/pcx_options.h"
+#include "procedures/controller_unit/pcx_procedure.h"
+
+namespace korvel {
+
+RunResult PcxRunResult(int code) {
+    switch (code) {
+        case pcx_code::kStopped:
+            return RunResult::Aborted;
+        case pcx_code::kIdentifiedOnly:
+        case pcx_code::kSameVersion:
+        case pcx_code::kProgrammed:
+            return RunResult::Success;
+        default:
+            return RunResult::ProgrammingError;
+    }
+}
+
+RunResult RunControllerUnit(GenericThread& thread) {
+    PcxProcedure proc(thread.portNumber());
+    // Stop goes through Abort, so a pending reply wait ends at once.
+    return thread.Drive(
+        proc, proc.link, [&proc] { proc.Abort(); },
+        [&] {
+            const TFilePro& package = thread.package();
+            const PcxOptions options;
+            proc.Prepare();
+            const int code = proc.Run(package.entryData(0), package.entrySize(0),
+                                      package.entryName(0), package.entryVersion(0), options);
+            return PcxRunResult(code);
+        });
+}
+
+}  // namespace korvel

@@ -1,0 +1,237 @@
+#include "procedures/isp/flash_image.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace korvel {
+
+namespace {
+
+constexpr std::uint8_t kErased = 0xFF;
+constexpr std::int32_t kChecksumWord = 0x14;
+constexpr std::int32_t kVectorCount = 8;
+
+enum RecordType : std::uint32_t {
+    kData = 0x00,
+    kEndOfFile = 0x01,
+    kExtendedSegment = 0x02,
+    kExtendedLinear = 0x04,
+};
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+// `digits` hexadecimal digits at line[pos]; the caller has checked the length.
+bool ReadHex(const char* line, std::size_t pos, int digits, std::uint32_t& value) {
+    value = 0;
+    for (int i = 0; i < digits; ++i) {
+        const int d = HexValue(line[pos + static_cast<std::size_t>(i)]);
+        if (d < 0) {
+            return false;
+        }
+        value = value * 16 + static_cast<std::uint32_t>(d);
+    }
+    return true;
+}
+
+bool Inside(std::int32_t start, std::int32_t count) {
+    return start >= 0 && count >= 0 &&
+           static_cast<std::int64_t>(start) + count < static_cast<std::int64_t>(FlashImage::kSize);
+}
+
+}  // namespace
+
+FlashImage::FlashImage() : data_(kSize, kErased), written_(kSize, 0) {}
+
+void FlashImage::reset() {
+    std::fill(data_.begin(), data_.end(), kErased);
+    std::fill(written_.begin(), written_.end(), 0);
+    extendedAddress_ = 0;
+    total_ = 0;
+    endSeen_ = false;
+}
+
+int FlashImage::LoadHex(const std::uint8_t* text, std::int32_t length) {
+    reset();
+    if (text == nullptr || length <= 0) {
+        return total_;
+    }
+    const char* chars = reinterpret_cast<const char*>(text);
+    const auto size = static_cast<std::size_t>(length);
+    auto findCrLf = [&](std::size_t from, std::size_t limit) {
+        for (std::size_t i = from; i + 1 < limit; ++i) {
+            if (chars[i] == '\r' && chars[i + 1] == '\n') {
+                return i;
+            }
+        }
+        return size;
+    };
+    std::size_t p = 0;
+    int lineNumber = 0;
+    char line[kLineCapacity];
+    while (p < size) {
+        ++lineNumber;
+        if (chars[p] == '\0') {
+            // Padding after the text; it may be longer than a line.
+            const std::size_t end = findCrLf(p, size);
+            p = end == size ? size : end + 2;
+            continue;
+        }
+        const std::size_t end = findCrLf(p, std::min(size, p + kLineCapacity));
+        bool malformed = end == size;  // no CR LF within the line buffer
+        if (!malformed) {
+            const std::size_t body = end - p;
+            std::copy_n(chars + p, body, line);
+            line[body] = '\n';
+            p = end + 2;
+            malformed = parseRecord(line, body + 1) == Record::Malformed;
+        }
+        if (malformed) {
+            std::printf("Warning, parse error line %d\n", lineNumber);
+            return kParseError;
+        }
+        if (endSeen_) {
+            break;
+        }
+    }
+    return total_;
+}
+
+FlashImage::Record FlashImage::parseRecord(const char* line, std::size_t length) {
+    std::uint32_t n = 0;
+    std::uint32_t a = 0;
+    std::uint32_t t = 0;
+    if (length < 11 || line[0] != ':' || !ReadHex(line, 1, 2, n) || !ReadHex(line, 3, 4, a) ||
+        !ReadHex(line, 7, 2, t)) {
+        return Record::Malformed;
+    }
+    if (length < 2 * n + 11) {
+        return Record::Malformed;
+    }
+    // 64-bit: a type 04 value alone can exceed the 32-bit range with the address added.
+    const std::uint64_t first = static_cast<std::uint64_t>(extendedAddress_) + a;
+    if (first + n >= static_cast<std::uint64_t>(kSize)) {
+        return Record::Malformed;
+    }
+    std::uint32_t sum = n + (a >> 8) + (a & 0xFF) + t;
+    switch (t) {
+        case kData: {
+            total_ += static_cast<std::int32_t>(n);
+            for (std::uint32_t i = 0; i < n; ++i) {
+                std::uint32_t b = 0;
+                if (!ReadHex(line, 9 + 2 * i, 2, b)) {
+                    return Record::Malformed;
+                }
+                data_[first + i] = static_cast<std::uint8_t>(b);
+                written_[first + i] = 1;
+                sum += b;
+            }
+            std::uint32_t c = 0;
+            if (!ReadHex(line, 9 + 2 * n, 2, c) || ((sum + c) & 0xFF) != 0) {
+                return Record::Malformed;
+            }
+            return Record::Ok;
+        }
+        case kEndOfFile:
+            endSeen_ = true;
+            return Record::Ok;
+        case kExtendedSegment:
+        case kExtendedLinear: {
+            std::uint32_t v = 0;
+            std::uint32_t c = 0;
+            // A bad address record is skipped, not malformed.
+            if (n == 2 && ReadHex(line, 9, 4, v) && ReadHex(line, 13, 2, c) &&
+                ((sum + (v >> 8) + (v & 0xFF) + c) & 0xFF) == 0) {
+                extendedAddress_ = t == kExtendedSegment ? v * 16 : v * 65536;
+            }
+            return Record::Ok;
+        }
+        default:
+            return Record::Ok;
+    }
+}
+
+bool FlashImage::AnyData(std::int32_t first, std::int32_t last) const {
+    if (first < 0 || first >= kSize || last < 0 || last >= kSize || last < first) {
+        return false;
+    }
+    return std::any_of(written_.begin() + first, written_.begin() + last + 1,
+                       [](std::uint8_t w) { return w != 0; });
+}
+
+void FlashImage::ReadImage(std::int32_t start, std::int32_t count,
+                           std::uint8_t* destination) const {
+    if (count <= 0 || destination == nullptr) {
+        return;
+    }
+    if (!Inside(start, count)) {
+        std::fill_n(destination, count, kErased);
+        return;
+    }
+    for (std::int32_t i = 0; i < count; ++i) {
+        const auto a = static_cast<std::size_t>(start + i);
+        destination[i] = written_[a] != 0 ? data_[a] : kErased;
+    }
+}
+
+void FlashImage::WriteImage(std::int32_t start, std::int32_t count, const std::uint8_t* source) {
+    if (count <= 0 || source == nullptr || !Inside(start, count)) {
+        return;
+    }
+    std::copy_n(source, count, data_.begin() + start);
+    std::fill_n(written_.begin() + start, count, 1);
+}
+
+void FlashImage::SetVectorChecksum() {
+    std::uint8_t vectors[kVectorCount * 4];
+    ReadImage(0, sizeof vectors, vectors);
+    std::uint32_t sum = 0;
+    for (std::int32_t i = 0; i < kVectorCount; ++i) {
+        if (i * 4 == kChecksumWord) {
+            continue;
+        }
+        const std::uint8_t* w = vectors + i * 4;
+        sum += static_cast<std::uint32_t>(w[0]) | static_cast<std::uint32_t>(w[1]) << 8 |
+               static_cast<std::uint32_t>(w[2]) << 16 | static_cast<std::uint32_t>(w[3]) << 24;
+    }
+    const std::uint32_t check = 0u - sum;
+    const std::uint8_t word[4] = {
+        static_cast<std::uint8_t>(check), static_cast<std::uint8_t>(check >> 8),
+        static_cast<std::uint8_t>(check >> 16), static_cast<std::uint8_t>(check >> 24)};
+    WriteImage(kChecksumWord, 4, word);
+}
+
+char UuChar(std::uint32_t v) {
+    const std::uint32_t x = v & 0x3F;
+    return x == 0 ? '`' : static_cast<char>(x + 0x20);
+}
+
+std::string UuencodeLine(std::span<const std::uint8_t> bytes, int n) {
+    n = std::clamp(n, 0, FlashImage::kMaxLineBytes);
+    std::string line;
+    line.reserve(1 + 4 * FlashImage::kMaxLineBytes / 3);
+    line.push_back(UuChar(static_cast<std::uint32_t>(n)));
+    auto byteAt = [&](int i) -> std::uint32_t {
+        return static_cast<std::size_t>(i) < bytes.size() ? bytes[static_cast<std::size_t>(i)] : 0u;
+    };
+    for (int i = 0; i < n; i += 3) {
+        const std::uint32_t v = byteAt(i) << 16 | byteAt(i + 1) << 8 | byteAt(i + 2);
+        line.push_back(UuChar(v >> 18));
+        line.push_back(UuChar(v >> 12));
+        line.push_back(UuChar(v >> 6));
+        line.push_back(UuChar(v));
+    }
+    return line;
+}
+
+}  // namespace korvel

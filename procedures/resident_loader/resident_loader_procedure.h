@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "jobs/proc_context.h"
+#include "jobs/run_result.h"
+#include "procedures/resident_loader/loader_frame.h"
+#include "serial/serial_port.h"
+
+namespace korvel {
+
+// Programs a board that already holds a resident loader in its flash, over
+// the loader's one-request-one-reply frame protocol, in 1024-byte blocks.
+// Two variants: RunRelative addresses blocks by image offset after one
+// prepare request; RunAbsolute erases 32 KB sectors from the image base and
+// addresses blocks by flash address. Both end with Success, ProgrammingError
+// (a request went unanswered) or Aborted (Stop, seen after a phase).
+class ResidentLoaderProcedure : public ProcContext {
+  public:
+    static constexpr int kBaudRate = 57600;
+    static constexpr std::uint8_t kLineFlags = 0x00;  // 8 data bits, no parity, one stop bit
+
+    // Flash address of image offset 0 in the absolute variant.
+    static constexpr std::uint32_t kImageBase = 98304;
+    static constexpr std::uint32_t kSectorSize = 32768;
+    static constexpr std::uint32_t kBlockSize = 1024;
+    // Block bytes that lie beyond the image: the erased-flash value.
+    static constexpr std::uint8_t kFill = 0xFF;
+
+    // The loader has this long to start its reply, and may pause this long
+    // between two bytes of it.
+    static constexpr unsigned kFirstByteTimeoutMs = 3000;
+    static constexpr unsigned kInterByteTimeoutMs = 200;
+    // After every phase; keeps the loader below ten blocks per second.
+    static constexpr unsigned kPhasePauseMs = 100;
+
+    ResidentLoaderProcedure(int portNumber, std::uint8_t lineFlags, int baudRate);
+    // For tests: a device instead of a port number.
+    ResidentLoaderProcedure(std::unique_ptr<SerialDevice> device, std::uint8_t lineFlags,
+                            int baudRate);
+
+    // Variant A. The image is the whole count the driver hands over (for a
+    // package entry: its data and the two bytes that follow it).
+    RunResult RunRelative(std::span<const std::uint8_t> image);
+    // Variant B: image offset 0 goes to kImageBase.
+    RunResult RunAbsolute(std::span<const std::uint8_t> image);
+
+    SerialPort port;
+
+  private:
+    enum class Phase { Connect, Prepare, Erase, Block, Restart, Finished, Failed };
+
+    // Sends one request and waits for any well-formed reply; false when none
+    // came in time. The one place that frames and awaits.
+    bool request(LoaderCommand command, std::span<const std::uint8_t> payload = {});
+    bool awaitReply();
+    // A block request: 4-byte big-endian address, then 1024 bytes of the
+    // image from `offset`, filled with kFill past its end.
+    bool writeBlock(LoaderCommand command, std::uint32_t address,
+                    std::span<const std::uint8_t> image, std::uint64_t offset);
+
+    void begin(std::size_t count);
+    // Runs phases until one finishes or fails or Stop was asked for, pausing
+    // after each; `step` performs one phase and returns the next.
+    template <typename Step>
+    RunResult runPhases(Step step);
+};
+
+}  // namespace korvel

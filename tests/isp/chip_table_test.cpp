@@ -1,0 +1,86 @@
+#include "procedures/isp/chip_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace korvel {
+namespace {
+
+TEST(ChipTableTest, EveryRowHasContiguousSectorsFromZeroThatItsBlocksDivide) {
+    for (const ChipRow& row : ChipTable::rows()) {
+        std::int32_t next = 0;
+        for (std::int32_t i = 0; i < row.sectorCount; ++i) {
+            const SectorGeometry s = row.sector(i);
+            EXPECT_EQ(s.start, next) << row.name << " sector " << i;
+            EXPECT_GT(s.size, 0) << row.name << " sector " << i;
+            EXPECT_EQ(s.size % row.blockSize, 0) << row.name << " sector " << i;
+            next = s.start + s.size;
+        }
+        // The size in the name is the flash the sectors cover.
+        const std::string name = row.name;
+        const std::string kilobytes = name.substr(name.find('(') + 1);
+        EXPECT_EQ(next / 1024, std::stoi(kilobytes)) << row.name;
+        EXPECT_EQ(row.ramBuffer, 0x40000200) << row.name;
+        EXPECT_EQ(row.sector(row.sectorCount).size, 0) << row.name;
+        EXPECT_EQ(row.sector(-1).size, 0) << row.name;
+        // Only the LPC23xx and LPC24xx need the jump code that stops the PLL.
+        const bool newer = name.compare(0, 5, "LPC23") == 0 || name.compare(0, 5, "LPC24") == 0;
+        EXPECT_EQ(row.jumpCode().size(), newer ? 19u : 6u) << row.name;
+    }
+}
+
+TEST(ChipTableTest, LookupMatchesTheWholeTextAndTakesTheFirstRow) {
+    const ChipRow* lpc2138 = ChipTable::find("196389");
+    ASSERT_NE(lpc2138, nullptr);
+    EXPECT_STREQ(lpc2138->name, "LPC2138 (500k)");
+    EXPECT_EQ(lpc2138->sectorCount, 27);
+    EXPECT_EQ(lpc2138->blockSize, 4096);
+    EXPECT_EQ(lpc2138->jumpCode().size() * 4, 24u);
+
+    for (const char* id : {"100924195", "369162531"}) {
+        const ChipRow* row = ChipTable::find(id);
+        ASSERT_NE(row, nullptr) << id;
+        EXPECT_STREQ(row->name, "LPC2366 (256k)");
+        EXPECT_EQ(row->sectorCount, 15);
+        EXPECT_EQ(row->jumpCode().size() * 4, 76u);
+    }
+    ASSERT_NE(ChipTable::find("4293984018"), nullptr);
+    EXPECT_STREQ(ChipTable::find("4293984018")->name, "LPC2104 (120k)");
+    EXPECT_EQ(ChipTable::find("04293984018"), nullptr);
+    EXPECT_EQ(ChipTable::find("4293984018 "), nullptr);
+    EXPECT_EQ(ChipTable::find(""), nullptr);
+    EXPECT_EQ(ChipTable::find("196389\r\n"), nullptr);
+
+    // Every identification finds the first row that carries it.
+    for (const ChipRow& row : ChipTable::rows()) {
+        const ChipRow* found = ChipTable::find(row.partId);
+        ASSERT_NE(found, nullptr);
+        EXPECT_LE(found, &row);
+        EXPECT_STREQ(found->partId, row.partId);
+    }
+}
+
+TEST(ChipTableTest, SectorMapsHaveTheirLargeSectorsWhereTheChipsDo) {
+    const ChipRow* lpc2129 = ChipTable::find("33685267");  // map B
+    ASSERT_NE(lpc2129, nullptr);
+    EXPECT_EQ(lpc2129->sector(8).start, 0x10000);
+    EXPECT_EQ(lpc2129->sector(8).size, 0x10000);
+    EXPECT_EQ(lpc2129->sector(10).start, 0x30000);
+    EXPECT_EQ(lpc2129->sector(10).size, 0x2000);
+
+    const ChipRow* lpc2138 = ChipTable::find("196389");  // map C
+    ASSERT_NE(lpc2138, nullptr);
+    EXPECT_EQ(lpc2138->sector(8).start, 0x8000);
+    EXPECT_EQ(lpc2138->sector(8).size, 0x8000);
+    EXPECT_EQ(lpc2138->sector(22).start, 0x78000);
+    EXPECT_EQ(lpc2138->sector(22).size, 0x1000);
+
+    const ChipRow* lpc2131 = ChipTable::find("196353");
+    ASSERT_NE(lpc2131, nullptr);
+    EXPECT_EQ(lpc2131->sector(7).start + lpc2131->sector(7).size, 32 * 1024);
+    EXPECT_EQ(lpc2131->sector(8).size, 0);
+}
+
+}  // namespace
+}  // namespace korvel

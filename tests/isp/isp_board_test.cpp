@@ -1,0 +1,441 @@
+// Whole ISP runs against the LPC boot-loader model in virtual time: the
+// flash the chip ends up with, the commands it saw, every fault's outcome.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "jobs/generic_thread.h"
+#include "jobs/queued_handover.h"
+#include "procedures/isp/isp_procedure.h"
+#include "serial/port_resolver.h"
+#include "sim/lpc_board.h"
+#include "sim/lpc_hex_writer.h"
+#include "sim/package_writer.h"
+#include "tests/isp/isp_harness.h"
+#include "tests/support/temp_dir.h"
+
+namespace korvel {
+namespace {
+
+using sim::HexSegment;
+using sim::LpcBoard;
+using sim::LpcFault;
+using test::IspHarness;
+using test::kNsPerMs;
+using Texts = std::vector<std::string>;
+
+constexpr VirtualNs kSliceNs = 2000 * kNsPerMs;
+
+std::vector<std::uint8_t> Pattern(std::size_t n, std::uint32_t seed) {
+    std::vector<std::uint8_t> bytes(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = static_cast<std::uint8_t>(seed >> 16);
+    }
+    return bytes;
+}
+
+const sim::LpcPart& Part(const char* name) {
+    const sim::LpcPart* part = sim::FindLpcPart(name);
+    EXPECT_NE(part, nullptr) << name;
+    return *part;
+}
+
+LpcBoard::Options Faults(std::set<LpcFault> faults) {
+    LpcBoard::Options options;
+    options.faults = std::move(faults);
+    return options;
+}
+
+std::size_t Count(const Texts& texts, const std::string& text) {
+    return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
+}
+
+Texts Tail(const Texts& texts, std::size_t n) {
+    return Texts(texts.end() - static_cast<std::ptrdiff_t>(std::min(n, texts.size())), texts.end());
+}
+
+// The host's lines from the first one equal to `from`.
+Texts LinesFrom(const Texts& lines, const std::string& from) {
+    return Texts(std::find(lines.begin(), lines.end(), from), lines.end());
+}
+
+struct ImageCase {
+    const char* chip;
+    const char* what;
+    std::vector<HexSegment> segments;
+};
+
+TEST(IspBoardTest, EveryChipFamilyEndsWithTheImageInFlashAndTheFirmwareStarted) {
+    const std::vector<ImageCase> cases = {
+        {"LPC2138", "dense 40 KB", {{0, Pattern(40000, 1)}}},
+        {"LPC2106",
+         "sparse",
+         {{0, Pattern(64, 2)},
+          {0x6100, Pattern(300, 3)},
+          {0x12000, Pattern(9000, 4)},
+          {0x1DFF0, Pattern(16, 5)}}},
+        {"LPC2368",
+         "with extended linear addresses",
+         {{0, Pattern(2048, 6)},
+          {0xFFF0, Pattern(0x2400, 7)},
+          {0x7A010, Pattern(5000, 8)},
+          {0x7CFFC, Pattern(4, 9)}}},
+        {"LPC2129", "64 KB sectors", {{0, Pattern(32, 10)}, {0x10000, Pattern(0x10000, 11)}}},
+        {"LPC2131", "one block", {{0x100, Pattern(7, 12)}}},
+    };
+    for (const ImageCase& c : cases) {
+        SCOPED_TRACE(std::string(c.chip) + " " + c.what);
+        LpcBoard board(Part(c.chip));
+        IspHarness h(board);
+        EXPECT_EQ(h.run(sim::WriteIntelHex(c.segments)), RunResult::Success);
+        EXPECT_EQ(board.flash(), sim::ExpectedLpcFlash(c.segments, board.part().flashBytes()));
+        EXPECT_TRUE(board.vectorsValid());
+        ASSERT_TRUE(board.started());
+        EXPECT_TRUE(board.started()->reachedUserCode) << board.started()->fault;
+        EXPECT_EQ(board.resends(), 0);
+    }
+}
+
+TEST(IspBoardTest, A512ByteImageErasesSectorZeroOnlyAndCopiesOneBlock) {
+    LpcBoard board(Part("LPC2138"));
+    IspHarness h(board);
+    ASSERT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(512, 20)}})), RunResult::Success);
+    // Sector 0 is erased without a blank check.
+    EXPECT_EQ(board.commands(),
+              (Texts{"J", "U 23130", "P 0 0", "E 0 0", "W 1073742336 4096", "P 0 0",
+                     "C 0 1073742336 4096", "W 1073742336 24", "G 1073742336 A"}));
+    // 91 full lines and one of one byte, a checksum after every 20 and the last.
+    const Texts block = LinesFrom(h.sentLines(), "W 1073742336 4096");
+    ASSERT_GE(block.size(), 98u);
+    for (int i = 1; i <= 97; ++i) {
+        const std::string& line = block[static_cast<std::size_t>(i)];
+        const bool checksum = i % 21 == 0 || i == 97;
+        if (checksum) {
+            EXPECT_TRUE(std::all_of(line.begin(), line.end(), ::isdigit)) << i << ": " << line;
+        } else if (i == 96) {
+            EXPECT_EQ(line, "!_P``");  // the block's last byte, erased
+        } else {
+            EXPECT_EQ(line.size(), 61u) << i;
+            EXPECT_EQ(line[0], 'M') << i;
+        }
+    }
+    EXPECT_EQ(block[97], "126480");  // last group: 11 lines of 45 and 1 byte, all 0xFF
+    EXPECT_EQ(block[98], "P 0 0");
+
+    const Texts& texts = h.status.texts;
+    EXPECT_EQ(Count(texts, "not used"), 26u + 7u + 14u * 8u + 5u);
+    const Texts erasePass = {"Erasing....", "Sector  0", "Ok", "Sector  1", "not used"};
+    EXPECT_NE(std::search(texts.begin(), texts.end(), erasePass.begin(), erasePass.end()),
+              texts.end());
+    const Texts writePass = {"Programming....", "Sector  0 (0x00000000-0x00000FFF)", "Ok",
+                             "Sector  1 (0x00001000-0x00001FFF)", "not used"};
+    EXPECT_NE(std::search(texts.begin(), texts.end(), writePass.begin(), writePass.end()),
+              texts.end());
+    EXPECT_EQ(Tail(texts, 3),
+              (Texts{"Booting (soft jump)...", "loading jump code", "jumping now!"}));
+    // Range 512 / 1024 = 0; four accepted checksums before the block's last
+    // one and sector 0 done: the position may pass the range.
+    EXPECT_EQ(h.bar.maximum, 0);
+    EXPECT_EQ(h.bar.pos, 5);
+}
+
+TEST(IspBoardTest, BlankSectorsAreNotErasedAndUsedOnesAre) {
+    // Old firmware in sector 2; sector 1 is blank; the new image uses 0 to 2.
+    std::vector<std::uint8_t> old(0x3000, 0xFF);
+    std::fill(old.begin() + 0x2100, old.begin() + 0x2200, 0x00);
+    LpcBoard::Options options;
+    options.flash = old;
+    LpcBoard board(Part("LPC2138"), options);
+    IspHarness h(board);
+    const std::vector<HexSegment> image = {
+        {0, Pattern(64, 30)}, {0x1800, Pattern(16, 31)}, {0x2000, Pattern(16, 32)}};
+    ASSERT_EQ(h.run(sim::WriteIntelHex(image)), RunResult::Success);
+    const Texts commands(board.commands().begin(), board.commands().begin() + 8);
+    EXPECT_EQ(commands,
+              (Texts{"J", "U 23130", "P 0 0", "E 0 0", "I 1 1", "I 2 2", "P 2 2", "E 2 2"}));
+    const Texts expected = {"Sector  1", "already blank", "Sector  2", "Ok"};
+    EXPECT_NE(
+        std::search(h.status.texts.begin(), h.status.texts.end(), expected.begin(), expected.end()),
+        h.status.texts.end());
+    EXPECT_EQ(board.flash(), sim::ExpectedLpcFlash(image, board.part().flashBytes()));
+}
+
+TEST(IspBoardTest, ALargeSectorIsWrittenBlockByBlockEachPreparedBeforeItsCopy) {
+    LpcBoard board(Part("LPC2129"));
+    IspHarness h(board);
+    ASSERT_EQ(h.run(sim::WriteIntelHex({{0x10000, Pattern(0x10000, 40)}})), RunResult::Success);
+    const Texts& all = board.commands();
+    auto from = std::find(all.begin(), all.end(), "P 0 0");
+    from = std::find(from + 1, all.end(), "W 1073742336 8192");  // past the erase pass
+    from = std::find(from + 1, all.end(), "W 1073742336 8192");  // sector 0's block done
+    Texts sector8;
+    for (int k = 0; k < 8; ++k) {
+        sector8.push_back("W 1073742336 8192");
+        sector8.push_back("P 8 8");
+        sector8.push_back("C " + std::to_string(65536 + 8192 * k) + " 1073742336 8192");
+    }
+    ASSERT_GE(all.end() - from, 24);
+    EXPECT_EQ(Texts(from, from + 24), sector8);
+    // An 8192-byte block: 182 full lines and one of 2 bytes, 10 checksums.
+    const Texts lines = LinesFrom(h.sentLines(), "W 1073742336 8192");
+    const auto next = std::find(lines.begin() + 1, lines.end(), "P 0 0");
+    EXPECT_EQ(next - lines.begin(), 1 + 183 + 10);
+}
+
+TEST(IspBoardTest, TheJumpProgramGoesToRamAsOneLineOnOlderChipsAndTwoOnNewerOnes) {
+    {
+        LpcBoard board(Part("LPC2104"));
+        IspHarness h(board);
+        ASSERT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(100, 50)}})), RunResult::Success);
+        EXPECT_EQ(LinesFrom(h.sentLines(), "W 1073742336 24"),
+                  (Texts{"W 1073742336 24", "8#`\"/X@`0D.4!`*#C``\"!Y0#PH.-`P!_@", "2654",
+                         "G 1073742336 A"}));
+    }
+    {
+        LpcBoard board(Part("LPC2368"));
+        IspHarness h(board);
+        ASSERT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(100, 51)}})), RunResult::Success);
+        EXPECT_EQ(
+            LinesFrom(h.sentLines(), "W 1073742336 76"),
+            (Texts{"W 1073742336 76",
+                   "M.`\"/X@`0D.4$()#E\"#\"0Y0$`H.,``('EJD\"@XU50H.,``(+E`$\"#Y0!0@^4`",
+                   "?`*#C``\"\"Y0!`@^4`4(/E`/\"@XT#`'^\"`P!_@C,`?X```", "8704", "G 1073742336 A"}));
+        ASSERT_TRUE(board.started());
+        EXPECT_TRUE(board.started()->reachedUserCode);
+    }
+}
+
+TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
+    struct Case {
+        LpcFault fault;
+        RunResult result;
+        Texts lastTexts;
+    };
+    const std::vector<Case> cases = {
+        {LpcFault::Silent, RunResult::ProgrammingError, {"Attempting baud sync", "", "", ""}},
+        {LpcFault::NoEcho,
+         RunResult::ProgrammingError,
+         {"", ": No response to complete baud sync", ""}},
+        {LpcFault::UnknownId, RunResult::ProgrammingError, {"Baud sync sucessful", "", "", ""}},
+        {LpcFault::RefuseUnlock,
+         RunResult::ProgrammingError,
+         {"", ": wrong response unlock: 16", ""}},
+        {LpcFault::RefuseErase,
+         RunResult::ProgrammingError,
+         {"Sector  0", "Error", "", ": Unable to erase flash", ""}},
+        {LpcFault::ResendOnce, RunResult::ProgrammingError, {"", ": bad checksum", ""}},
+        {LpcFault::DropByte, RunResult::ProgrammingError, {"", ": No response", ""}},
+        {LpcFault::EchoProbe,
+         RunResult::ProgrammingError,
+         {"", ": Unable to complete baud sync, 1", ""}},
+        {LpcFault::SyncGarbage,
+         RunResult::ProgrammingError,
+         {"", ": Unexpected response to sync, \"~\x86x\xF8", ""}},
+        {LpcFault::GoSilent, RunResult::Success, {"loading jump code", "jumping now!"}},
+        {LpcFault::GoError,
+         RunResult::ProgrammingError,
+         {"jumping now!", "response = 13", "", ": couldn't run program", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.fault));
+        LpcBoard board(Part("LPC2138"), Faults({c.fault}));
+        IspHarness h(board);
+        EXPECT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(1000, 60)}})), c.result);
+        EXPECT_EQ(Tail(h.status.texts, c.lastTexts.size()), c.lastTexts);
+    }
+}
+
+TEST(IspBoardTest, SilenceAfterGoCountsAsSuccessFourSlicesLater) {
+    LpcBoard board(Part("LPC2138"), Faults({LpcFault::GoSilent}));
+    IspHarness h(board);
+    VirtualNs goSent = 0;
+    ASSERT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(10, 61)}})), RunResult::Success);
+    for (const WireEvent& e : h.wire) {
+        if (e.kind == WireEvent::Kind::HostByte && e.byte == 'G') {
+            goSent = e.at;
+        }
+    }
+    EXPECT_GE(h.device->now() - goSent, 4 * kSliceNs);
+    EXPECT_LT(h.device->now() - goSent, 4 * kSliceNs + 100 * kNsPerMs);
+    ASSERT_TRUE(board.started());
+    EXPECT_TRUE(board.started()->reachedUserCode);
+}
+
+TEST(IspBoardTest, ALateAnswerToGoInTheLastSliceIsJudgedAfterTheTimeOut) {
+    // The answer arrives in the slice in which the time-out runs out: the
+    // time-out (success) is handled first, the answer (failure) after it.
+    LpcBoard board(Part("LPC2138"), Faults({LpcFault::GoSilent}));
+    test::TapLineEnd tap(board);
+    tap.onHostLine = [&](VirtualNs at, const std::string& line) {
+        if (line == "G 1073742336 A\r\n") {
+            tap.inject(at + 7000 * kNsPerMs, "13\r\n");
+        }
+    };
+    IspHarness h(tap);
+    EXPECT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(10, 62)}})), RunResult::ProgrammingError);
+    EXPECT_EQ(Tail(h.status.texts, 4), (Texts{"response = 13", "", ": couldn't run program", ""}));
+}
+
+TEST(IspBoardTest, StopDuringAnEraseEndsTheRunWithinOneSlice) {
+    LpcBoard::Options options;
+    options.flashTiming = true;
+    LpcBoard board(Part("LPC2138"), options);
+    test::TapLineEnd tap(board);
+    IspHarness h(tap, 38400, /*paced=*/true);
+    VirtualNs eraseSent = 0;
+    VirtualNs stoppedAt = 0;
+    std::size_t commandsAtStop = 0;
+    tap.onHostLine = [&](VirtualNs at, const std::string& line) {
+        if (line == "E 0 0\r\n") {
+            eraseSent = at;
+        }
+    };
+    // Stop 100 ms into the 400 ms erase.
+    tap.onPoll = [&](VirtualNs now) {
+        if (eraseSent != 0 && stoppedAt == 0 && now >= eraseSent + 100 * kNsPerMs) {
+            h.proc->RequestAbort();
+            stoppedAt = now;
+            commandsAtStop = board.commands().size();
+        }
+    };
+    // The erase still ends (and is answered) in that slice: the result is 5.
+    EXPECT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(5000, 63)}})), RunResult::Aborted);
+    ASSERT_GT(stoppedAt, 0u);
+    EXPECT_LT(h.device->now() - stoppedAt, kSliceNs);
+    EXPECT_GE(h.device->now() - eraseSent, LpcBoard::kEraseNs);
+    // At most the step that the erase's answer began.
+    EXPECT_LE(board.commands().size(), commandsAtStop + 1);
+}
+
+TEST(IspBoardTest, StopInTheMiddleOfATransferSendsNoMoreThanTheStepUnderWay) {
+    LpcBoard board(Part("LPC2138"));
+    test::TapLineEnd tap(board);
+    IspHarness h(tap);
+    std::size_t linesAtStop = 0;
+    int dataLines = 0;
+    tap.onHostLine = [&](VirtualNs, const std::string& line) {
+        if (line.size() == 63 && ++dataLines == 30) {
+            h.proc->RequestAbort();
+            linesAtStop = h.sentLines().size();
+        }
+    };
+    EXPECT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(20000, 64)}})), RunResult::Aborted);
+    EXPECT_LE(h.sentLines().size(), linesAtStop + 1);
+}
+
+TEST(IspBoardTest, AMalformedHexLineStillProgramsTheRecordsBeforeIt) {
+    const auto data = Pattern(3000, 70);
+    std::string hex = sim::WriteIntelHex({{0, data}});
+    // Line 101 (addresses 0x640 on) gets a bad checksum byte.
+    std::size_t pos = 0;
+    for (int line = 1; line < 101; ++line) {
+        pos = hex.find("\r\n", pos) + 2;
+    }
+    const std::size_t end = hex.find("\r\n", pos);
+    hex[end - 1] = hex[end - 1] == '0' ? '1' : '0';
+
+    LpcBoard board(Part("LPC2138"));
+    IspHarness h(board);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(h.run(hex), RunResult::Success);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Warning, parse error line 101\n");
+    // The bad record's own bytes were stored before its checksum was read.
+    const std::vector<HexSegment> loaded = {{0, std::vector(data.begin(), data.begin() + 0x650)}};
+    EXPECT_EQ(board.flash(), sim::ExpectedLpcFlash(loaded, board.part().flashBytes()));
+    EXPECT_EQ(h.bar.maximum, 0);
+}
+
+TEST(IspBoardTest, ProgressCountsAcceptedChecksumsAndFinishedSectors) {
+    LpcBoard board(Part("LPC2138"));
+    IspHarness h(board);
+    ASSERT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(40000, 80)}})), RunResult::Success);
+    EXPECT_EQ(h.bar.maximum, 39);
+    // Ten blocks with four checksums before their last; sectors 0 to 7 done
+    // by a copy (sector 8's later blocks are skipped, not copied).
+    EXPECT_EQ(h.bar.pos, 10 * 4 + 8);
+}
+
+TEST(IspBoardTest, APacedRunAt38400TakesTheLineTimeOfABoardAndMatches) {
+    LpcBoard::Options options;
+    options.flashTiming = true;
+    LpcBoard board(Part("LPC2138"), options);
+    IspHarness h(board, 38400, /*paced=*/true);
+    const std::vector<HexSegment> image = {{0, Pattern(40 * 1024, 90)}};
+    ASSERT_EQ(h.run(sim::WriteIntelHex(image)), RunResult::Success);
+    EXPECT_EQ(board.flash(), sim::ExpectedLpcFlash(image, board.part().flashBytes()));
+    std::size_t hostBytes = 0;
+    for (const WireEvent& e : h.wire) {
+        hostBytes += e.kind == WireEvent::Kind::HostByte ? 1 : 0;
+    }
+    // Every host character on the line, the erase of sector 0 (1 to 8 are
+    // blank) and ten 4 KB copies at 1 ms per 256 bytes.
+    const VirtualNs bound =
+        hostBytes * CharacterTimeNs(LineSettings{38400}) + LpcBoard::kEraseNs + 10 * 16 * kNsPerMs;
+    EXPECT_GE(h.device->now(), bound);
+    EXPECT_LT(h.device->now(), bound * 3 / 2);
+    EXPECT_EQ(board.overrunBytes(), 0);
+}
+
+class RunIspTest : public ::testing::Test {
+  protected:
+    static constexpr int kPort = 47;
+    static constexpr int kMissingPort = 48;
+
+    void SetUp() override {
+        PortResolver::instance().registerDevice(
+            kPort, [this] { return std::make_unique<VirtualSerialDevice>(*board); });
+        VirtualSerialDevice::Options refused;
+        refused.openFailure = OpenFailure{2, "No such file or directory", false};
+        PortResolver::instance().registerDevice(kMissingPort, [this, refused] {
+            return std::make_unique<VirtualSerialDevice>(*board, refused);
+        });
+    }
+    void TearDown() override { PortResolver::instance().clear(); }
+
+    RunResult run(char kind, int port, const std::string& hex) {
+        const std::vector<std::uint8_t> data(hex.begin(), hex.end());
+        const auto file = dir.write("fw.pr2", sim::BuildPackage({{"LPC2138", "1.00", kind, data}}));
+        TFilePro package;
+        EXPECT_TRUE(package.LoadFromFile(file));
+        QueuedHandover handover;
+        test::RecordingBar bar;
+        test::RecordingStatus panel;
+        std::optional<RunResult> result;
+        GenericThread thread(handover, nullptr);
+        thread.OnFinished = [&](RunResult r) { result = r; };
+        thread.Setup(package, &bar, 115200, &panel, port);
+        thread.Start();
+        while (!result) {
+            handover.Serve(std::chrono::milliseconds(5));
+        }
+        texts = panel.texts;
+        return *result;
+    }
+
+    std::unique_ptr<LpcBoard> board = std::make_unique<LpcBoard>(Part("LPC2138"));
+    test::TempDir dir;
+    Texts texts;
+};
+
+TEST_F(RunIspTest, BothKindsProgramEntryZeroAtTheRunsBaudRate) {
+    for (char kind : {'F', '\''}) {
+        SCOPED_TRACE(kind);
+        const std::vector<HexSegment> image = {{0, Pattern(6000, kind)}};
+        EXPECT_EQ(run(kind, kPort, sim::WriteIntelHex(image)), RunResult::Success);
+        EXPECT_EQ(board->flash(), sim::ExpectedLpcFlash(image, board->part().flashBytes()));
+        EXPECT_EQ(board->line().baudRate, 115200);
+        EXPECT_EQ(texts.back(), "jumping now!");
+        board = std::make_unique<LpcBoard>(Part("LPC2138"));
+    }
+}
+
+TEST_F(RunIspTest, APortThatDoesNotOpenEndsWithOneBeforeAnythingIsSent) {
+    EXPECT_EQ(run('F', kMissingPort, ":00000001FF\r\n"), RunResult::PortNotOpened);
+    EXPECT_TRUE(texts.empty());
+    EXPECT_TRUE(board->commands().empty());
+}
+
+}  // namespace
+}  // namespace korvel

@@ -1,0 +1,215 @@
+// The ISP dialogue against scripted boards: exact wire text, the
+// synchronisation and identification paths, time-outs counted in slices.
+#include "procedures/isp/isp_procedure.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tests/isp/isp_harness.h"
+
+namespace korvel {
+namespace {
+
+using test::IspHarness;
+using test::kNsPerMs;
+using Texts = std::vector<std::string>;
+
+constexpr VirtualNs kSliceNs = 2000 * kNsPerMs;
+
+// A board that answers host lines from a table (echo included in the answer)
+// and stays silent on anything else.
+struct ScriptedBoard {
+    ScriptedBoard() {
+        tap.onHostLine = [this](VirtualNs at, const std::string& line) {
+            ++heard[line];
+            if (onLine) {
+                onLine(at, line);
+                return;
+            }
+            const auto it = answers.find(line);
+            if (it != answers.end()) {
+                tap.inject(at + delay, it->second);
+            }
+        };
+    }
+
+    test::DeadLineEnd dead;
+    test::TapLineEnd tap{dead};
+    std::map<std::string, std::string> answers;
+    std::map<std::string, int> heard;
+    std::function<void(VirtualNs, const std::string&)> onLine;
+    VirtualNs delay = 0;
+};
+
+// The handshake of a chip that is up to identification.
+std::map<std::string, std::string> Handshake() {
+    return {
+        {"?", "Synchronized\r\n"},
+        {"Synchronized\r\n", "Synchronized\r\nOK\r\n"},
+        {"12000\r\n", "12000\r\nOK\r\n"},
+    };
+}
+
+TEST(IspProcedureTest, ABoardThatNeverAnswersGetsSixProbesTwoSlicesApart) {
+    ScriptedBoard board;
+    IspHarness h(board.tap);
+    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.sent(), "??????");
+    const auto times = h.hostTimesOf('?');
+    ASSERT_EQ(times.size(), 6u);
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        EXPECT_GE(times[i] - times[i - 1], 2 * kSliceNs);
+        EXPECT_LT(times[i] - times[i - 1], 2 * kSliceNs + 50 * kNsPerMs);
+    }
+    // The sync error message starts with CR LF, so its line shows empty.
+    EXPECT_EQ(h.status.texts, (Texts{"", "Attempting baud sync", "", "", ""}));
+    // One step for every probe after the first; the range is 0 for no data.
+    EXPECT_EQ(h.bar.maximum, 0);
+    EXPECT_EQ(h.bar.pos, 5);
+    // Given up two slices after the sixth probe.
+    EXPECT_GE(h.device->now() - times.back(), 2 * kSliceNs);
+    EXPECT_LT(h.device->now() - times.back(), 2 * kSliceNs + 50 * kNsPerMs);
+}
+
+TEST(IspProcedureTest, AnEchoedProbeIsConfirmedAfterAPauseWithoutProbingAgain) {
+    ScriptedBoard board;
+    board.answers = Handshake();
+    board.answers["?"] = "?";  // already synchronised, echo on
+    board.answers["J\r\n"] = "J\r\n0\r\n196389\r\n";
+    VirtualNs probeEchoed = 0;
+    VirtualNs confirmSent = 0;
+    board.onLine = [&](VirtualNs at, const std::string& line) {
+        if (line == "?") {
+            probeEchoed = at;
+        }
+        if (line == "Synchronized\r\n") {
+            confirmSent = at - 13 * CharacterTimeNs(LineSettings{38400});
+        }
+        if (board.answers.count(line) != 0) {
+            board.tap.inject(at, board.answers[line]);
+        }
+    };
+    IspHarness h(board.tap, 38400, /*paced=*/true);
+    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.sentLines(), (Texts{"?Synchronized", "12000", "J", "U 23130"}));
+    EXPECT_GE(confirmSent - probeEchoed, 300 * kNsPerMs);
+    EXPECT_LT(confirmSent - probeEchoed, 320 * kNsPerMs);
+    // Silence after the unlock: the identification's time-out text is shared.
+    EXPECT_EQ(h.status.texts,
+              (Texts{"", "Attempting baud sync", "Baud sync sucessful",
+                     "Found chip: \"LPC2138 (500k)\"", "", ": No response to unlock command", ""}));
+}
+
+TEST(IspProcedureTest, AnEchoOfTheSixthProbeStillFailsWithTheSyncError) {
+    ScriptedBoard board;
+    int probes = 0;
+    board.onLine = [&](VirtualNs at, const std::string& line) {
+        if (line == "?" && ++probes == 6) {
+            board.tap.inject(at, "?");
+        }
+    };
+    IspHarness h(board.tap);
+    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.sent(), "??????");
+    EXPECT_EQ(h.status.texts, (Texts{"", "Attempting baud sync", "", "", ""}));
+}
+
+TEST(IspProcedureTest, UnexpectedAnswersEndTheRunWithTheirFirstLine) {
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> answers;
+        Texts lastTexts;
+        Texts lines;
+    };
+    const auto handshakeWith = [](std::string line, std::string answer) {
+        auto answers = Handshake();
+        answers[line] = answer;
+        return answers;
+    };
+    const std::vector<Case> cases = {
+        {"sync answered with other text",
+         {{"?", "Hello\r\n"}},
+         {": Unexpected response to sync, \"Hello", ""},
+         {"?"}},
+        {"sync not confirmed",
+         handshakeWith("Synchronized\r\n", "Synchronized\r\nNO\r\n"),
+         {": Unable to complete baud sync, NO", ""},
+         {"?Synchronized"}},
+        {"crystal refused",
+         handshakeWith("12000\r\n", "12000\r\n1\r\n"),
+         {": wrong response to crystal: 1", ""},
+         {"?Synchronized", "12000"}},
+        {"identification refused",
+         handshakeWith("J\r\n", "J\r\n1\r\n\r\n"),
+         {": wrong response to ID: 1", ""},
+         {"?Synchronized", "12000", "J"}},
+        {"unknown identification",
+         handshakeWith("J\r\n", "J\r\n0\r\n196390\r\n"),
+         {"", "", ""},
+         {"?Synchronized", "12000", "J"}},
+        {"identification with a trailing blank",
+         handshakeWith("J\r\n", "J\r\n0\r\n196389 \r\n"),
+         {"", "", ""},
+         {"?Synchronized", "12000", "J"}},
+        {"no confirmation",
+         {{"?", "Synchronized\r\n"}},
+         {": No response to complete baud sync", ""},
+         {"?Synchronized"}},
+        {"no crystal answer",
+         handshakeWith("12000\r\n", "12000\r\n"),
+         {": No response to crystal speed", ""},
+         {"?Synchronized", "12000"}},
+        {"no identification",
+         handshakeWith("J\r\n", "J\r\n"),
+         {": No response to unlock command", ""},
+         {"?Synchronized", "12000", "J"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedBoard board;
+        board.answers = c.answers;
+        IspHarness h(board.tap);
+        EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+        EXPECT_EQ(h.sentLines(), c.lines);
+        ASSERT_GE(h.status.texts.size(), c.lastTexts.size());
+        EXPECT_EQ(Texts(h.status.texts.end() - static_cast<std::ptrdiff_t>(c.lastTexts.size()),
+                        h.status.texts.end()),
+                  c.lastTexts);
+    }
+}
+
+TEST(IspProcedureTest, AnEchoThatDiffersFromTheCommandRunsIntoItsTimeOut) {
+    ScriptedBoard board;
+    board.answers = Handshake();
+    board.answers["12000\r\n"] = "12001\r\nOK\r\n";
+    IspHarness h(board.tap);
+    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    // Three slices after the crystal line, not at the wrong echo.
+    const auto times = h.hostTimesOf('\n');
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_GE(h.device->now() - times.back(), 3 * kSliceNs);
+    EXPECT_EQ(h.status.texts.back(), "");
+    EXPECT_EQ(h.status.texts[h.status.texts.size() - 2], ": No response to crystal speed");
+}
+
+TEST(IspProcedureTest, AChattyBoardCannotOverrunTheResponse) {
+    ScriptedBoard board;
+    board.answers = Handshake();
+    board.answers["J\r\n"] = "J\r\n" + std::string(10000, 'x') + "\r\n";
+    IspHarness h(board.tap);
+    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.status.texts[h.status.texts.size() - 2], ": No response to unlock command");
+}
+
+TEST(IspProcedureTest, AnAbortRequestedBeforeTheRunIsForgotten) {
+    ScriptedBoard board;
+    board.answers = {{"?", "Hello\r\n"}};
+    IspHarness h(board.tap);
+    h.proc->RequestAbort();
+    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.sent(), "?");
+}
+
+}  // namespace
+}  // namespace korvel
