@@ -83,7 +83,8 @@ ServedModel ServeBootMonitor(const ServeOptions& options, std::string& error) {
             out.write(reinterpret_cast<const char*>(image.data()),
                       static_cast<std::streamsize>(image.size()));
             if (!out) {
-                std::fprintf(stderr, "korvel-sim monitor: cannot write %s\n", file.c_str());
+                std::fprintf(stderr, "korvel-sim monitor: cannot write %s\n",
+                             file.string().c_str());
             }
         }
     };

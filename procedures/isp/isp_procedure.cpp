@@ -372,7 +372,9 @@ void IspProcedure::Dispatch(Event event) {
                     break;
                 }
                 const char* id = response_ + 3;
-                const std::string partId(id, std::strstr(id, "\r\n"));
+                // Both iterators const: some C libraries' strstr returns char*.
+                const char* idEnd = std::strstr(id, "\r\n");
+                const std::string partId(id, idEnd);
                 chip_ = ChipTable::find(partId);
                 if (chip_ == nullptr) {
                     Cancel(Format(kUnknownChip, partId.c_str()).c_str());
