@@ -20,9 +20,9 @@ std::string FormatFileVersion(const std::string& fileVersion) {
     int minor = 0;
     if (firstDot != std::string::npos) {
         const std::size_t secondDot = fileVersion.find('.', firstDot + 1);
-        const std::string text = fileVersion.substr(
-            firstDot + 1, secondDot == std::string::npos ? std::string::npos
-                                                         : secondDot - firstDot - 1);
+        const std::string text = fileVersion.substr(firstDot + 1, secondDot == std::string::npos
+                                                                      ? std::string::npos
+                                                                      : secondDot - firstDot - 1);
         int value = 0;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (ec == std::errc() && end == text.data() + text.size() && value >= 0 &&

@@ -25,7 +25,8 @@ void QtUiHandover::Synchronize(const std::function<void()>& step) {
     pending_.push_back(request);
     // The queued call holds its own reference: it may run after this worker
     // was released, and then finds the request dropped.
-    QMetaObject::invokeMethod(this, [this, request] { run(request); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, request] { run(request); }, Qt::QueuedConnection);
     finished_.wait(lock, [&] { return request->finished || request->dropped; });
     std::erase(pending_, request);
 }

@@ -39,6 +39,7 @@ namespace {
 constexpr int kExitCode = 5;
 constexpr const char* kAccessCode = "kzt";
 constexpr int kStartDelayMs = 1;
+constexpr int kCloseStopRepeatMs = 100;
 constexpr int kContentWidth = 360;
 constexpr int kIconSize = 32;
 // Kinds whose procedure takes its speed from the Baud Rate box.
@@ -137,8 +138,7 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
 
     // Connected only now: filling and selecting must not save the settings.
     connect(ComboBoxCom, &QComboBox::currentIndexChanged, this, &TfrmMain::ComboBoxComChange);
-    connect(ComboBoxBaudRate, &QComboBox::currentIndexChanged, this,
-            &TfrmMain::ComboBoxComChange);
+    connect(ComboBoxBaudRate, &QComboBox::currentIndexChanged, this, &TfrmMain::ComboBoxComChange);
     connect(ComboBoxCom, &QComboBox::currentIndexChanged, this, &TfrmMain::showPortToolTip);
 
     ensurePolished();
@@ -272,6 +272,14 @@ void TfrmMain::createControls() {
     StartTimer->setObjectName(QStringLiteral("StartTimer"));
     StartTimer->setInterval(kStartDelayMs);
     connect(StartTimer, &QTimer::timeout, this, &TfrmMain::StartTimerTimer);
+
+    closeStopTimer_ = new QTimer(this);
+    closeStopTimer_->setInterval(kCloseStopRepeatMs);
+    connect(closeStopTimer_, &QTimer::timeout, this, [this] {
+        if (running_ && lastThread_ != nullptr) {
+            lastThread_->Stop();
+        }
+    });
 }
 
 std::string TfrmMain::ReadFileVersion() const {
@@ -395,6 +403,7 @@ void TfrmMain::OnRunFinished(RunResult result) {
     }
     finishing_ = false;
     if (closeRequested_) {
+        closeStopTimer_->stop();
         unsetCursor();
         // After this hand-over has returned, so that the worker can end.
         QTimer::singleShot(0, this, &QWidget::close);
@@ -452,6 +461,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     if (!closeRequested_) {
         closeRequested_ = true;
         setCursor(Qt::BusyCursor);
+        closeStopTimer_->start();
     }
     if (lastThread_ != nullptr) {
         lastThread_->Stop();

@@ -115,6 +115,9 @@ class TfrmMain : public QMainWindow {
     QLabel* StatusBarDevice = nullptr;
     QLabel* StatusBarVersion = nullptr;
     QTimer* StartTimer = nullptr;
+    // Repeats the stop request of a pending close: a run that had not yet
+    // registered its procedure when the window was closed hears it later.
+    QTimer* closeStopTimer_ = nullptr;
 };
 
 }  // namespace korvel::app

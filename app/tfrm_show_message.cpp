@@ -52,13 +52,11 @@ TfrmShowMessage::TfrmShowMessage(QWidget* owner, const QString& text, Kind kind)
 
     cmdOkOk = makeButton(QStringLiteral("cmdOkOk"), tr("Ok"), DialogPicture::Confirm);
     cmdNoNo = makeButton(QStringLiteral("cmdNoNo"), tr("No"), DialogPicture::No);
-    cmdYesNoYes =
-        makeButton(QStringLiteral("cmdYesNoYes"), tr("Yes"), DialogPicture::Confirm);
+    cmdYesNoYes = makeButton(QStringLiteral("cmdYesNoYes"), tr("Yes"), DialogPicture::Confirm);
     cmdYesNoNo = makeButton(QStringLiteral("cmdYesNoNo"), tr("No"), DialogPicture::Refuse);
     cmdPasswordYes =
         makeButton(QStringLiteral("cmdPasswordYes"), tr("Yes"), DialogPicture::Confirm);
-    cmdPasswordNo =
-        makeButton(QStringLiteral("cmdPasswordNo"), tr("No"), DialogPicture::Refuse);
+    cmdPasswordNo = makeButton(QStringLiteral("cmdPasswordNo"), tr("No"), DialogPicture::Refuse);
 
     PasswordEdit = new QLineEdit;
     PasswordEdit->setObjectName(QStringLiteral("PasswordEdit"));

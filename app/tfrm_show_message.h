@@ -73,8 +73,8 @@ class TfrmShowMessage : public QDialog {
     int showPolled(const DialogPoll& poll);
     void finish(int result);
 
-    QWidget* makePage(const QString& name, QLabel*& label, QLineEdit* edit,
-                      QPushButton* confirm, QPushButton* refuse);
+    QWidget* makePage(const QString& name, QLabel*& label, QLineEdit* edit, QPushButton* confirm,
+                      QPushButton* refuse);
     QPushButton* makeButton(const QString& name, const QString& accessibleName,
                             DialogPicture picture);
 

@@ -50,7 +50,12 @@ class DialogAnswerer : public QObject {
     }
     // For a dialog that its poll function is to close.
     static Answer Leave() {
-        return [](app::TfrmShowMessage&) {};
+        return [](app::TfrmShowMessage& dialog) {
+            if (dialog.isModal()) {
+                dialog.close();
+                QFAIL("a modal dialog was left unanswered");
+            }
+        };
     }
 
     QStringList texts;
@@ -80,6 +85,36 @@ class DialogAnswerer : public QObject {
 
     QTimer timer_;
     std::deque<Answer> answers_;
+};
+
+// Closes any message dialog that is still up after a few seconds, so that a
+// test expecting none fails instead of hanging.
+class StrayDialogCloser : public QObject {
+  public:
+    StrayDialogCloser() {
+        timer_.setInterval(100);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<app::TfrmShowMessage*>(widget);
+                if (dialog == nullptr || !dialog->isVisible()) {
+                    continue;
+                }
+                const int ticks = dialog->property("strayTicks").toInt() + 1;
+                dialog->setProperty("strayTicks", ticks);
+                if (ticks > kPatienceTicks) {
+                    closed << dialog->text();
+                    dialog->close();
+                }
+            }
+        });
+        timer_.start();
+    }
+
+    QStringList closed;
+
+  private:
+    static constexpr int kPatienceTicks = 30;
+    QTimer timer_;
 };
 
 }  // namespace korvel::test

@@ -1,12 +1,12 @@
 // The message dialog: its pages, its answers, the password prompt and the
 // polled (modeless) operations.
 #include <QElapsedTimer>
-#include <QPushButton>
-#include <algorithm>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
+#include <algorithm>
 
 #include "app/tfrm_show_message.h"
 #include "tests/gui/dialog_answerer.h"
@@ -163,13 +163,20 @@ class TfrmShowMessageTest : public QObject {
         QTest::addColumn<QString>("how");
         QTest::addColumn<int>("result");
         QTest::addColumn<bool>("wrongPasswordShown");
-        QTest::newRow("other case, Enter") << "KzT" << "enter" << 6 << false;
-        QTest::newRow("same case, keypad Enter") << "kzt" << "keypad" << 6 << false;
-        QTest::newRow("upper case, Yes") << "KZT" << "yes" << 6 << false;
-        QTest::newRow("empty, Yes") << "" << "yes" << 7 << true;
-        QTest::newRow("wrong, Enter") << "kzx" << "enter" << 7 << true;
-        QTest::newRow("longer, Enter") << "kztkzt" << "enter" << 7 << true;
-        QTest::newRow("right, No") << "kzt" << "no" << 7 << false;
+        QTest::newRow("other case, Enter") << "KzT"
+                                           << "enter" << 6 << false;
+        QTest::newRow("same case, keypad Enter") << "kzt"
+                                                 << "keypad" << 6 << false;
+        QTest::newRow("upper case, Yes") << "KZT"
+                                         << "yes" << 6 << false;
+        QTest::newRow("empty, Yes") << ""
+                                    << "yes" << 7 << true;
+        QTest::newRow("wrong, Enter") << "kzx"
+                                      << "enter" << 7 << true;
+        QTest::newRow("longer, Enter") << "kztkzt"
+                                       << "enter" << 7 << true;
+        QTest::newRow("right, No") << "kzt"
+                                   << "no" << 7 << false;
     }
     void passwordAnswers() {
         QFETCH(QString, typed);
