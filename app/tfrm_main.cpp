@@ -160,7 +160,8 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::createActions() {
     auto makeAction = [this](const char* name, ActionImage image, const char* hint,
                              const QKeySequence& shortcut, void (TfrmMain::*handler)()) {
-        auto* action = new QAction(ActionIcon(image), QString(), this);
+        // The text is not shown (images only) but names the button for screen readers.
+        auto* action = new QAction(ActionIcon(image), QString::fromLatin1(hint), this);
         action->setObjectName(QString::fromLatin1(name));
         action->setToolTip(QString::fromLatin1(hint));
         action->setShortcut(shortcut);
@@ -364,7 +365,9 @@ void TfrmMain::ActionProgramExecute() {
 
 void TfrmMain::SetControlsIdle(bool idle) {
     ActionProgram->setIcon(ActionIcon(idle ? ActionImage::Program : ActionImage::Stop));
-    ActionProgram->setToolTip(idle ? QStringLiteral("Program") : QStringLiteral("Stop"));
+    const QString hint = idle ? QStringLiteral("Program") : QStringLiteral("Stop");
+    ActionProgram->setText(hint);
+    ActionProgram->setToolTip(hint);
     ActionLoad->setEnabled(idle);
     ActionHelp->setEnabled(idle);
     LabelFileName->setEnabled(idle);
