@@ -20,6 +20,8 @@
 #include "serial/serial_port.h"
 #include "serial/virtual_serial_device.h"
 #include "settings/settings.h"
+#include "sim/lpc_board.h"
+#include "sim/lpc_hex_writer.h"
 #include "sim/package_writer.h"
 #include "tests/gui/dialog_answerer.h"
 #include "tests/gui/serve_events.h"
@@ -35,6 +37,7 @@ namespace {
 
 constexpr int kBoardPort = 41;
 constexpr int kMissingPort = 42;
+constexpr int kLpcPort = 43;
 constexpr int kManySteps = 100000;
 
 // What the fake procedures saw, for the test to check after the run.
@@ -443,6 +446,44 @@ class TfrmMainTest : public QObject {
         QVERIFY(waitForRunEnd(*window));
         QCOMPARE(second.texts, (QStringList{"Reset the board", "Erase all?", "Programming error"}));
         QCOMPARE(status(*window), QString("Error"));
+    }
+
+    // The real procedures against the simulated LPC2138: F3 to "Done".
+    void aRunWithTheIspProcedureProgramsTheSimulatedLpc2138() {
+        const sim::LpcPart* part = sim::FindLpcPart("LPC2138");
+        QVERIFY(part != nullptr);
+        sim::LpcBoard lpc(*part);
+        PortResolver::instance().registerDevice(
+            kLpcPort, [&] { return std::make_unique<VirtualSerialDevice>(lpc); });
+        settings().SerialPort = kLpcPort;
+        std::vector<std::uint8_t> firmware(3000);
+        for (std::size_t i = 0; i < firmware.size(); ++i) {
+            firmware[i] = static_cast<std::uint8_t>(i * 13 + 7);
+        }
+        const std::vector<sim::HexSegment> segments = {{0, firmware}};
+        const std::string hex = sim::WriteIntelHex(segments);
+        settings().LastFiles = dir_.write(
+            "lpc.pr2", sim::BuildPackage({{"LPC2138", "2.00", 'F',
+                                           std::vector<std::uint8_t>(hex.begin(), hex.end())}}));
+
+        auto hooks = this->hooks();
+        hooks.drivers = StandardDrivers();
+        auto window = std::make_unique<TfrmMain>(hooks);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        DialogAnswerer answerer;
+        answerer.then(DialogAnswerer::Click("cmdOkOk"));
+        QTest::keyClick(window.get(), Qt::Key_F3);
+        QVERIFY(waitForRunEnd(*window));
+        PortResolver::instance().unregisterDevice(kLpcPort);
+
+        QCOMPARE(answerer.texts, QStringList{"Programming succesful"});
+        QCOMPARE(status(*window), QString("Done"));
+        QCOMPARE(bar(*window)->position(), bar(*window)->maximum());
+        QVERIFY(lpc.flash() ==
+                sim::ExpectedLpcFlash(segments, static_cast<std::uint32_t>(lpc.flash().size())));
+        QVERIFY(lpc.started().has_value());
     }
 
     void stopDuringARunEndsAborted() {
