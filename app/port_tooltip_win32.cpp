@@ -1,0 +1,10 @@
+#include "app/port_tooltip.h"
+
+namespace korvel::app {
+
+// The port's name is the device's name on Windows.
+QString PortToolTip(int) {
+    return {};
+}
+
+}  // namespace korvel::app

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "app/qt_ui_handover.h"
+#include "app/show_message_service.h"
+#include "jobs/generic_thread.h"
+#include "package/tfilepro.h"
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QTimer;
+class QToolBar;
+
+namespace korvel {
+class Settings;
+}
+
+namespace korvel::app {
+
+class ProgressBarControl;
+class StatusPanelControl;
+
+// What the window reaches outside itself. Every member left empty gets the
+// desktop's own behaviour; tests put their own in.
+struct MainWindowHooks {
+    // The procedures by package kind.
+    std::span<const DriverEntry> drivers = StandardDrivers();
+    // Ends the process at once with the code (Exit, unattended mode).
+    std::function<void(int code)> endProcess;
+    // The open dialog: the chosen file, or an empty text when cancelled.
+    std::function<QString(QWidget* parent, const QString& filter)> chooseFile;
+    // Opens a document with the desktop's default handler; false on failure.
+    std::function<bool(const QString& path)> openDocument;
+    // The help file; by default the executable's path with ".chm".
+    QString helpFile;
+};
+
+// The program's window: the loaded package, the port, and the run, started,
+// stopped and reported here. The programming itself is the core's; the
+// window only starts it and shows what it reports.
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    static constexpr char kAccessCodeKind = '7';
+    static constexpr int kPortCount = 255;
+
+    explicit TfrmMain(MainWindowHooks hooks = {}, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    void ActionLoadExecute();
+    void ActionProgramExecute();
+    void ActionHelpExecute();
+    void ActionExitExecute();
+    void ComboBoxComChange();
+    void StartTimerTimer();
+    void OnRunFinished(RunResult result);
+
+    void LoadPackage(std::string path);
+    void SetControlsIdle(bool idle);
+    std::string ReadFileVersion() const;
+
+    bool running() const { return running_; }
+    const std::string& programName() const { return programName_; }
+    const TFilePro& package() const { return package_; }
+    // True while a close waits for the run to end.
+    bool closeRequested() const { return closeRequested_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void createActions();
+    void createControls();
+    void showPortToolTip();
+    QString portName() const;
+
+    MainWindowHooks hooks_;
+    Settings& settings_;
+    // Declared before the thread: the worker reads the package and waits on
+    // the hand-over until it is joined.
+    TFilePro package_;
+    ShowMessageService dialogs_;
+    QtUiHandover handover_;
+    std::unique_ptr<GenericThread> lastThread_;
+
+    bool running_ = false;
+    bool finishing_ = false;
+    bool closeRequested_ = false;
+    bool centred_ = false;
+    std::string programName_;
+
+    QAction* ActionProgram = nullptr;
+    QAction* ActionLoad = nullptr;
+    QAction* ActionHelp = nullptr;
+    QAction* ActionExit = nullptr;
+    QToolBar* ToolBar = nullptr;
+    QGroupBox* GroupBoxFileName = nullptr;
+    QLabel* LabelFileName = nullptr;
+    QGroupBox* GroupBoxCom = nullptr;
+    QComboBox* ComboBoxCom = nullptr;
+    QGroupBox* GroupBoxBaudRate = nullptr;
+    QComboBox* ComboBoxBaudRate = nullptr;
+    ProgressBarControl* ProgressBar = nullptr;
+    StatusPanelControl* PanelStatus = nullptr;
+    QLabel* StatusBarDevice = nullptr;
+    QLabel* StatusBarVersion = nullptr;
+    QTimer* StartTimer = nullptr;
+    // Repeats the stop request of a pending close: a run that had not yet
+    // registered its procedure when the window was closed hears it later.
+    QTimer* closeStopTimer_ = nullptr;
+};
+
+}  // namespace korvel::app
