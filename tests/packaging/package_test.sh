@@ -192,6 +192,22 @@ grep -q "^Unable to open port COM7$" <<<"$out" || fail "korvel-cli did not use C
 grep -Fq "$user/no-such-port" <<<"$out" || fail "korvel-cli did not map COM7: $out"
 echo "ok: installed, the settings live in $XDG_CONFIG_HOME/korvel and serve both front ends"
 
+# A device the user may not open: korvel-cli names its group and the remedy.
+device=$user/ttyLOCKED
+: >"$device"
+if [ "$(id -u)" -eq 0 ]; then
+    chown root:dialout "$device" && chmod 660 "$device" || fail "no dialout group"
+else
+    chmod 000 "$device"
+fi
+group=$(stat -c %G "$device")
+out=$(as_user "$bin/korvel-cli" program "$user/blinky-lpc2138.pr2" --port "$device" 2>&1)
+rc=$?
+[ $rc -eq 1 ] || fail "korvel-cli on a locked device ended with $rc: $out"
+grep -Fq "sudo usermod -aG $group \$USER, then log in again" <<<"$out" ||
+    fail "no advice to join $group: $out"
+echo "ok: a locked device gets the advice to join $group"
+
 # A portable copy keeps its settings beside the programs: an existing file
 # wins even where the user cannot write, a writable folder takes a new one.
 [ "$(id -u)" -eq 0 ] || chmod 755 "$bin"
