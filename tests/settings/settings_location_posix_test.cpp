@@ -34,6 +34,16 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
+TEST(SettingsLocationPosixTest, ConfigHomeFromTheEnvironment) {
+    EXPECT_EQ(ConfigHomeFrom("/xdg/cfg", "/home/tech"), path("/xdg/cfg"));
+    EXPECT_EQ(ConfigHomeFrom(nullptr, "/home/tech"), path("/home/tech/.config"));
+    EXPECT_EQ(ConfigHomeFrom("", "/home/tech"), path("/home/tech/.config"));
+    EXPECT_EQ(ConfigHomeFrom("relative/cfg", "/home/tech"), path("/home/tech/.config"))
+        << "a relative XDG_CONFIG_HOME is ignored";
+    EXPECT_EQ(ConfigHomeFrom(nullptr, ""), path());
+    EXPECT_EQ(ConfigHomeFrom(nullptr, nullptr), path());
+}
+
 TEST(SettingsLocationPosixTest, UserConfigHomeFollowsXdgThenHome) {
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", "/srv/cfg");

@@ -46,16 +46,6 @@ TEST(SettingsLocationTest, WithoutABetterPlaceTheOldRuleHolds) {
     EXPECT_EQ(ChooseSettingsFile(InstalledIn("")), path("korvel.ini"));
 }
 
-TEST(SettingsLocationTest, ConfigHomeFromTheEnvironment) {
-    EXPECT_EQ(ConfigHomeFrom("/xdg/cfg", "/home/tech"), path("/xdg/cfg"));
-    EXPECT_EQ(ConfigHomeFrom(nullptr, "/home/tech"), path("/home/tech/.config"));
-    EXPECT_EQ(ConfigHomeFrom("", "/home/tech"), path("/home/tech/.config"));
-    EXPECT_EQ(ConfigHomeFrom("relative/cfg", "/home/tech"), path("/home/tech/.config"))
-        << "a relative XDG_CONFIG_HOME is ignored";
-    EXPECT_EQ(ConfigHomeFrom(nullptr, ""), path());
-    EXPECT_EQ(ConfigHomeFrom(nullptr, nullptr), path());
-}
-
 TEST(SettingsLocationTest, SaveMakesTheConfigFolderThatIsNotThereYet) {
     test::TempDir dir;
     const path file = dir.path("cfg") / "korvel" / "korvel.ini";
