@@ -1,4 +1,6 @@
 // korvel: the desktop window.
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,8 +11,16 @@
 #include "settings/settings.h"
 
 int main(int argc, char** argv) {
+    // Answered before the toolkit starts, so it needs no display. A package
+    // file of that name can still be opened as ./--version.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("korvel %s\n", KORVEL_VERSION);
+        return 0;
+    }
     korvel::app::KorvelApplication application(argc, argv);
     application.setWindowIcon(korvel::app::ProgramIcon());
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("korvel"));
 
     // The toolkit has taken its own options (-platform, -style ...) out of
     // argv; what is left is the program's command line, byte for byte.

@@ -37,6 +37,10 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         return options;
     }
+    if (args[0] == "--version") {
+        options.command = CliOptions::Command::Version;
+        return options;
+    }
     const std::string& command = args[0];
     if (command == "program") {
         options.command = CliOptions::Command::Program;
@@ -114,8 +118,12 @@ std::string UsageText() {
       List the serial devices present and the COM<n> each one is mapped to.
   korvel-cli --help
       This text.
+  korvel-cli --version
+      The program's version.
 
-Settings: korvel.ini beside the executable (read here, never written):
+Settings: the window's korvel.ini (read here, never written): beside the
+executable when it is there or can be made there, else in
+$XDG_CONFIG_HOME/korvel/ or ~/.config/korvel/ ('korvel-cli ports' names it).
   [SETTINGS] SerialPort=<n>     default port
   [PORTS]    COM<n>=<device>    map a port number to a device path
 

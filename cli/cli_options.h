@@ -12,7 +12,7 @@ inline constexpr int kExitBadPackage = 66;
 inline constexpr int kExitWrongPassword = 77;
 
 struct CliOptions {
-    enum class Command { Help, Program, Info, Ports };
+    enum class Command { Help, Version, Program, Info, Ports };
     Command command = Command::Help;
     std::string package;
     // From --port: a port number, or a device path standing for the port.

@@ -135,6 +135,10 @@ int main(int argc, char** argv) {
         std::printf("%s", UsageText().c_str());
         return 0;
     }
+    if (options->command == CliOptions::Command::Version) {
+        std::printf("korvel-cli %s\n", KORVEL_VERSION);
+        return 0;
+    }
     // The window's settings file: read for the default port and the [PORTS]
     // mapping, never written from here.
     Settings::Initialise(DefaultSettingsFile(), {}, /*readOnly=*/true);
@@ -151,6 +155,7 @@ int main(int argc, char** argv) {
         case CliOptions::Command::Program:
             return Program(*options, settings);
         case CliOptions::Command::Help:
+        case CliOptions::Command::Version:
             break;
     }
     return 0;

@@ -6,9 +6,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #include "settings/ini_file.h"
+#include "settings/settings_location.h"
 
 namespace korvel {
 
@@ -151,16 +153,17 @@ void Settings::Save() const {
     ini.set(kSection, "LastFiles", LastFiles);
     ini.set(kSection, "SerialPort", std::to_string(SerialPort));
     ini.set(kSection, "AutoRun", AutoRun ? "1" : "0");
+    // The user's configuration folder may not be there yet.
+    std::error_code ec;
+    if (const auto folder = std::filesystem::path(fileName_).parent_path(); !folder.empty()) {
+        std::filesystem::create_directories(folder, ec);
+    }
     // A failed save is not reported: the program goes on with what it has.
     IniFile::WriteFileAtomically(fileName_, ini.text());
 }
 
 std::string DefaultSettingsFile() {
-    const std::filesystem::path exe = ExecutablePath();
-    if (exe.empty()) {
-        return "korvel.ini";
-    }
-    return (exe.parent_path() / "korvel.ini").string();
+    return ChooseSettingsFile(CurrentSettingsPlaces()).string();
 }
 
 }  // namespace korvel

@@ -6,8 +6,8 @@
 
 namespace korvel {
 
-// The program's few settings: the INI file beside the executable, overridden
-// for the life of the process by the command line.
+// The program's few settings: an INI file (see DefaultSettingsFile),
+// overridden for the life of the process by the command line.
 class Settings {
   public:
     static constexpr const char* kSection = "SETTINGS";
@@ -47,8 +47,9 @@ class Settings {
     bool readOnly_;
 };
 
-// The settings file beside the running executable, named after the window's
-// program so that every front end shares it.
+// The settings file that every front end shares: korvel.ini beside the
+// running executable when it is there or can be made there, else in the
+// user's configuration directory (see settings_location.h).
 std::string DefaultSettingsFile();
 // Where the running executable lives (empty when the system will not say).
 std::string ExecutablePath();

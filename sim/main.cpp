@@ -32,6 +32,7 @@ int Usage(std::FILE* out, int code) {
                  "  korvel-sim pack -o OUT.pr2 ENTRY...\n"
                  "      ENTRY is KIND:NAME:VERSION:DATAFILE; the first entry's kind\n"
                  "      selects the procedure (for example F:LPC2138:1.00:fw.hex).\n"
+                 "  korvel-sim --version\n"
                  "Models:\n");
     for (const auto& command : korvel::sim::SimCommands()) {
         std::fprintf(out, "  %-10s %s\n", command.name, command.usage);
@@ -130,6 +131,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         return Usage(stdout, args.empty() ? 64 : 0);
+    }
+    if (args[0] == "--version") {
+        std::printf("korvel-sim %s\n", KORVEL_VERSION);
+        return 0;
     }
     if (args[0] == "pack") {
         return Pack({args.begin() + 1, args.end()});

@@ -46,6 +46,9 @@ TEST(CliOptionsTest, HelpAndListingCommands) {
     EXPECT_EQ(Parse({"--help"})->command, CliOptions::Command::Help);
     EXPECT_EQ(Parse({"program", "--help"})->command, CliOptions::Command::Help);
     EXPECT_EQ(Parse({"ports"})->command, CliOptions::Command::Ports);
+    EXPECT_EQ(Parse({"--version"})->command, CliOptions::Command::Version);
+    std::string error;
+    EXPECT_FALSE(Parse({"info", "--version"}, &error)) << "only as the command";
     EXPECT_EQ(Parse({"info", "a.pr2"})->package, "a.pr2");
     EXPECT_NE(UsageText().find("Exit codes"), std::string::npos);
 }
