@@ -40,7 +40,10 @@ class DialogAnswerer : public QObject {
     static Answer Type(const QString& text, Qt::Key finalKey) {
         return [text, finalKey](app::TfrmShowMessage& dialog) {
             auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("PasswordEdit"));
-            QVERIFY(edit != nullptr && edit->hasFocus());
+            QVERIFY(edit != nullptr);
+            // The dialog gives the field the focus once the window system has
+            // activated it, which may come a little after it shows on a busy machine.
+            QVERIFY(QTest::qWaitFor([edit] { return edit->hasFocus(); }, 5000));
             QTest::keyClicks(edit, text);
             QTest::keyClick(edit, finalKey);
         };
