@@ -151,6 +151,21 @@ std::size_t PosixSerialDevice::read(std::uint8_t* buffer, std::size_t capacity) 
     return static_cast<std::size_t>(n);
 }
 
+std::size_t PosixSerialDevice::readAvailable(std::uint8_t* buffer, std::size_t capacity) {
+    if (capacity == 0) {
+        return 0;
+    }
+    // The descriptor is non-blocking and VMIN and VTIME are 0: this never waits.
+    const ssize_t n = ::read(fd_, buffer, capacity);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR) {
+            return 0;
+        }
+        throwErrno("read", errno);
+    }
+    return static_cast<std::size_t>(n);
+}
+
 void PosixSerialDevice::write(const std::uint8_t* data, std::size_t count) {
     const auto deadline =
         std::chrono::steady_clock::now() +

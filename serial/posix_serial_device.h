@@ -19,6 +19,7 @@ class PosixSerialDevice : public SerialDevice {
 
     void applyLineSettings(const LineSettings& settings) override;
     std::size_t read(std::uint8_t* buffer, std::size_t capacity) override;
+    std::size_t readAvailable(std::uint8_t* buffer, std::size_t capacity) override;
     void write(const std::uint8_t* data, std::size_t count) override;
     void purge(bool input, bool output) override;
     void setBreak(bool on) override;

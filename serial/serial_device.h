@@ -35,6 +35,11 @@ class SerialDevice {
     virtual void applyLineSettings(const LineSettings& settings) = 0;
     // Returns what is there or arrives within about 1 ms, at most capacity bytes.
     virtual std::size_t read(std::uint8_t* buffer, std::size_t capacity) = 0;
+    // Returns at once with what has already arrived, at most capacity bytes.
+    // A backend without a way to look without waiting gives read()'s answer.
+    virtual std::size_t readAvailable(std::uint8_t* buffer, std::size_t capacity) {
+        return read(buffer, capacity);
+    }
     // Returns when the driver has accepted every byte; throws on a write time-out.
     virtual void write(const std::uint8_t* data, std::size_t count) = 0;
     virtual void purge(bool input, bool output) = 0;

@@ -67,6 +67,10 @@ std::uint16_t SerialPort::read(std::uint8_t* buffer, std::uint16_t capacity) {
     return static_cast<std::uint16_t>(device().read(buffer, capacity));
 }
 
+std::uint16_t SerialPort::readAvailable(std::uint8_t* buffer, std::uint16_t capacity) {
+    return static_cast<std::uint16_t>(device().readAvailable(buffer, capacity));
+}
+
 void SerialPort::purge(bool input, bool output) {
     device().purge(input, output);
 }
