@@ -84,14 +84,16 @@ void PrintHeader(const BenchSpec& spec) {
     std::printf("%s\n%s\n", spec.title.c_str(), spec.board.c_str());
     std::printf(
         "Bound: the same bytes in the same order at the line rate, the board's own delays,\n"
-        "the dialogue's pauses; a host that adds nothing. Ratio: virtual time / bound.\n\n");
-    std::printf("%-7s %-34s %8s %8s %8s %8s %8s %9s %9s %6s\n", "image", "content", "out B", "in B",
+        "the dialogue's pauses; a host that adds nothing. Ratio: virtual time / bound.\n"
+        "In it: line s (character times, both ways; an echo overlaps), board s (the\n"
+        "board's delays), pause s (the dialogue's pauses); they overlap in part.\n\n");
+    std::printf("%-9s %-38s %8s %8s %8s %8s %8s %9s %9s %6s\n", "image", "content", "out B", "in B",
                 "line s", "board s", "pause s", "bound s", "virtual s", "ratio");
 }
 
 void PrintRow(const BenchImage& image, const BenchResult& r) {
     const ProtocolBound& b = r.run.bound;
-    std::printf("%-7s %-34s %8zu %8zu %8.2f %8.2f %8.2f %9.2f %9.2f %6.3f%s\n", image.name.c_str(),
+    std::printf("%-9s %-38s %8zu %8zu %8.2f %8.2f %8.2f %9.2f %9.2f %6.3f%s\n", image.name.c_str(),
                 image.description.c_str(), r.run.hostBytes, r.run.boardBytes,
                 Seconds(b.hostLineNs + b.boardLineNs), Seconds(b.boardWaitNs), Seconds(b.pauseNs),
                 Seconds(b.boundNs), Seconds(r.run.runNs), r.run.ratio(),
