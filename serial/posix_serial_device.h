@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "serial/serial_device.h"
@@ -26,12 +27,15 @@ class PosixSerialDevice : public SerialDevice {
 
     std::uint32_t tickMs() override;
     void sleepMs(unsigned ms) override;
+    void startPause() override;
 
     std::string path() const override { return path_; }
 
   private:
     std::string path_;
     int fd_ = -1;
+    // When the last sleep of the pause under way was due to end.
+    std::chrono::steady_clock::time_point stepEnd_;
     OpenFailure openFailure_;
 };
 

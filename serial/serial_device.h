@@ -48,6 +48,10 @@ class SerialDevice {
     // The device's millisecond clock (32-bit, wrapping) and its sleep.
     virtual std::uint32_t tickMs() = 0;
     virtual void sleepMs(unsigned ms) = 0;
+    // A pause of several sleeps begins. A device that can keeps the sleeps
+    // that follow on a grid from this moment, so that their overshoots do
+    // not add up over the pause.
+    virtual void startPause() {}
 
     // Where the device lives, for messages ("/dev/ttyUSB0", "\\.\COM3").
     virtual std::string path() const = 0;

@@ -84,6 +84,7 @@ void SerialPort::sendBreak() {
 void SerialPort::waitMs(unsigned ms) {
     SerialDevice& dev = device();
     const std::uint32_t start = dev.tickMs();
+    dev.startPause();
     do {
         dev.sleepMs(kSleepStepMs);
     } while (static_cast<std::uint32_t>(dev.tickMs() - start) <= ms);

@@ -1,11 +1,11 @@
 #include "bench/support/bench_main.h"
 
-#include <stdlib.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
+#include <stdexcept>
 
 namespace korvel::bench {
 
@@ -27,11 +27,17 @@ class PackageDir {
             std::filesystem::create_directories(path_);
             return;
         }
-        std::string pattern = (std::filesystem::temp_directory_path() / "korvel-bench-XXXXXX");
-        if (::mkdtemp(pattern.data()) == nullptr) {
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const auto candidate = std::filesystem::temp_directory_path() /
+                                   ("korvel-bench-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate)) {
+                path_ = candidate;
+            }
+        }
+        if (path_.empty()) {
             throw std::runtime_error("cannot make a temporary directory");
         }
-        path_ = pattern;
         temporary_ = true;
     }
     ~PackageDir() {
@@ -125,7 +131,7 @@ int BenchMain(int argc, char** argv, const BenchSpec& spec) {
         TFilePro package;
         if (!WriteFile(file, sim::BuildPackage(image.entries)) ||
             !package.LoadFromFile(file.string())) {
-            std::fprintf(stderr, "cannot write or load %s\n", file.c_str());
+            std::fprintf(stderr, "cannot write or load %s\n", file.string().c_str());
             return 1;
         }
         const BenchResult r = spec.program(image, package);

@@ -53,6 +53,7 @@ class HostTraceDevice : public SerialDevice {
 
     std::uint32_t tickMs() override { return line_->tickMs(); }
     void sleepMs(unsigned ms) override;
+    void startPause() override { line_->startPause(); }
 
     std::string path() const override { return line_->path(); }
 
