@@ -18,7 +18,6 @@ BenchImage Image(std::string name, std::string description, std::vector<std::uin
     BenchImage image;
     image.name = std::move(name);
     image.description = std::move(description);
-    image.dataBytes = main.size() + second.size();
     image.entries.push_back({"RV4500", "1.00", '9', std::move(main), {0, 0}});
     if (!second.empty()) {
         image.entries.push_back({"RV4500", "1.00", '9', std::move(second), {0, 0}});

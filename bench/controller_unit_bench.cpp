@@ -20,7 +20,6 @@ BenchImage Image(std::string name, std::string description, std::vector<std::uin
     BenchImage image;
     image.name = std::move(name);
     image.description = std::move(description);
-    image.dataBytes = data.size();
     image.entries.push_back({"PCX", "2.11", 'G', std::move(data), {0, 0}});
     return image;
 }

@@ -24,9 +24,6 @@ IspImage Image(std::string name, std::string description, std::vector<sim::HexSe
     IspImage i;
     i.image.name = std::move(name);
     i.image.description = std::move(description);
-    for (const sim::HexSegment& s : segments) {
-        i.image.dataBytes += s.bytes.size();
-    }
     const std::string hex = sim::WriteIntelHex(segments);
     i.image.entries.push_back({kChip, "1.00", 'F', {hex.begin(), hex.end()}, {0, 0}});
     i.segments = std::move(segments);

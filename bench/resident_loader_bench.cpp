@@ -21,7 +21,6 @@ BenchImage Image(char kind, std::string name, std::string description,
     BenchImage image;
     image.name = std::string(kind == '(' ? "a-" : "b-") + name;
     image.description = std::move(description);
-    image.dataBytes = data.size();
     image.entries.push_back({"BOARD", "1.00", kind, std::move(data), {0, 0}});
     return image;
 }

@@ -25,7 +25,6 @@ std::vector<std::uint8_t> SparseImage(std::size_t size, const std::vector<Piece>
 struct BenchImage {
     std::string name;         // "small", "full", "sparse": the row's key
     std::string description;  // what the image holds, for the table
-    std::size_t dataBytes = 0;
     std::vector<sim::PackageEntry> entries;
 };
 

@@ -42,7 +42,6 @@ class Replay {
                 at += c;
                 hostLane_ = at;
                 result_.hostLineNs += c;
-                ++result_.hostBytes;
             }
             hostEvents_.push_back({e.at, at});
         }
@@ -90,7 +89,6 @@ class Replay {
         boardIdealEnd_.push_back(boardLane_);
         result_.boardWaitNs += delay;
         result_.boardLineNs += c;
-        ++result_.boardBytes;
     }
 
     const std::vector<WireEvent>& wire_;

@@ -17,8 +17,6 @@ namespace korvel::bench {
 struct ProtocolBound {
     VirtualNs boundNs = 0;
     // What went into it (these overlap, so they do not add up to the bound).
-    std::size_t hostBytes = 0;
-    std::size_t boardBytes = 0;
     VirtualNs hostLineNs = 0;   // character times of the host's bytes
     VirtualNs boardLineNs = 0;  // character times of the board's bytes
     VirtualNs boardWaitNs = 0;  // the board's own delays before its bytes
