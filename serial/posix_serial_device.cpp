@@ -151,6 +151,21 @@ std::size_t PosixSerialDevice::read(std::uint8_t* buffer, std::size_t capacity) 
     return static_cast<std::size_t>(n);
 }
 
+std::size_t PosixSerialDevice::readAvailable(std::uint8_t* buffer, std::size_t capacity) {
+    if (capacity == 0) {
+        return 0;
+    }
+    // The descriptor is non-blocking and VMIN and VTIME are 0: this never waits.
+    const ssize_t n = ::read(fd_, buffer, capacity);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR) {
+            return 0;
+        }
+        throwErrno("read", errno);
+    }
+    return static_cast<std::size_t>(n);
+}
+
 void PosixSerialDevice::write(const std::uint8_t* data, std::size_t count) {
     const auto deadline =
         std::chrono::steady_clock::now() +
@@ -201,8 +216,19 @@ std::uint32_t PosixSerialDevice::tickMs() {
         std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
+void PosixSerialDevice::startPause() {
+    stepEnd_ = std::chrono::steady_clock::now();
+}
+
 void PosixSerialDevice::sleepMs(unsigned ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    // A sleep wakes a little late, and the steps of a pause would carry that
+    // over one into the next (6 steps of 2 ms came to 12.5 ms): each step ends
+    // where the one before was due to end, plus its own length. One that
+    // woke past the next step's end sleeps a whole step from now.
+    const auto now = std::chrono::steady_clock::now();
+    const auto step = std::chrono::milliseconds(ms);
+    stepEnd_ = stepEnd_ + step > now ? stepEnd_ + step : now + step;
+    std::this_thread::sleep_until(stepEnd_);
 }
 
 }  // namespace korvel

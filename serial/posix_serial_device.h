@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "serial/serial_device.h"
@@ -19,18 +20,22 @@ class PosixSerialDevice : public SerialDevice {
 
     void applyLineSettings(const LineSettings& settings) override;
     std::size_t read(std::uint8_t* buffer, std::size_t capacity) override;
+    std::size_t readAvailable(std::uint8_t* buffer, std::size_t capacity) override;
     void write(const std::uint8_t* data, std::size_t count) override;
     void purge(bool input, bool output) override;
     void setBreak(bool on) override;
 
     std::uint32_t tickMs() override;
     void sleepMs(unsigned ms) override;
+    void startPause() override;
 
     std::string path() const override { return path_; }
 
   private:
     std::string path_;
     int fd_ = -1;
+    // When the last sleep of the pause under way was due to end.
+    std::chrono::steady_clock::time_point stepEnd_;
     OpenFailure openFailure_;
 };
 

@@ -35,6 +35,11 @@ class SerialDevice {
     virtual void applyLineSettings(const LineSettings& settings) = 0;
     // Returns what is there or arrives within about 1 ms, at most capacity bytes.
     virtual std::size_t read(std::uint8_t* buffer, std::size_t capacity) = 0;
+    // Returns at once with what has already arrived, at most capacity bytes.
+    // A backend without a way to look without waiting gives read()'s answer.
+    virtual std::size_t readAvailable(std::uint8_t* buffer, std::size_t capacity) {
+        return read(buffer, capacity);
+    }
     // Returns when the driver has accepted every byte; throws on a write time-out.
     virtual void write(const std::uint8_t* data, std::size_t count) = 0;
     virtual void purge(bool input, bool output) = 0;
@@ -43,6 +48,10 @@ class SerialDevice {
     // The device's millisecond clock (32-bit, wrapping) and its sleep.
     virtual std::uint32_t tickMs() = 0;
     virtual void sleepMs(unsigned ms) = 0;
+    // A pause of several sleeps begins. A device that can keeps the sleeps
+    // that follow on a grid from this moment, so that their overshoots do
+    // not add up over the pause.
+    virtual void startPause() {}
 
     // Where the device lives, for messages ("/dev/ttyUSB0", "\\.\COM3").
     virtual std::string path() const = 0;

@@ -67,6 +67,10 @@ std::uint16_t SerialPort::read(std::uint8_t* buffer, std::uint16_t capacity) {
     return static_cast<std::uint16_t>(device().read(buffer, capacity));
 }
 
+std::uint16_t SerialPort::readAvailable(std::uint8_t* buffer, std::uint16_t capacity) {
+    return static_cast<std::uint16_t>(device().readAvailable(buffer, capacity));
+}
+
 void SerialPort::purge(bool input, bool output) {
     device().purge(input, output);
 }
@@ -80,6 +84,7 @@ void SerialPort::sendBreak() {
 void SerialPort::waitMs(unsigned ms) {
     SerialDevice& dev = device();
     const std::uint32_t start = dev.tickMs();
+    dev.startPause();
     do {
         dev.sleepMs(kSleepStepMs);
     } while (static_cast<std::uint32_t>(dev.tickMs() - start) <= ms);

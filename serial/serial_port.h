@@ -34,6 +34,8 @@ class SerialPort {
 
     void write(const std::uint8_t* data, std::uint16_t count);
     std::uint16_t read(std::uint8_t* buffer, std::uint16_t capacity);
+    // What has already arrived, without waiting for more.
+    std::uint16_t readAvailable(std::uint8_t* buffer, std::uint16_t capacity);
     void purge(bool input, bool output);
     // Break condition for 200 ms.
     void sendBreak();

@@ -61,14 +61,27 @@ void VirtualSerialDevice::applyLineSettings(const LineSettings& settings) {
     log(WireEvent::Kind::LineSettings, at);
 }
 
-void VirtualSerialDevice::collect() {
+std::size_t VirtualSerialDevice::takeUpTo(VirtualNs at) {
     const std::size_t before = received_.size();
-    end_.takeBoardBytes(now_, received_);
+    end_.takeBoardBytes(at, received_);
     if (options_.wireLog != nullptr) {
         for (std::size_t i = before; i < received_.size(); ++i) {
-            log(WireEvent::Kind::BoardByte, now_, received_[i]);
+            log(WireEvent::Kind::BoardByte, at, received_[i]);
         }
     }
+    return received_.size() - before;
+}
+
+void VirtualSerialDevice::collect() {
+    // Byte by byte, so the log holds the moment each one was complete on the
+    // wire, not the later moment the host looked for it.
+    for (auto next = end_.nextBoardByte(); next && *next <= now_; next = end_.nextBoardByte()) {
+        if (takeUpTo(*next) == 0) {
+            break;
+        }
+    }
+    // Lets the far end catch up with the clock (output that only time passing makes).
+    takeUpTo(now_);
 }
 
 std::size_t VirtualSerialDevice::read(std::uint8_t* buffer, std::size_t capacity) {
@@ -81,6 +94,16 @@ std::size_t VirtualSerialDevice::read(std::uint8_t* buffer, std::size_t capacity
         now_ = next && *next > now_ && *next < limit ? *next : limit;
         collect();
     }
+    return deliver(buffer, capacity);
+}
+
+std::size_t VirtualSerialDevice::readAvailable(std::uint8_t* buffer, std::size_t capacity) {
+    checkFailure("read");
+    collect();
+    return deliver(buffer, capacity);
+}
+
+std::size_t VirtualSerialDevice::deliver(std::uint8_t* buffer, std::size_t capacity) {
     const std::size_t n = std::min(capacity, received_.size() - receivedHead_);
     if (n > 0) {
         std::memcpy(buffer, received_.data() + receivedHead_, n);

@@ -71,6 +71,7 @@ class VirtualSerialDevice : public SerialDevice {
 
     void applyLineSettings(const LineSettings& settings) override;
     std::size_t read(std::uint8_t* buffer, std::size_t capacity) override;
+    std::size_t readAvailable(std::uint8_t* buffer, std::size_t capacity) override;
     void write(const std::uint8_t* data, std::size_t count) override;
     void purge(bool input, bool output) override;
     void setBreak(bool on) override;
@@ -89,6 +90,10 @@ class VirtualSerialDevice : public SerialDevice {
   private:
     void checkFailure(const char* operation) const;
     void collect();
+    // Hands over up to capacity of the received bytes.
+    std::size_t deliver(std::uint8_t* buffer, std::size_t capacity);
+    // Takes the far end's bytes complete by `at`; returns how many came.
+    std::size_t takeUpTo(VirtualNs at);
     void log(WireEvent::Kind kind, VirtualNs at, std::uint8_t byte = 0);
 
     VirtualLineEnd& end_;

@@ -147,7 +147,9 @@ void BootMonitorProcedure::StreamImage(const std::uint8_t* bytes, std::int32_t s
         if (chunk > 0 && bytes != nullptr) {
             port.write(bytes + offset, static_cast<std::uint16_t>(chunk));
         }
-        port.read(scratch, kChunkReadBytes);
+        // Takes what the monitor said meanwhile without waiting for more: the
+        // pause below alone spaces the chunks.
+        port.readAvailable(scratch, kChunkReadBytes);
         ++k;
         SetProgress(Clamped(k * kChunkBytes + kProgressCaught));
         port.waitMs(kChunkPauseMs);

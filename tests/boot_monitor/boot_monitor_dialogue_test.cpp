@@ -198,6 +198,32 @@ TEST(BootMonitorDialogueTest, RawChunksOfOneHundredWithTheirProgressPositions) {
     }
 }
 
+TEST(BootMonitorDialogueTest, ChunksAreSpacedByTheirPauseAloneNotByAWaitingRead) {
+    sim::BootMonitorModel board;
+    const RunRecord r = Program(board, Image(1000, 4), {});
+    ASSERT_EQ(r.result, RunResult::Success);
+    // First host byte of each 100-byte chunk of the image.
+    std::vector<VirtualNs> starts;
+    VirtualNs last = 0;
+    for (const WireEvent& e : r.wire) {
+        if (e.kind == WireEvent::Kind::BreakOn) {
+            break;
+        }
+        if (e.kind == WireEvent::Kind::HostByte) {
+            if (e.at - last > kMs) {
+                starts.push_back(e.at);
+            }
+            last = e.at;
+        }
+    }
+    ASSERT_GE(starts.size(), 10u);
+    // The last ten are the chunks; waitMs(11) sleeps 12 ms in 2 ms steps and
+    // the read of the monitor's chatter in between costs nothing.
+    for (std::size_t i = starts.size() - 9; i < starts.size(); ++i) {
+        EXPECT_EQ(starts[i] - starts[i - 1], 12 * kMs) << "chunk " << i;
+    }
+}
+
 TEST(BootMonitorDialogueTest, BuildDateAloneCatchesTheMonitor) {
     sim::BootMonitorModel board(WithFaults({"build-date-only"}));
     const RunRecord r = Program(board, Image(300, 5), {});

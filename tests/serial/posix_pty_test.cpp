@@ -77,6 +77,19 @@ TEST_F(PtyTest, ReadHonoursCapacityAndLeavesTheRest) {
     EXPECT_EQ(std::string(buf, buf + 6), "456789");
 }
 
+TEST_F(PtyTest, ReadAvailableTakesWhatIsThereAndNothingMore) {
+    SerialPort port(std::make_unique<PosixSerialDevice>(path), 115200, 0x11);
+    ASSERT_TRUE(port.open());
+    std::uint8_t buf[16] = {};
+    EXPECT_EQ(port.readAvailable(buf, sizeof buf), 0);
+    boardWrites("abcdef");
+    EXPECT_EQ(port.readAvailable(buf, 4), 4);
+    EXPECT_EQ(std::string(buf, buf + 4), "abcd");
+    EXPECT_EQ(port.readAvailable(buf, sizeof buf), 2);
+    EXPECT_EQ(std::string(buf, buf + 2), "ef");
+    EXPECT_EQ(port.readAvailable(buf, sizeof buf), 0);
+}
+
 TEST_F(PtyTest, BytesPassUntranslatedBothWays) {
     SerialPort port(std::make_unique<PosixSerialDevice>(path), 38400, 0x00);
     ASSERT_TRUE(port.open());

@@ -72,6 +72,22 @@ TEST(VirtualSerialTest, ReadReturnsWhatArrivedUpToCapacity) {
     EXPECT_EQ(buf[0], 4);
 }
 
+TEST(VirtualSerialTest, ReadAvailableNeverWaits) {
+    VirtualPort v;
+    ASSERT_TRUE(v.port->open());
+    std::uint8_t buf[8];
+    const VirtualNs before = v.device->now();
+    v.end.send(before + kMs / 2, {'x'});
+    EXPECT_EQ(v.port->readAvailable(buf, sizeof buf), 0);
+    EXPECT_EQ(v.device->now(), before) << "not even for a byte half a millisecond away";
+    v.port->waitMs(0);
+    v.end.send(v.device->now(), {'y', 'z'});
+    EXPECT_EQ(v.port->readAvailable(buf, 2), 2);
+    EXPECT_EQ(std::string(buf, buf + 2), "xy");
+    EXPECT_EQ(v.port->read(buf, sizeof buf), 1);
+    EXPECT_EQ(buf[0], 'z');
+}
+
 TEST(VirtualSerialTest, ReadWaitsOnlyUntilTheFirstByteArrives) {
     VirtualPort v;
     ASSERT_TRUE(v.port->open());
@@ -93,6 +109,27 @@ TEST(VirtualSerialTest, HostBytesTakeTheirLineTime) {
     // 10 bits at 9600 baud: 1041666 ns a character.
     EXPECT_EQ(v.end.hostTimes[0] - start, 1'041'666u);
     EXPECT_EQ(v.end.hostTimes[2] - start, 3 * 1'041'666u);
+}
+
+TEST(VirtualSerialTest, WireLogStampsBoardBytesWhenTheyCrossedNotWhenTheHostLooked) {
+    std::vector<WireEvent> wire;
+    VirtualSerialDevice::Options options;
+    options.wireLog = &wire;
+    VirtualPort v(options);
+    ASSERT_TRUE(v.port->open());
+    v.end.send(2 * kMs, {'a', 'b', 'c'}, kMs);
+    v.end.send(9 * kMs, {'d'});
+    // The host sleeps through all four and then reads them in one go.
+    v.port->waitMs(20);
+    std::uint8_t buf[8];
+    ASSERT_EQ(v.port->read(buf, sizeof buf), 4);
+    std::vector<VirtualNs> stamps;
+    for (const WireEvent& e : wire) {
+        if (e.kind == WireEvent::Kind::BoardByte) {
+            stamps.push_back(e.at);
+        }
+    }
+    EXPECT_EQ(stamps, (std::vector<VirtualNs>{2 * kMs, 3 * kMs, 4 * kMs, 9 * kMs}));
 }
 
 TEST(VirtualSerialTest, SetBaudRateWhileOpenDiscardsWhatWasReceived) {
