@@ -5,51 +5,32 @@
 # BREAK, so the simulator ends each raw transfer on the host's silence and
 # says so in its log.
 set -u
-cli="$1"
-sim="$2"
-tmp=$(mktemp -d)
-sim_pid=""
-cleanup() {
-    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; [ -f "$tmp/sim.log" ] && cat "$tmp/sim.log"; exit 1; }
+. "$(dirname "$0")/e2e_lib.bash"
+e2e_setup "$@"
 
-# Serves a fresh board (power comes on when the host opens the port).
-start_sim() {
-    rm -f "$tmp/tty"
-    "$sim" monitor --link "$tmp/tty" --out-dir "$1" "${@:2}" >"$tmp/sim.log" 2>&1 &
-    sim_pid=$!
-    for _ in $(seq 50); do [ -e "$tmp/tty" ] && return 0; sleep 0.1; done
-    fail "the simulator did not come up"
-}
-stop_sim() {
-    kill "$sim_pid"; wait "$sim_pid"; sim_pid=""
-}
-
-head -c 2345 /dev/urandom >"$tmp/main.bin"
-head -c 1800 /dev/urandom >"$tmp/second.bin"
-"$sim" pack -o "$tmp/two.pr2" "9:RV4500:3.02:$tmp/main.bin" "9:RV4500:3.02:$tmp/second.bin" ||
+head -c 2345 /dev/urandom >"$TMP/main.bin"
+head -c 1800 /dev/urandom >"$TMP/second.bin"
+"$SIM" pack -o "$TMP/two.pr2" "9:RV4500:3.02:$TMP/main.bin" "9:RV4500:3.02:$TMP/second.bin" ||
     fail "pack two"
-"$sim" pack -o "$tmp/one.pr2" "9:RV4500:3.02:$tmp/main.bin" || fail "pack one"
+"$SIM" pack -o "$TMP/one.pr2" "9:RV4500:3.02:$TMP/main.bin" || fail "pack one"
 
-mkdir "$tmp/two" "$tmp/one"
-start_sim "$tmp/two"
-out=$("$cli" program "$tmp/two.pr2" --port "$tmp/tty"); rc=$?
-stop_sim
+# Each board is a fresh one (power comes on when the host opens the port).
+mkdir "$TMP/two" "$TMP/one"
+serve two monitor --out-dir "$TMP/two"
+out=$("$CLI" program "$TMP/two.pr2" --port "$TMP/two.port"); rc=$?
+unserve two
 [ $rc -eq 0 ] || fail "with flash stage: exit $rc: $out"
 echo "$out" | grep -q "^Programming succesful$" || fail "message: $out"
-cmp "$tmp/main.bin" "$tmp/two/0x80000000.bin" || fail "main image differs"
-cmp "$tmp/second.bin" "$tmp/two/0x83fa0000.bin" || fail "second image differs"
-[ "$(grep -c 'ended by 200 ms of silence' "$tmp/sim.log")" -eq 2 ] || fail "silence not logged"
-grep -q "command: nsave" "$tmp/sim.log" || fail "no flash stage"
+cmp "$TMP/main.bin" "$TMP/two/0x80000000.bin" || fail "main image differs"
+cmp "$TMP/second.bin" "$TMP/two/0x83fa0000.bin" || fail "second image differs"
+[ "$(grep -c 'ended by 200 ms of silence' "$TMP/two.log")" -eq 2 ] || fail "silence not logged"
+grep -q "command: nsave" "$TMP/two.log" || fail "no flash stage"
 
-start_sim "$tmp/one"
-out=$("$cli" program "$tmp/one.pr2" --port "$tmp/tty"); rc=$?
-stop_sim
+serve one monitor --out-dir "$TMP/one"
+out=$("$CLI" program "$TMP/one.pr2" --port "$TMP/one.port"); rc=$?
+unserve one
 [ $rc -eq 0 ] || fail "without flash stage: exit $rc: $out"
-cmp "$tmp/main.bin" "$tmp/one/0x80000000.bin" || fail "main image differs (one entry)"
-[ ! -e "$tmp/one/0x83fa0000.bin" ] || fail "a second image was sent"
-grep -q "command: nsave" "$tmp/sim.log" && fail "flash stage without a second image"
+cmp "$TMP/main.bin" "$TMP/one/0x80000000.bin" || fail "main image differs (one entry)"
+[ ! -e "$TMP/one/0x83fa0000.bin" ] || fail "a second image was sent"
+grep -q "command: nsave" "$TMP/one.log" && fail "flash stage without a second image"
 echo "ok"

@@ -16,10 +16,10 @@ echo "ok: missing port"
 # expect_failure NAME FAULT STATUS: the run ends with 4 and the status text.
 expect_failure() {
     local name=$1 fault=$2 status=$3
-    start_sim "$name" LPC2138 --fault "$fault"
+    serve_lpc "$name" LPC2138 --fault "$fault"
     "$CLI" program "$package" --port "$TMP/$name.port" >"$TMP/$name.out" 2>&1
     local rc=$?
-    stop_sim "$name"
+    unserve "$name"
     [ $rc -eq 4 ] || { cat "$TMP/$name.out"; fail "$name: exit $rc"; }
     grep -qF "Status: $status" "$TMP/$name.out" || { cat "$TMP/$name.out"; fail "$name: status"; }
     grep -q "^Programming error$" "$TMP/$name.out" || fail "$name: message"
@@ -30,14 +30,15 @@ expect_failure checksum resend-once ": bad checksum"
 expect_failure go go-error ": couldn't run program"
 
 # Ctrl+C during a paced run: the procedure stops at the end of its slice.
-start_sim stopped LPC2138 --paced
+serve_lpc stopped LPC2138 --paced
 "$CLI" program "$package" --port "$TMP/stopped.port" >"$TMP/stopped.out" 2>&1 &
 cli=$!
+track $cli
 sleep 2
 kill -INT $cli
-wait $cli
+reap $cli
 rc=$?
-stop_sim stopped
+unserve stopped
 [ $rc -eq 5 ] || { cat "$TMP/stopped.out"; fail "stop: exit $rc"; }
 grep -q "^Aborted$" "$TMP/stopped.out" || fail "stop: message"
 echo "ok: stopped"

@@ -2,54 +2,20 @@
 # LPC boards served by korvel-sim, HEX images made with awk, and the flash a
 # board must end up with, made with objcopy, independently of Korvel's code.
 
+. "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.bash"
+
 lpc_setup() {
-    CLI=$1
-    SIM=$2
-    [ -x "$CLI" ] && [ -x "$SIM" ] || { echo "usage: $0 KORVEL_CLI KORVEL_SIM" >&2; exit 64; }
+    e2e_setup "$@"
     command -v objcopy >/dev/null || { echo "$0: needs objcopy (binutils)" >&2; exit 1; }
-    TMP=$(mktemp -d)
-    SIM_PIDS=()
-    trap lpc_cleanup EXIT
 }
 
-lpc_cleanup() {
-    local pid
-    for pid in "${SIM_PIDS[@]}"; do
-        kill -TERM "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$TMP"
-}
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# start_sim NAME CHIP [korvel-sim options]: serves a board on $TMP/NAME.port;
-# its flash goes to $TMP/NAME.bin, its output to $TMP/NAME.log.
-start_sim() {
+# serve_lpc NAME CHIP [korvel-sim options]: serves a board on $TMP/NAME.port;
+# its flash goes to $TMP/NAME.bin, its output to $TMP/NAME.log. unserve NAME
+# ends it, and it writes its flash and a summary line.
+serve_lpc() {
     local name=$1 chip=$2
     shift 2
-    "$SIM" lpc --chip "$chip" --link "$TMP/$name.port" --flash-out "$TMP/$name.bin" "$@" \
-        >"$TMP/$name.log" 2>&1 &
-    SIM_PIDS+=($!)
-    eval "SIM_PID_$name=$!"
-    local i
-    for i in $(seq 100); do
-        [ -e "$TMP/$name.port" ] && return 0
-        sleep 0.05
-    done
-    cat "$TMP/$name.log" >&2
-    fail "korvel-sim for $name did not come up"
-}
-
-# stop_sim NAME: ends the board; it writes its flash and a summary line.
-stop_sim() {
-    local pid
-    eval "pid=\$SIM_PID_$1"
-    kill -TERM "$pid"
-    wait "$pid" || fail "korvel-sim for $1 ended with $?"
+    serve "$name" lpc --chip "$chip" --flash-out "$TMP/$name.bin" "$@"
 }
 
 # make_hex OUT "ADDRESS LENGTH SEED" ...: Intel HEX (CR LF) of pseudo-random

@@ -6,13 +6,13 @@ set -uo pipefail
 lpc_setup "$@"
 examples="$(dirname "$0")/../../examples"
 
-start_sim paced LPC2138 --paced
+serve_lpc paced LPC2138 --paced
 start=$(date +%s)
 "$CLI" program "$examples/blinky-lpc2138.pr2" --port "$TMP/paced.port" --baud 38400 \
     >"$TMP/paced.out" 2>&1
 rc=$?
 seconds=$(($(date +%s) - start))
-stop_sim paced
+unserve paced
 [ $rc -eq 0 ] || { cat "$TMP/paced.out"; fail "exit $rc"; }
 check_flash paced "$examples/blinky-lpc2138.hex" 512000
 # About 56,000 characters at 3840 a second, plus the erase: 15 s at least.

@@ -9,10 +9,10 @@ examples="$(dirname "$0")/../../examples"
 # program NAME CHIP PACKAGE FLASH_SIZE HEX
 program() {
     local name=$1 chip=$2 package=$3 size=$4 hex=$5
-    start_sim "$name" "$chip"
+    serve_lpc "$name" "$chip"
     "$CLI" program "$package" --port "$TMP/$name.port" >"$TMP/$name.out" 2>&1
     local rc=$?
-    stop_sim "$name"
+    unserve "$name"
     [ $rc -eq 0 ] || { cat "$TMP/$name.out"; fail "$name: korvel-cli ended with $rc"; }
     grep -q "^Programming succesful$" "$TMP/$name.out" || fail "$name: no success message"
     grep -q "the new firmware was started" "$TMP/$name.log" || fail "$name: firmware not started"

@@ -25,18 +25,18 @@ lpc_setup "$cli" "$sim"
 port=7
 missing=9
 dev="$prefix/dosdevices"
-trap 'rm -f "$dev/com$port"; lpc_cleanup' EXIT
+trap 'rm -f "$dev/com$port"; e2e_cleanup' EXIT
 
 # Make the prefix before a pty is linked into it.
 run cmd /c exit 0 >/dev/null 2>&1
 mkdir -p "$dev"
 rm -f "$dev/com$port" "$dev/com$missing"
 
-start_sim lpc2138 LPC2138
+serve_lpc lpc2138 LPC2138
 ln -s "$TMP/lpc2138.port" "$dev/com$port"
 run "$cli" program "Z:$examples/blinky-lpc2138.pr2" --port "COM$port" >"$TMP/out" 2>&1
 rc=$?
-stop_sim lpc2138
+unserve lpc2138
 out=$(tr -d '\r' <"$TMP/out")
 [ $rc -eq 0 ] || fail "korvel-cli.exe ended with $rc: $out"
 echo "$out" | grep -q "^Programming succesful$" || fail "no success message: $out"
