@@ -9,6 +9,7 @@
 
 #include "sim/lpc_board.h"
 #include "sim/lpc_hex_writer.h"
+#include "tests/faults/babbling_board.h"
 #include "tests/faults/driver_run.h"
 #include "tests/faults/noisy_line.h"
 
@@ -177,6 +178,17 @@ TEST(IspFaultMatrixTest, RandomLossAndCorruptionNeverEndInAFalseSuccessNorHang) 
     // The noise is strong enough to break some runs and weak enough to spare some.
     EXPECT_GT(successes, 0);
     EXPECT_GT(failures, 0);
+}
+
+TEST(IspFaultMatrixTest, ABoardThatKeepsTalkingEndsTheRunAtTheFirstLineItSends) {
+    test::BabblingBoard board("app: status ok\r\n", 38400);
+    const DriverRun run = Program(board);
+    EXPECT_EQ(run.result, RunResult::ProgrammingError);
+    ASSERT_GE(run.texts.size(), 2u);
+    EXPECT_EQ(run.texts[run.texts.size() - 2].rfind(": Unexpected response to sync, ", 0), 0u)
+        << run.texts[run.texts.size() - 2];
+    ExpectCleanEnd(run);
+    EXPECT_LE(run.virtualNs, kSliceNs);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/boot_monitor_model.h"
+#include "tests/faults/babbling_board.h"
 #include "tests/faults/driver_run.h"
 #include "tests/faults/noisy_line.h"
 
@@ -143,6 +144,16 @@ TEST(MonitorFaultMatrixTest, RandomLossAndCorruptionOfTheMonitorsTextNeverEndInA
     }
     EXPECT_GT(successes, 0);
     EXPECT_GT(failures, 0);
+}
+
+TEST(MonitorFaultMatrixTest, ABoardThatKeepsTalkingWithoutItsBannerIsADeviceError) {
+    test::BabblingBoard board("app: status ok\r\n", BootMonitorModel::kConsoleBaud);
+    const DriverRun run = Program(board);
+    EXPECT_EQ(run.result, RunResult::DeviceError);
+    EXPECT_EQ(run.lastText(), "Power ON");
+    ExpectCleanEnd(run);
+    EXPECT_GE(run.virtualNs, 10'000 * kMsNs);
+    EXPECT_LE(run.virtualNs, kBannerNs + 100 * kMsNs);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "sim/pcx_board.h"
 #include "sim/pcx_board_command.h"
+#include "tests/faults/babbling_board.h"
 #include "tests/faults/driver_run.h"
 #include "tests/faults/noisy_line.h"
 
@@ -147,6 +148,15 @@ TEST(PcxFaultMatrixTest, RandomLossAndCorruptionNeverEndInAFalseSuccessNorHang) 
     }
     EXPECT_GT(successes, 0);
     EXPECT_GT(failures, 0);
+}
+
+TEST(PcxFaultMatrixTest, ABoardThatKeepsTalkingEndsLikeASilentOne) {
+    test::BabblingBoard board;
+    const DriverRun run = Program(board);
+    EXPECT_EQ(run.result, RunResult::ProgrammingError);
+    EXPECT_EQ(run.lastTexts(2), (Texts{"Connecting", "Reboot"}));
+    ExpectCleanEnd(run);
+    EXPECT_LE(run.virtualNs, kConnectTries * kConnectTryNs + kLineTimeNs);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "sim/resident_loader_model.h"
+#include "tests/faults/babbling_board.h"
 #include "tests/faults/driver_run.h"
 #include "tests/faults/noisy_line.h"
 
@@ -154,6 +155,27 @@ TEST(ResidentFaultMatrixTest, RandomLossAndCorruptionNeverEndInAFalseSuccessNorH
     }
     EXPECT_GT(successes, 0);
     EXPECT_GT(failures, 0);
+}
+
+TEST(ResidentFaultMatrixTest, ABoardThatKeepsTalkingCannotHoldTheRun) {
+    // Every byte restarts the 200 ms between-bytes wait; a board whose running
+    // application prints without end never completes a frame. The wait ends
+    // after the first-byte time and the line time of the longest frame.
+    // The longest frame: 65535 payload bytes and 6 more, 10 bits each at 57600 baud.
+    constexpr VirtualNs kLongestFrameNs = 65541ull * 10 * 1'000'000'000 / 57600;
+    const VirtualNs limit = kFirstByteNs + kLongestFrameNs;
+    const std::string babbles[] = {"app: status ok\r\n",
+                                   std::string("\x02\x10\x01\x00noise\x03", 10)};
+    for (const std::string& babble : babbles) {
+        SCOPED_TRACE(babble);
+        test::BabblingBoard board(babble);
+        const DriverRun run = Program(board, ')');
+        EXPECT_EQ(run.result, RunResult::ProgrammingError);
+        EXPECT_EQ(run.lastText(), "Connecting");
+        ExpectCleanEnd(run);
+        EXPECT_GE(run.virtualNs, limit);
+        EXPECT_LE(run.virtualNs, limit + kLineTimeNs);
+    }
 }
 
 }  // namespace
