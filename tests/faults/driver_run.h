@@ -69,8 +69,6 @@ struct DriverRun {
     // The procedure was gone (its port with it) when OnFinished ran.
     bool destroyedBeforeFinished = false;
     std::vector<std::string> texts;
-    int barMaximum = 0;
-    int barPosition = 0;
     int opens = 0;
     int closes = 0;
     bool openWhenDestroyed = false;
@@ -176,8 +174,6 @@ inline DriverRun RunThroughDriver(VirtualLineEnd& end,
     }
     PortResolver::instance().unregisterDevice(detail::kDriverRunPort);
     run.texts = panel.texts;
-    run.barMaximum = bar.maximum;
-    run.barPosition = bar.pos;
     run.opens = record.opens;
     run.closes = record.closes;
     run.openWhenDestroyed = record.openWhenDestroyed;

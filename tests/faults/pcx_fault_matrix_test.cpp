@@ -67,42 +67,30 @@ struct FaultRow {
 };
 
 TEST(PcxFaultMatrixTest, EveryFaultEndsAsItsPhaseSaysWithinTheLinksTimeOuts) {
+    const VirtualNs connectFails = kConnectTries * kConnectTryNs + kLineTimeNs;
+    // clang-format off
     const std::vector<FaultRow> rows = {
         {"", RunResult::Success, {"Programming", "Reboot"}, 0, kLineTimeNs},
         // A hundred unanswered pings, then the one short restart request.
-        {"silent",
-         RunResult::ProgrammingError,
-         {"Connecting", "Reboot"},
-         kConnectTries * 100 * kMsNs,
-         kConnectTries * kConnectTryNs + kLineTimeNs},
-        {"answer-after=100",
-         RunResult::ProgrammingError,
-         {"Connecting", "Reboot"},
-         kConnectTries * 100 * kMsNs,
-         kConnectTries * kConnectTryNs + kLineTimeNs},
-        {"answer-after=30",
-         RunResult::Success,
-         {"Programming", "Reboot"},
-         30 * 100 * kMsNs,
-         30 * kConnectTryNs + kLineTimeNs},
+        {"silent", RunResult::ProgrammingError, {"Connecting", "Reboot"},
+         kConnectTries * 100 * kMsNs, connectFails},
+        {"answer-after=100", RunResult::ProgrammingError, {"Connecting", "Reboot"},
+         kConnectTries * 100 * kMsNs, connectFails},
+        {"answer-after=30", RunResult::Success, {"Programming", "Reboot"},
+         30 * 100 * kMsNs, 30 * kConnectTryNs + kLineTimeNs},
         // The first ping meets a busy unit: the next try connects.
         {"busy-once", RunResult::Success, {"Programming", "Reboot"}, 0, kLineTimeNs},
         // Erase-all refused: sector by sector instead.
         {"refuse-erase-all", RunResult::Success, {"Programming", "Reboot"}, 0, kLineTimeNs},
-        {"refuse-write=0x8400",
-         RunResult::ProgrammingError,
-         {"Programming", "Reboot"},
-         0,
-         kLineTimeNs},
+        {"refuse-write=0x8400", RunResult::ProgrammingError, {"Programming", "Reboot"},
+         0, kLineTimeNs},
         {"other-loader", RunResult::ProgrammingError, {"Read Info", "Reboot"}, 0, kLineTimeNs},
         {"lowercase-id", RunResult::ProgrammingError, {"Read Info", "Reboot"}, 0, kLineTimeNs},
         // The final restart's three unanswered attempts cost time, not success.
-        {"no-reboot-reply",
-         RunResult::Success,
-         {"Programming", "Reboot"},
-         kRequestNs,
-         kRequestNs + kLineTimeNs},
+        {"no-reboot-reply", RunResult::Success, {"Programming", "Reboot"},
+         kRequestNs, kRequestNs + kLineTimeNs},
     };
+    // clang-format on
     for (const FaultRow& row : rows) {
         SCOPED_TRACE(row.fault);
         sim::PcxBoardFaults faults;
