@@ -118,6 +118,11 @@ int Program(const CliOptions& options, Settings& settings) {
     if (result == RunResult::PortNotOpened) {
         console.message(OpenAdvice(thread.portDevice(), thread.portFailure()));
     }
+    if (result == RunResult::ProgrammingError && !thread.failureText().empty()) {
+        // The board or its adapter went away, or the line failed otherwise.
+        console.message("The run stopped on an error of the serial line or the system: " +
+                        thread.failureText());
+    }
     return static_cast<int>(result);
 }
 

@@ -1,5 +1,7 @@
 #include "jobs/generic_thread.h"
 
+#include <exception>
+
 #include "serial/serial_port.h"
 
 namespace korvel {
@@ -46,6 +48,9 @@ void GenericThread::Execute() {
         if (const DriverEntry* entry = FindDriver(drivers_, kind)) {
             result = entry->driver(*this);
         }
+    } catch (const std::exception& e) {
+        failureText_ = e.what();
+        result = RunResult::ProgrammingError;
     } catch (...) {
         result = RunResult::ProgrammingError;
     }
@@ -75,8 +80,11 @@ RunResult GenericThread::Drive(ProcContext& context, SerialPort& port, std::func
     RunResult result = RunResult::ProgrammingError;
     try {
         result = run();
-    } catch (...) {
+    } catch (const std::exception& e) {
         // A serial failure or anything else that escapes the procedure.
+        failureText_ = e.what();
+        result = RunResult::ProgrammingError;
+    } catch (...) {
         result = RunResult::ProgrammingError;
     }
     port.close();

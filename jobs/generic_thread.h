@@ -67,6 +67,9 @@ class GenericThread {
     // After OnFinished: why the port did not open, for PortNotOpened.
     const OpenFailure& portFailure() const { return portFailure_; }
     const std::string& portDevice() const { return portDevice_; }
+    // After OnFinished: what escaped the procedure (a failing serial line,
+    // for one) when the run ended with ProgrammingError that way; else empty.
+    const std::string& failureText() const { return failureText_; }
 
   private:
     void Execute();
@@ -90,6 +93,7 @@ class GenericThread {
 
     OpenFailure portFailure_;
     std::string portDevice_;
+    std::string failureText_;
     std::thread worker_;
 };
 

@@ -104,7 +104,9 @@ std::optional<std::string> IniFile::get(const std::string& section, const std::s
     if (s == std::string::npos) {
         return std::nullopt;
     }
-    for (std::size_t i = s + 1; i < sectionEnd(s); ++i) {
+    // The end is found once: a section of many lines must not cost their square.
+    const std::size_t end = sectionEnd(s);
+    for (std::size_t i = s + 1; i < end; ++i) {
         if (auto kv = KeyValue(lines_[i]); kv && SameName(kv->first, key)) {
             return kv->second;
         }
@@ -117,7 +119,8 @@ std::vector<std::pair<std::string, std::string>> IniFile::entries(
     std::vector<std::pair<std::string, std::string>> result;
     const std::size_t s = findSection(section);
     if (s != std::string::npos) {
-        for (std::size_t i = s + 1; i < sectionEnd(s); ++i) {
+        const std::size_t end = sectionEnd(s);
+        for (std::size_t i = s + 1; i < end; ++i) {
             if (auto kv = KeyValue(lines_[i])) {
                 result.push_back(*kv);
             }
@@ -172,7 +175,29 @@ std::optional<std::string> IniFile::ReadFile(const std::string& path) {
 }
 
 bool IniFile::WriteFileAtomically(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp";
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // Through a symlink the file it names is written, and the link stays; a
+    // link that leads nowhere is left alone.
+    fs::path target = path;
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        target = fs::canonical(target, ec);
+        if (ec) {
+            return false;
+        }
+    }
+    const fs::file_status existing = fs::status(target, ec);
+    if (fs::exists(existing)) {
+        // Something else in the file's place, or a file nobody may write (the
+        // user made it read-only): not ours to replace.
+        constexpr fs::perms kWritable =
+            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+        if (!fs::is_regular_file(existing) ||
+            (existing.permissions() & kWritable) == fs::perms::none) {
+            return false;
+        }
+    }
+    const std::string temporary = target.string() + ".tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) {
@@ -186,10 +211,13 @@ bool IniFile::WriteFileAtomically(const std::string& path, const std::string& te
             return false;
         }
     }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
+    if (fs::exists(existing)) {
+        // The replacement keeps who may read and write it.
+        fs::permissions(temporary, existing.permissions(), ec);
+    }
+    fs::rename(temporary, target, ec);
     if (ec) {
-        std::filesystem::remove(temporary, ec);
+        fs::remove(temporary, ec);
         return false;
     }
     return true;

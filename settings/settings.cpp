@@ -73,7 +73,11 @@ void Settings::Load(const std::vector<std::string>& args) {
     AutoRun = false;
     unattendedExit.clear();
     ports.clear();
-    if (std::filesystem::exists(fileName_)) {
+    // Only a file that is certainly missing is created; anything else in its
+    // place (unreadable, a directory, a symlink loop) gives what can be read.
+    std::error_code ec;
+    const auto status = std::filesystem::status(fileName_, ec);
+    if (status.type() != std::filesystem::file_type::not_found) {
         readFile();
     } else if (!readOnly_) {
         Save();

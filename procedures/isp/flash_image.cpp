@@ -55,7 +55,7 @@ FlashImage::FlashImage() : data_(kSize, kErased), written_(kSize, 0) {}
 
 void FlashImage::reset() {
     std::fill(data_.begin(), data_.end(), kErased);
-    std::fill(written_.begin(), written_.end(), 0);
+    std::fill(written_.begin(), written_.end(), std::uint8_t{0});
     extendedAddress_ = 0;
     total_ = 0;
     endSeen_ = false;

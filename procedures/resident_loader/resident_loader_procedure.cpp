@@ -48,11 +48,16 @@ bool ResidentLoaderProcedure::request(LoaderCommand command,
 
 bool ResidentLoaderProcedure::awaitReply() {
     LoaderReplyParser parser;
-    std::uint32_t deadline = port.tickMs() + kFirstByteTimeoutMs;
+    const std::uint32_t start = port.tickMs();
+    const std::uint32_t limit = start + kFirstByteTimeoutMs + kLongestFrameMs;
+    std::uint32_t deadline = start + kFirstByteTimeoutMs;
     while (!parser.complete() && Before(port.tickMs(), deadline)) {
         std::uint8_t byte = 0;
         if (port.read(&byte, 1) == 1) {
             deadline = port.tickMs() + kInterByteTimeoutMs;
+            if (!Before(deadline, limit)) {
+                deadline = limit;
+            }
             parser.feed(byte);
         }
     }

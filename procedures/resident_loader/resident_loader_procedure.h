@@ -33,6 +33,13 @@ class ResidentLoaderProcedure : public ProcContext {
     // between two bytes of it.
     static constexpr unsigned kFirstByteTimeoutMs = 3000;
     static constexpr unsigned kInterByteTimeoutMs = 200;
+    // Every byte restarts the between-bytes wait, so a board that keeps
+    // sending without ever completing a frame (its application running and
+    // printing, line noise) would hold the run for good. The wait ends at the
+    // latest after the first-byte time and the line time of the longest frame
+    // a reply can announce (65535 payload bytes, 10 bits a byte at kBaudRate).
+    static constexpr unsigned kLongestFrameMs = static_cast<unsigned>(
+        ((kLoaderFrameOverhead + 0xFFFF) * 10 * 1000 + kBaudRate - 1) / kBaudRate);
     // After every phase; keeps the loader below ten blocks per second.
     static constexpr unsigned kPhasePauseMs = 100;
 

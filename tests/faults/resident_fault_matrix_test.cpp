@@ -1,0 +1,182 @@
+// Every fault of the resident-loader model, and random loss and corruption,
+// against whole runs of both variants through the worker thread and the
+// driver, in virtual time: the result and the status of the failing phase,
+// a closed port and a destroyed procedure before the one OnFinished, and no
+// more time than the reply time-outs allow.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "sim/resident_loader_model.h"
+#include "tests/faults/babbling_board.h"
+#include "tests/faults/driver_run.h"
+#include "tests/faults/noisy_line.h"
+
+namespace korvel {
+namespace {
+
+using sim::ResidentLoaderFaults;
+using sim::ResidentLoaderModel;
+using test::DriverRun;
+using test::kMsNs;
+
+// Whole runs of the 3000-byte image: connect, erase or prepare, three or four
+// 1034-byte blocks at 57600 baud and a restart, each phase followed by its
+// 100 ms pause, take less than this on the line.
+constexpr VirtualNs kLineTimeNs = 3000 * kMsNs;
+// A reply's first byte may take 3000 ms; a later one 200 ms after the one before.
+constexpr VirtualNs kFirstByteNs = 3000 * kMsNs;
+constexpr VirtualNs kGapNs = 200 * kMsNs;
+
+std::vector<std::uint8_t> Image() {
+    std::vector<std::uint8_t> image(3000);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    }
+    return image;
+}
+
+DriverRun Program(VirtualLineEnd& line, char kind) {
+    sim::PackageEntry entry{"BOARD", "2.10", kind, Image()};
+    entry.trailer[0] = 0x12;
+    entry.trailer[1] = 0x34;
+    return test::RunThroughDriver(line, {entry});
+}
+
+// The image (and, for the relative variant, the two bytes after it) in flash.
+bool Programmed(const ResidentLoaderModel& board, char kind) {
+    std::vector<std::uint8_t> expected = Image();
+    if (kind == '(') {
+        expected.push_back(0x12);
+        expected.push_back(0x34);
+    }
+    const auto area = board.imageArea();
+    return std::equal(expected.begin(), expected.end(), area.begin());
+}
+
+void ExpectCleanEnd(const DriverRun& run) {
+    EXPECT_EQ(run.finishedCalls, 1);
+    EXPECT_TRUE(run.destroyedBeforeFinished);
+    EXPECT_EQ(run.opens, 1);
+    EXPECT_EQ(run.closes, 1);
+    EXPECT_FALSE(run.openWhenDestroyed);
+}
+
+struct FaultRow {
+    const char* fault;
+    char kind;
+    RunResult result;
+    const char* lastText;
+    VirtualNs atLeastNs;
+    VirtualNs atMostNs;
+};
+
+TEST(ResidentFaultMatrixTest, EveryFaultEndsInThePhaseItHitsWithinTheReplyTimeOuts) {
+    // Variant B sends connect, erase, three blocks and restart (6 requests);
+    // variant A connect, prepare, four blocks and restart (7).
+    // The 3000 ms run from the end of the write, which returns while a block
+    // (1034 bytes, about 180 ms) is still on the line: a loader that starts
+    // every reply 2700 ms after a request's last byte is in time.
+    const std::vector<FaultRow> rows = {
+        {"", ')', RunResult::Success, "Reboot", 0, kLineTimeNs},
+        {"", '(', RunResult::Success, "Reboot", 0, kLineTimeNs},
+        {"silent", ')', RunResult::ProgrammingError, "Connecting", kFirstByteNs,
+         kFirstByteNs + kLineTimeNs},
+        {"first-byte-delay=2700", ')', RunResult::Success, "Reboot", 6 * 2700 * kMsNs,
+         6 * kFirstByteNs + kLineTimeNs},
+        {"first-byte-delay=3100", ')', RunResult::ProgrammingError, "Connecting", kFirstByteNs,
+         kFirstByteNs + kLineTimeNs},
+        {"reply-gap=150", ')', RunResult::Success, "Reboot", 6 * 150 * kMsNs,
+         6 * kGapNs + kLineTimeNs},
+        {"reply-gap=300", ')', RunResult::ProgrammingError, "Connecting", kGapNs,
+         kGapNs + kLineTimeNs},
+        // A reply with a bad sum is no reply: the wait ends 200 ms after its last byte.
+        {"bad-checksum", ')', RunResult::ProgrammingError, "Connecting", kGapNs,
+         kGapNs + kLineTimeNs},
+        {"bad-checksum=3", ')', RunResult::ProgrammingError, "Programming", kGapNs,
+         kGapNs + kLineTimeNs},
+        {"no-reply=2", ')', RunResult::ProgrammingError, "Connected", kFirstByteNs,
+         kFirstByteNs + kLineTimeNs},
+        {"no-reply=5", ')', RunResult::ProgrammingError, "Programming", kFirstByteNs,
+         kFirstByteNs + kLineTimeNs},
+        // The restart's outcome does not matter.
+        {"no-reply=6", ')', RunResult::Success, "Reboot", kFirstByteNs, kFirstByteNs + kLineTimeNs},
+        {"no-reply=2", '(', RunResult::ProgrammingError, "Connected", kFirstByteNs,
+         kFirstByteNs + kLineTimeNs},
+        {"bad-checksum=6", '(', RunResult::ProgrammingError, "Programming", kGapNs,
+         kGapNs + kLineTimeNs},
+        {"no-reply=7", '(', RunResult::Success, "Reboot", kFirstByteNs, kFirstByteNs + kLineTimeNs},
+    };
+    for (const FaultRow& row : rows) {
+        SCOPED_TRACE(std::string(row.fault) + " kind " + row.kind);
+        ResidentLoaderFaults faults;
+        std::string error;
+        if (*row.fault != '\0') {
+            ASSERT_TRUE(sim::ParseResidentLoaderFault(row.fault, faults, error)) << error;
+        }
+        ResidentLoaderModel board(faults);
+        const DriverRun run = Program(board, row.kind);
+        EXPECT_EQ(run.result, row.result);
+        EXPECT_EQ(run.lastText(), row.lastText);
+        ExpectCleanEnd(run);
+        EXPECT_GE(run.virtualNs, row.atLeastNs);
+        EXPECT_LE(run.virtualNs, row.atMostNs);
+        if (row.result == RunResult::Success) {
+            EXPECT_TRUE(Programmed(board, row.kind));
+        } else {
+            EXPECT_EQ(board.restarts(), 0) << "no restart after a failed request";
+        }
+    }
+}
+
+TEST(ResidentFaultMatrixTest, RandomLossAndCorruptionNeverEndInAFalseSuccessNorHang) {
+    // The first request without a proper reply ends a run.
+    const VirtualNs budget = kFirstByteNs + kGapNs + kLineTimeNs;
+    int successes = 0;
+    int failures = 0;
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        // About 4300 bytes cross the line in a run.
+        const test::Noise noise{seed, 8 * (seed % 3), 6 * (seed % 4)};
+        const char kind = seed % 2 == 0 ? '(' : ')';
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        ResidentLoaderModel board;
+        test::NoisyLine line(board, noise);
+        const DriverRun run = Program(line, kind);
+        ExpectCleanEnd(run);
+        EXPECT_LE(run.virtualNs, budget);
+        if (run.result == RunResult::Success) {
+            ++successes;
+            EXPECT_TRUE(Programmed(board, kind));
+        } else {
+            ++failures;
+            EXPECT_EQ(run.result, RunResult::ProgrammingError);
+            EXPECT_GT(line.lost() + line.corrupted(), 0);
+        }
+    }
+    EXPECT_GT(successes, 0);
+    EXPECT_GT(failures, 0);
+}
+
+TEST(ResidentFaultMatrixTest, ABoardThatKeepsTalkingCannotHoldTheRun) {
+    // Every byte restarts the 200 ms between-bytes wait; a board whose running
+    // application prints without end never completes a frame. The wait ends
+    // after the first-byte time and the line time of the longest frame.
+    // The longest frame: 65535 payload bytes and 6 more, 10 bits each at 57600 baud.
+    constexpr VirtualNs kLongestFrameNs = 65541ull * 10 * 1'000'000'000 / 57600;
+    const VirtualNs limit = kFirstByteNs + kLongestFrameNs;
+    const std::string babbles[] = {"app: status ok\r\n",
+                                   std::string("\x02\x10\x01\x00noise\x03", 10)};
+    for (const std::string& babble : babbles) {
+        SCOPED_TRACE(babble);
+        test::BabblingBoard board(babble);
+        const DriverRun run = Program(board, ')');
+        EXPECT_EQ(run.result, RunResult::ProgrammingError);
+        EXPECT_EQ(run.lastText(), "Connecting");
+        ExpectCleanEnd(run);
+        EXPECT_GE(run.virtualNs, limit);
+        EXPECT_LE(run.virtualNs, limit + kLineTimeNs);
+    }
+}
+
+}  // namespace
+}  // namespace korvel
