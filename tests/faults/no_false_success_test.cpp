@@ -1,6 +1,6 @@
 // No failure reported as success: every request a run makes is made to fail
 // in turn (the board refuses it, or falls silent from it on), and the run
-// must not end in Success unless the design says that failure is none: no
+// must not end in Success unless that failure is, by the protocol, none at all: no
 // answer to "G", a refused connection ping or erase-all, the final restart's
 // outcome, a missing prompt, echo, start line or "Done".
 #include <gtest/gtest.h>
