@@ -32,16 +32,27 @@ TEST(PackageFaultsTest, ARunProgramsWhatWasLoadedWhateverHappensToTheFile) {
              std::ofstream out(file, std::ios::binary | std::ios::trunc);
              out << std::string(9000, 'Z');
          }},
-        {"truncated", [](const std::string& file) { fs::resize_file(file, 40); }},
+        // Where the system keeps writers out of a loaded package (Windows),
+        // the change itself fails: what matters is that the run is unharmed.
+        {"truncated",
+         [](const std::string& file) {
+             std::error_code ec;
+             fs::resize_file(file, 40, ec);
+         }},
         {"replaced",
          [](const std::string& file) {
              {
                  std::ofstream out(file + ".new", std::ios::binary);
                  out << "BA not a package at all";
              }
-             fs::rename(file + ".new", file);
+             std::error_code ec;
+             fs::rename(file + ".new", file, ec);
          }},
-        {"deleted", [](const std::string& file) { fs::remove(file); }},
+        {"deleted",
+         [](const std::string& file) {
+             std::error_code ec;
+             fs::remove(file, ec);
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
