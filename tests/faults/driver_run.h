@@ -91,6 +91,16 @@ using DuringRun =
 DriverRun RunThroughDriver(VirtualLineEnd& end, const std::vector<sim::PackageEntry>& entries,
                            int baudRate = 38400, const DuringRun& duringRun = {});
 
+// Whatever the result: OnFinished exactly once, after the procedure and its
+// port were gone; the port opened and closed exactly once.
+inline void ExpectCleanEnd(const DriverRun& run) {
+    EXPECT_EQ(run.finishedCalls, 1);
+    EXPECT_TRUE(run.destroyedBeforeFinished);
+    EXPECT_EQ(run.opens, 1);
+    EXPECT_EQ(run.closes, 1);
+    EXPECT_FALSE(run.openWhenDestroyed);
+}
+
 namespace detail {
 constexpr int kDriverRunPort = 61;
 // A second OnFinished would come right behind the first one.

@@ -19,6 +19,7 @@ namespace {
 using sim::LpcBoard;
 using sim::LpcFault;
 using test::DriverRun;
+using test::ExpectCleanEnd;
 using test::kMsNs;
 using Texts = std::vector<std::string>;
 
@@ -44,14 +45,6 @@ const std::vector<sim::HexSegment>& Image() {
 DriverRun Program(VirtualLineEnd& line) {
     const std::string hex = sim::WriteIntelHex(Image());
     return test::RunThroughDriver(line, {{"LPC2138", "1.00", 'F', {hex.begin(), hex.end()}}});
-}
-
-void ExpectCleanEnd(const DriverRun& run) {
-    EXPECT_EQ(run.finishedCalls, 1);
-    EXPECT_TRUE(run.destroyedBeforeFinished);
-    EXPECT_EQ(run.opens, 1);
-    EXPECT_EQ(run.closes, 1);
-    EXPECT_FALSE(run.openWhenDestroyed);
 }
 
 struct FaultRow {

@@ -16,6 +16,7 @@ namespace {
 
 using sim::BootMonitorModel;
 using test::DriverRun;
+using test::ExpectCleanEnd;
 using test::kMsNs;
 
 constexpr std::uint32_t kMainAddress = 0x80000000;
@@ -59,14 +60,6 @@ bool LoadedAndStarted(const BootMonitorModel& board) {
     return board.started() && images.count(kMainAddress) != 0 &&
            images.at(kMainAddress) == Main() && images.count(kSecondAddress) != 0 &&
            images.at(kSecondAddress) == Second();
-}
-
-void ExpectCleanEnd(const DriverRun& run) {
-    EXPECT_EQ(run.finishedCalls, 1);
-    EXPECT_TRUE(run.destroyedBeforeFinished);
-    EXPECT_EQ(run.opens, 1);
-    EXPECT_EQ(run.closes, 1);
-    EXPECT_FALSE(run.openWhenDestroyed);
 }
 
 struct FaultRow {

@@ -18,6 +18,7 @@ namespace {
 
 using sim::PcxBoard;
 using test::DriverRun;
+using test::ExpectCleanEnd;
 using test::kMsNs;
 using Texts = std::vector<std::string>;
 
@@ -48,14 +49,6 @@ DriverRun Program(VirtualLineEnd& line) {
 bool Programmed(const PcxBoard& board) {
     const std::vector<std::uint8_t> image = Image();
     return std::equal(image.begin(), image.end(), board.flash().begin() + kImageStart);
-}
-
-void ExpectCleanEnd(const DriverRun& run) {
-    EXPECT_EQ(run.finishedCalls, 1);
-    EXPECT_TRUE(run.destroyedBeforeFinished);
-    EXPECT_EQ(run.opens, 1);
-    EXPECT_EQ(run.closes, 1);
-    EXPECT_FALSE(run.openWhenDestroyed);
 }
 
 struct FaultRow {

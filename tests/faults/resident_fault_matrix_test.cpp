@@ -18,6 +18,7 @@ namespace {
 using sim::ResidentLoaderFaults;
 using sim::ResidentLoaderModel;
 using test::DriverRun;
+using test::ExpectCleanEnd;
 using test::kMsNs;
 
 // Whole runs of the 3000-byte image: connect, erase or prepare, three or four
@@ -52,14 +53,6 @@ bool Programmed(const ResidentLoaderModel& board, char kind) {
     }
     const auto area = board.imageArea();
     return std::equal(expected.begin(), expected.end(), area.begin());
-}
-
-void ExpectCleanEnd(const DriverRun& run) {
-    EXPECT_EQ(run.finishedCalls, 1);
-    EXPECT_TRUE(run.destroyedBeforeFinished);
-    EXPECT_EQ(run.opens, 1);
-    EXPECT_EQ(run.closes, 1);
-    EXPECT_FALSE(run.openWhenDestroyed);
 }
 
 struct FaultRow {

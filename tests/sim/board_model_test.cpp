@@ -3,21 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "serial/serial_port.h"
+#include "tests/support/echo_plus_one_board.h"
 
 namespace korvel::sim {
 namespace {
 
-// Answers every byte with the byte plus one; remembers the line settings.
-struct EchoPlusOne : BoardModel {
-    void onByte(VirtualNs at, std::uint8_t byte) override {
-        transmit(at, {static_cast<std::uint8_t>(byte + 1)});
-    }
-    void onLineSettings(VirtualNs, const LineSettings& s) override { bauds.push_back(s.baudRate); }
-    std::vector<int> bauds;
-};
-
 TEST(BoardModelTest, AnswersLeaveAtTheLineRateOfTheCurrentBaud) {
-    EchoPlusOne model;
+    test::EchoPlusOneBoard model;
     VirtualSerialDevice::Options options;
     auto device = std::make_unique<VirtualSerialDevice>(model, options);
     VirtualSerialDevice* dev = device.get();

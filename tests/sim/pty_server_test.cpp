@@ -7,21 +7,13 @@
 
 #include "serial/posix_serial_device.h"
 #include "serial/serial_port.h"
+#include "tests/support/echo_plus_one_board.h"
 
 namespace korvel::sim {
 namespace {
 
-// Answers every byte with the byte plus one; remembers the baud rates.
-struct EchoPlusOne : BoardModel {
-    void onByte(VirtualNs at, std::uint8_t byte) override {
-        transmit(at, {static_cast<std::uint8_t>(byte + 1)});
-    }
-    void onLineSettings(VirtualNs, const LineSettings& s) override { bauds.push_back(s.baudRate); }
-    std::vector<int> bauds;
-};
-
 TEST(PtyServerTest, ServesAModelToARealSerialPort) {
-    EchoPlusOne model;
+    test::EchoPlusOneBoard model;
     PtyServer server(model, "", /*paced=*/false);
     std::atomic<bool> stop{false};
     std::thread serving([&] { server.run(stop); });
