@@ -12,6 +12,8 @@ constexpr std::uint8_t kAddressCheckXor = 0x85;
 constexpr std::size_t kHeaderSize = 7;  // start, address, check, command, length, status
 // Shortest per-attempt wait PingWithin uses.
 constexpr std::uint32_t kMinPingStepMs = 10;
+// Longest wait for reply bytes before the abort flag is looked at again.
+constexpr std::uint32_t kAbortCheckMs = 20;
 
 void PutU32(std::uint8_t* out, std::uint32_t value) {
     out[0] = static_cast<std::uint8_t>(value >> 24);
@@ -54,8 +56,8 @@ void FramedLink::sendRequest(std::uint8_t command, const std::uint8_t* payload,
     }
     txFrame_[kHeaderSize + length] = sum;
     txFrame_[kHeaderSize + length + 1] = kEndByte;
-    purge(false, true);
-    purge(true, false);
+    discardOutput();
+    discardInput();
     write(txFrame_.data(), static_cast<std::uint16_t>(kHeaderSize + length + 2));
 }
 
@@ -143,12 +145,14 @@ std::uint8_t FramedLink::receiveReply(std::uint8_t command) {
     replyLength_ = 0;
     const std::uint32_t start = tickMs();
     // Elapsed time, not a deadline, so a tick that wraps mid-wait is harmless.
-    while (static_cast<std::uint32_t>(tickMs() - start) < replyTimeoutMs_) {
-        waitMs(0);
+    for (std::uint32_t elapsed = 0; elapsed < replyTimeoutMs_;
+         elapsed = static_cast<std::uint32_t>(tickMs() - start)) {
         if (linkAbort) {
             return kNoReply;
         }
-        const std::uint16_t n = read(rxChunk_.data(), static_cast<std::uint16_t>(rxChunk_.size()));
+        const std::uint16_t n =
+            readWithin(rxChunk_.data(), static_cast<std::uint16_t>(rxChunk_.size()),
+                       std::min(replyTimeoutMs_ - elapsed, kAbortCheckMs));
         for (std::uint16_t i = 0; i < n; ++i) {
             if (feed(rxChunk_[i], command)) {
                 // Whatever followed the frame in this read is dropped.

@@ -1,12 +1,16 @@
 #include "serial/posix_serial_device.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -27,8 +31,21 @@ constexpr int kReadPollMs = 1;
 constexpr int kWriteMsPerByte = 100;
 constexpr int kWriteConstantMs = 1000;
 
+// Linux numbers the port sides of its ptys with these majors (Unix98 slaves).
+constexpr unsigned kFirstPtySlaveMajor = 136;
+constexpr unsigned kLastPtySlaveMajor = 143;
+
 [[noreturn]] void throwErrno(const std::string& operation, int code) {
     throw SerialError(operation, code, std::strerror(code));
+}
+
+bool IsPtyPortSide(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    const unsigned major = ::major(st.st_rdev);
+    return major >= kFirstPtySlaveMajor && major <= kLastPtySlaveMajor;
 }
 
 }  // namespace
@@ -69,11 +86,13 @@ bool PosixSerialDevice::open(const LineSettings& settings) {
     }
     ::ioctl(fd, TIOCEXCL);
     fd_ = fd;
+    pseudoTerminal_ = IsPtyPortSide(fd_);
     try {
         applyLineSettings(settings);
-        // Hold DTR and RTS inactive; devices without modem lines (ptys) refuse this.
-        int lines = TIOCM_DTR | TIOCM_RTS;
-        ::ioctl(fd_, TIOCMBIC, &lines);
+        // DTR and RTS stay inactive unless asked for: a board whose reset
+        // hangs on one of them must not be held in reset by opening the port.
+        setModemLines(false, false);
+        askForLowLatency();
     } catch (const SerialError& e) {
         openFailure_ = {e.code(), "cannot configure the port: " + e.systemText(), false};
         close();
@@ -82,8 +101,32 @@ bool PosixSerialDevice::open(const LineSettings& settings) {
     return true;
 }
 
+void PosixSerialDevice::askForLowLatency() {
+    // USB adapters hold received bytes for a while before passing them on;
+    // a driver that knows low latency (ftdi_sio: a 1 ms timer) shortens
+    // that. Drivers without the request, and ptys, refuse it: no matter.
+    serial_struct serial{};
+    if (::ioctl(fd_, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0) {
+        return;
+    }
+    const int before = serial.flags;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd_, TIOCSSERIAL, &serial) == 0) {
+        flagsBeforeLowLatency_ = before;
+    }
+}
+
 void PosixSerialDevice::close() {
     if (fd_ >= 0) {
+        // Leave the driver as other programs found it.
+        if (flagsBeforeLowLatency_) {
+            serial_struct serial{};
+            if (::ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+                serial.flags = *flagsBeforeLowLatency_;
+                ::ioctl(fd_, TIOCSSERIAL, &serial);
+            }
+            flagsBeforeLowLatency_.reset();
+        }
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
         fd_ = -1;
@@ -166,6 +209,35 @@ std::size_t PosixSerialDevice::readAvailable(std::uint8_t* buffer, std::size_t c
     return static_cast<std::size_t>(n);
 }
 
+bool PosixSerialDevice::waitForInput(unsigned timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd pfd{fd_, POLLIN, 0};
+        const int ready =
+            ::poll(&pfd, 1, static_cast<int>(std::max<std::int64_t>(0, left.count())));
+        if (ready < 0 && errno == EINTR) {
+            continue;  // a signal is no reason to end the wait early
+        }
+        if (ready < 0) {
+            throwErrno("poll", errno);
+        }
+        if (ready == 0) {
+            return false;
+        }
+        // The other end is gone (an unplugged adapter, a closed pty master)
+        // once what it sent before has been read.
+        int queued = 0;
+        if ((pfd.revents & (POLLERR | POLLNVAL)) != 0 ||
+            ((pfd.revents & POLLHUP) != 0 &&
+             (::ioctl(fd_, FIONREAD, &queued) != 0 || queued == 0))) {
+            throwErrno("read", EIO);
+        }
+        return true;
+    }
+}
+
 void PosixSerialDevice::write(const std::uint8_t* data, std::size_t count) {
     const auto deadline =
         std::chrono::steady_clock::now() +
@@ -192,21 +264,33 @@ void PosixSerialDevice::write(const std::uint8_t* data, std::size_t count) {
     }
 }
 
-void PosixSerialDevice::purge(bool input, bool output) {
-    const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : output ? TCOFLUSH : -1;
-    if (which >= 0 && ::tcflush(fd_, which) != 0) {
-        throwErrno("tcflush", errno);
+void PosixSerialDevice::discardInput() {
+    if (::tcflush(fd_, TCIFLUSH) != 0) {
+        throwErrno("discard input", errno);
+    }
+}
+
+void PosixSerialDevice::discardOutput() {
+    if (::tcflush(fd_, TCOFLUSH) != 0) {
+        throwErrno("discard output", errno);
     }
 }
 
 void PosixSerialDevice::setBreak(bool on) {
-    if (::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) != 0) {
-        const int code = errno;
-        // A pty has no line to hold in break; there is nothing to signal.
-        if (code == ENOTTY || code == EINVAL || code == EOPNOTSUPP) {
-            return;
-        }
-        throwErrno(on ? "set break" : "clear break", code);
+    // A pty has no line to hold in break; there is nothing to signal.
+    if (::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) != 0 && !pseudoTerminal_) {
+        throwErrno(on ? "set break" : "clear break", errno);
+    }
+}
+
+void PosixSerialDevice::setModemLines(bool dtr, bool rts) {
+    int raise = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
+    int lower = (TIOCM_DTR | TIOCM_RTS) & ~raise;
+    const bool done = (raise == 0 || ::ioctl(fd_, TIOCMBIS, &raise) == 0) &&
+                      (lower == 0 || ::ioctl(fd_, TIOCMBIC, &lower) == 0);
+    // A pty has no modem lines; a real port that refuses them cannot reset the board.
+    if (!done && !pseudoTerminal_) {
+        throwErrno("set DTR and RTS", errno);
     }
 }
 

@@ -40,10 +40,23 @@ class SerialDevice {
     virtual std::size_t readAvailable(std::uint8_t* buffer, std::size_t capacity) {
         return read(buffer, capacity);
     }
+    // Sleeps on the device until received input is there or timeoutMs has
+    // passed, whichever comes first; true when input is there. The waiting
+    // is the system's (or the virtual clock's), never a loop of polls.
+    virtual bool waitForInput(unsigned timeoutMs) = 0;
     // Returns when the driver has accepted every byte; throws on a write time-out.
     virtual void write(const std::uint8_t* data, std::size_t count) = 0;
-    virtual void purge(bool input, bool output) = 0;
+    // Drop received bytes not yet read / bytes not yet transmitted. Neither
+    // aborts an operation in progress.
+    virtual void discardInput() = 0;
+    virtual void discardOutput() = 0;
+    // Throws where the device could hold a BREAK but failed to; a device
+    // that has no line to hold in break (a pty) ignores it.
     virtual void setBreak(bool on) = 0;
+    // Drives the modem-control outputs (true: asserted). Open leaves both
+    // inactive. Like setBreak, refused silently only by a device that has no
+    // such lines (a pty).
+    virtual void setModemLines(bool dtr, bool rts) = 0;
 
     // The device's millisecond clock (32-bit, wrapping) and its sleep.
     virtual std::uint32_t tickMs() = 0;

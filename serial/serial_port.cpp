@@ -37,7 +37,8 @@ bool SerialPort::open() {
         openFailure_ = dev.lastOpenFailure();
         return false;
     }
-    dev.purge(true, true);
+    dev.discardInput();
+    dev.discardOutput();
     return true;
 }
 
@@ -55,7 +56,8 @@ void SerialPort::setBaudRate(int baudRate) {
     settings_.baudRate = baudRate;
     if (isOpen()) {
         device_->applyLineSettings(settings_);
-        device_->purge(true, true);
+        device_->discardInput();
+        device_->discardOutput();
     }
 }
 
@@ -71,14 +73,30 @@ std::uint16_t SerialPort::readAvailable(std::uint8_t* buffer, std::uint16_t capa
     return static_cast<std::uint16_t>(device().readAvailable(buffer, capacity));
 }
 
-void SerialPort::purge(bool input, bool output) {
-    device().purge(input, output);
+std::uint16_t SerialPort::readWithin(std::uint8_t* buffer, std::uint16_t capacity,
+                                     unsigned timeoutMs) {
+    if (capacity == 0 || !device().waitForInput(timeoutMs)) {
+        return 0;
+    }
+    return readAvailable(buffer, capacity);
+}
+
+void SerialPort::discardInput() {
+    device().discardInput();
+}
+
+void SerialPort::discardOutput() {
+    device().discardOutput();
 }
 
 void SerialPort::sendBreak() {
     device().setBreak(true);
     waitMs(kBreakMs);
     device().setBreak(false);
+}
+
+void SerialPort::setModemLines(bool dtr, bool rts) {
+    device().setModemLines(dtr, rts);
 }
 
 void SerialPort::waitMs(unsigned ms) {
@@ -92,6 +110,11 @@ void SerialPort::waitMs(unsigned ms) {
 
 std::uint32_t SerialPort::tickMs() {
     return device().tickMs();
+}
+
+unsigned SerialPort::msUntil(std::uint32_t deadline) {
+    const auto left = static_cast<std::int32_t>(deadline - tickMs());
+    return left > 0 ? static_cast<unsigned>(left) : 0;
 }
 
 std::string SerialPort::name() const {

@@ -36,13 +36,23 @@ class SerialPort {
     std::uint16_t read(std::uint8_t* buffer, std::uint16_t capacity);
     // What has already arrived, without waiting for more.
     std::uint16_t readAvailable(std::uint8_t* buffer, std::uint16_t capacity);
-    void purge(bool input, bool output);
+    // Waits up to timeoutMs for the first byte without spinning, then returns
+    // what has arrived; 0 when nothing came in time.
+    std::uint16_t readWithin(std::uint8_t* buffer, std::uint16_t capacity, unsigned timeoutMs);
+    // Throw away what the driver holds: received bytes not yet read, or bytes
+    // not yet on the line.
+    void discardInput();
+    void discardOutput();
     // Break condition for 200 ms.
     void sendBreak();
+    // DTR and RTS (true: asserted); both are inactive after open.
+    void setModemLines(bool dtr, bool rts);
 
     // Pause of at least ms + 1 milliseconds on the tick, in 2 ms sleeps.
     void waitMs(unsigned ms);
     std::uint32_t tickMs();
+    // Milliseconds until the tick reaches deadline (across its wrap); 0 once it has.
+    unsigned msUntil(std::uint32_t deadline);
 
     int portNumber() const { return portNumber_; }
     // "COM3": the name the user picked.

@@ -34,6 +34,7 @@ bool VirtualSerialDevice::open(const LineSettings& settings) {
     }
     open_ = true;
     applyLineSettings(settings);
+    setModemLines(false, false);
     return true;
 }
 
@@ -103,6 +104,21 @@ std::size_t VirtualSerialDevice::readAvailable(std::uint8_t* buffer, std::size_t
     return deliver(buffer, capacity);
 }
 
+bool VirtualSerialDevice::waitForInput(unsigned timeoutMs) {
+    checkFailure("read");
+    collect();
+    const VirtualNs limit = now_ + static_cast<VirtualNs>(timeoutMs) * kNsPerMs;
+    while (!hasInput() && now_ < limit) {
+        // Steps no longer than a read's time-out: a model that speaks as
+        // time passes (a countdown) is heard when it speaks, not at the limit.
+        const VirtualNs step = std::min(limit, now_ + kReadTimeoutNs);
+        const auto next = end_.nextBoardByte();
+        now_ = next && *next > now_ && *next < step ? *next : step;
+        collect();
+    }
+    return hasInput();
+}
+
 std::size_t VirtualSerialDevice::deliver(std::uint8_t* buffer, std::size_t capacity) {
     const std::size_t n = std::min(capacity, received_.size() - receivedHead_);
     if (n > 0) {
@@ -129,14 +145,16 @@ void VirtualSerialDevice::write(const std::uint8_t* data, std::size_t count) {
     txFreeAt_ = at;
 }
 
-void VirtualSerialDevice::purge(bool input, bool /*output*/) {
-    checkFailure("purge");
-    if (input) {
-        collect();
-        received_.clear();
-        receivedHead_ = 0;
-    }
+void VirtualSerialDevice::discardInput() {
+    checkFailure("discard input");
+    collect();
+    received_.clear();
+    receivedHead_ = 0;
+}
+
+void VirtualSerialDevice::discardOutput() {
     // Output already handed to the line end stays sent: the model has seen it.
+    checkFailure("discard output");
 }
 
 void VirtualSerialDevice::setBreak(bool on) {
@@ -144,6 +162,19 @@ void VirtualSerialDevice::setBreak(bool on) {
     const VirtualNs at = std::max(now_, txFreeAt_);
     end_.hostBreak(at, on);
     log(on ? WireEvent::Kind::BreakOn : WireEvent::Kind::BreakOff, at);
+}
+
+void VirtualSerialDevice::setModemLines(bool dtr, bool rts) {
+    checkFailure("set DTR and RTS");
+    // Only changes are logged: the log is the sequence a board's reset circuit sees.
+    if (dtr != dtr_) {
+        log(dtr ? WireEvent::Kind::DtrOn : WireEvent::Kind::DtrOff, now_);
+    }
+    if (rts != rts_) {
+        log(rts ? WireEvent::Kind::RtsOn : WireEvent::Kind::RtsOff, now_);
+    }
+    dtr_ = dtr;
+    rts_ = rts;
 }
 
 std::uint32_t VirtualSerialDevice::tickMs() {

@@ -36,11 +36,26 @@ VirtualNs CharacterTimeNs(const LineSettings& settings);
 // One event on a virtual line, for tests that check the whole dialogue and
 // benchmarks that compute the line-time bound of a run.
 struct WireEvent {
-    enum class Kind { HostByte, BoardByte, BreakOn, BreakOff, LineSettings };
+    enum class Kind {
+        HostByte,
+        BoardByte,
+        BreakOn,
+        BreakOff,
+        LineSettings,
+        DtrOn,
+        DtrOff,
+        RtsOn,
+        RtsOff
+    };
     VirtualNs at = 0;
     Kind kind = Kind::HostByte;
     std::uint8_t byte = 0;
     int baudRate = 0;
+
+    bool isModemLineChange() const {
+        return kind == Kind::DtrOn || kind == Kind::DtrOff || kind == Kind::RtsOn ||
+               kind == Kind::RtsOff;
+    }
 };
 
 // A serial device on a virtual clock. Sleeping and waiting for input advance
@@ -72,9 +87,12 @@ class VirtualSerialDevice : public SerialDevice {
     void applyLineSettings(const LineSettings& settings) override;
     std::size_t read(std::uint8_t* buffer, std::size_t capacity) override;
     std::size_t readAvailable(std::uint8_t* buffer, std::size_t capacity) override;
+    bool waitForInput(unsigned timeoutMs) override;
     void write(const std::uint8_t* data, std::size_t count) override;
-    void purge(bool input, bool output) override;
+    void discardInput() override;
+    void discardOutput() override;
     void setBreak(bool on) override;
+    void setModemLines(bool dtr, bool rts) override;
 
     std::uint32_t tickMs() override;
     void sleepMs(unsigned ms) override;
@@ -90,6 +108,7 @@ class VirtualSerialDevice : public SerialDevice {
   private:
     void checkFailure(const char* operation) const;
     void collect();
+    bool hasInput() const { return receivedHead_ < received_.size(); }
     // Hands over up to capacity of the received bytes.
     std::size_t deliver(std::uint8_t* buffer, std::size_t capacity);
     // Takes the far end's bytes complete by `at`; returns how many came.
@@ -103,6 +122,8 @@ class VirtualSerialDevice : public SerialDevice {
     OpenFailure openFailure_;
     VirtualNs now_ = 0;
     VirtualNs txFreeAt_ = 0;
+    bool dtr_ = false;
+    bool rts_ = false;
     std::vector<std::uint8_t> received_;
     std::size_t receivedHead_ = 0;
     std::optional<int> failure_;

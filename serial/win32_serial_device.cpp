@@ -1,5 +1,7 @@
 #include "serial/win32_serial_device.h"
 
+#include <mmsystem.h>
+
 #include "serial/port_resolver.h"
 #include "serial/serial_error.h"
 
@@ -14,6 +16,8 @@ constexpr DWORD kReadTotalConstantMs = 1;
 // Write time-outs: the slowest line still moves a byte in 100 ms.
 constexpr DWORD kWriteTotalMsPerByte = 100;
 constexpr DWORD kWriteTotalConstantMs = 1000;
+// The system timer period asked for while a port is open.
+constexpr UINT kTimerPeriodMs = 1;
 // Error texts are short; a longer one is cut, never overrun.
 constexpr DWORD kErrorTextCapacity = 512;
 
@@ -112,15 +116,24 @@ bool Win32SerialDevice::open(const LineSettings& settings) {
         if (!::SetCommTimeouts(handle_, &timeouts)) {
             throwLastError("SetCommTimeouts");
         }
+        // waitForInput waits for this event.
+        if (!::SetCommMask(handle_, EV_RXCHAR)) {
+            throwLastError("SetCommMask");
+        }
     } catch (const SerialError& e) {
         openFailure_ = {e.code(), "cannot configure the port: " + e.systemText(), false};
         close();
         return false;
     }
+    fineTimer_ = ::timeBeginPeriod(kTimerPeriodMs) == TIMERR_NOERROR;
     return true;
 }
 
 void Win32SerialDevice::close() {
+    if (fineTimer_) {
+        ::timeEndPeriod(kTimerPeriodMs);
+        fineTimer_ = false;
+    }
     if (handle_ != INVALID_HANDLE_VALUE) {
         ::CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
@@ -170,6 +183,42 @@ std::size_t Win32SerialDevice::read(std::uint8_t* buffer, std::size_t capacity) 
     return transfer("ReadFile", started, overlapped);
 }
 
+DWORD Win32SerialDevice::queuedInput() {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(handle_, &errors, &status)) {
+        throwLastError("ClearCommError");
+    }
+    return status.cbInQue;
+}
+
+bool Win32SerialDevice::waitForInput(unsigned timeoutMs) {
+    if (queuedInput() > 0) {
+        return true;
+    }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event_;
+    DWORD events = 0;
+    if (!::WaitCommEvent(handle_, &events, &overlapped)) {
+        if (::GetLastError() != ERROR_IO_PENDING) {
+            throwLastError("WaitCommEvent");
+        }
+        // A byte that came after the first look but before the wait began
+        // raises no event: look again before sleeping.
+        if (queuedInput() == 0 && ::WaitForSingleObject(event_, timeoutMs) == WAIT_FAILED) {
+            throwLastError("WaitForSingleObject");
+        }
+        // Setting the mask again completes a wait still pending, so that it
+        // is over before the OVERLAPPED goes out of scope.
+        if (!::SetCommMask(handle_, EV_RXCHAR)) {
+            throwLastError("SetCommMask");
+        }
+        DWORD ignored = 0;
+        ::GetOverlappedResult(handle_, &overlapped, &ignored, TRUE);
+    }
+    return queuedInput() > 0;
+}
+
 void Win32SerialDevice::write(const std::uint8_t* data, std::size_t count) {
     if (count == 0) {
         return;
@@ -184,10 +233,15 @@ void Win32SerialDevice::write(const std::uint8_t* data, std::size_t count) {
     }
 }
 
-void Win32SerialDevice::purge(bool input, bool output) {
-    // Only the clear flags: a transfer in progress is never aborted.
-    const DWORD flags = (input ? PURGE_RXCLEAR : 0) | (output ? PURGE_TXCLEAR : 0);
-    if (flags != 0 && !::PurgeComm(handle_, flags)) {
+// Only the clear flags: a transfer in progress is never aborted.
+void Win32SerialDevice::discardInput() {
+    if (!::PurgeComm(handle_, PURGE_RXCLEAR)) {
+        throwLastError("PurgeComm");
+    }
+}
+
+void Win32SerialDevice::discardOutput() {
+    if (!::PurgeComm(handle_, PURGE_TXCLEAR)) {
         throwLastError("PurgeComm");
     }
 }
@@ -195,6 +249,15 @@ void Win32SerialDevice::purge(bool input, bool output) {
 void Win32SerialDevice::setBreak(bool on) {
     if (!::EscapeCommFunction(handle_, on ? SETBREAK : CLRBREAK)) {
         throwLastError(on ? "set break" : "clear break");
+    }
+}
+
+void Win32SerialDevice::setModemLines(bool dtr, bool rts) {
+    if (!::EscapeCommFunction(handle_, dtr ? SETDTR : CLRDTR)) {
+        throwLastError("set DTR");
+    }
+    if (!::EscapeCommFunction(handle_, rts ? SETRTS : CLRRTS)) {
+        throwLastError("set RTS");
     }
 }
 

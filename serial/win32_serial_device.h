@@ -29,9 +29,12 @@ class Win32SerialDevice : public SerialDevice {
 
     void applyLineSettings(const LineSettings& settings) override;
     std::size_t read(std::uint8_t* buffer, std::size_t capacity) override;
+    bool waitForInput(unsigned timeoutMs) override;
     void write(const std::uint8_t* data, std::size_t count) override;
-    void purge(bool input, bool output) override;
+    void discardInput() override;
+    void discardOutput() override;
     void setBreak(bool on) override;
+    void setModemLines(bool dtr, bool rts) override;
 
     std::uint32_t tickMs() override;
     void sleepMs(unsigned ms) override;
@@ -41,12 +44,17 @@ class Win32SerialDevice : public SerialDevice {
   private:
     // Starts an overlapped transfer and waits for it; returns the byte count.
     DWORD transfer(const char* operation, BOOL started, OVERLAPPED& overlapped);
+    // Received bytes waiting in the driver.
+    DWORD queuedInput();
 
     std::string path_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     // Completion event of the one transfer in flight (manual reset).
     HANDLE event_ = nullptr;
     OpenFailure openFailure_;
+    // The system timer runs at 1 ms while the port is open: at its default
+    // 15.6 ms every short sleep and wait of a run lasts that long.
+    bool fineTimer_ = false;
 };
 
 // The device state for the line settings: 8 data bits, no flow control of any

@@ -68,6 +68,15 @@ std::size_t HostTraceDevice::readAvailable(std::uint8_t* buffer, std::size_t cap
     return taken(line_->readAvailable(buffer, capacity));
 }
 
+bool HostTraceDevice::waitForInput(unsigned timeoutMs) {
+    // Waiting for a board byte, as a read does: not a pause of the dialogue.
+    endPause(true);
+    const bool there = line_->waitForInput(timeoutMs);
+    scanWire();
+    lastWasRead_ = true;
+    return there;
+}
+
 std::size_t HostTraceDevice::taken(std::size_t n) {
     scanWire();
     if (n > 0) {
@@ -87,19 +96,29 @@ void HostTraceDevice::write(const std::uint8_t* data, std::size_t count) {
     emitted();
 }
 
-void HostTraceDevice::purge(bool input, bool output) {
+void HostTraceDevice::discardInput() {
     endPause(false);
-    line_->purge(input, output);
+    line_->discardInput();
     scanWire();
-    if (input) {
-        consumed_ = boardSeen_;
-    }
+    consumed_ = boardSeen_;
+    lastWasRead_ = false;
+}
+
+void HostTraceDevice::discardOutput() {
+    endPause(false);
+    line_->discardOutput();
     lastWasRead_ = false;
 }
 
 void HostTraceDevice::setBreak(bool on) {
     endPause(false);
     line_->setBreak(on);
+    emitted();
+}
+
+void HostTraceDevice::setModemLines(bool dtr, bool rts) {
+    endPause(false);
+    line_->setModemLines(dtr, rts);
     emitted();
 }
 

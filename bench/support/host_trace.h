@@ -47,9 +47,12 @@ class HostTraceDevice : public SerialDevice {
     void applyLineSettings(const LineSettings& settings) override;
     std::size_t read(std::uint8_t* buffer, std::size_t capacity) override;
     std::size_t readAvailable(std::uint8_t* buffer, std::size_t capacity) override;
+    bool waitForInput(unsigned timeoutMs) override;
     void write(const std::uint8_t* data, std::size_t count) override;
-    void purge(bool input, bool output) override;
+    void discardInput() override;
+    void discardOutput() override;
     void setBreak(bool on) override;
+    void setModemLines(bool dtr, bool rts) override;
 
     std::uint32_t tickMs() override { return line_->tickMs(); }
     void sleepMs(unsigned ms) override;
@@ -76,7 +79,7 @@ class HostTraceDevice : public SerialDevice {
     bool lastWasRead_ = false;
     std::size_t wireScanned_ = 0;
     std::size_t boardSeen_ = 0;
-    // Board bytes gone from the receive buffer: read, or discarded by a purge.
+    // Board bytes gone from the receive buffer: read, or discarded.
     std::size_t consumed_ = 0;
 };
 

@@ -108,7 +108,8 @@ TEST(ProtocolBoundTest, PurgedBytesAreNotWaitedForButStillHoldTheBoardsLine) {
     // A banner the host throws away, then an answer to its request.
     t.end.send(kMs, {'x', 'x', 'x'}, kChar);
     t.port->waitMs(10);
-    t.port->purge(true, true);
+    t.port->discardInput();
+    t.port->discardOutput();
     t.end.responder = [&](VirtualNs at, std::uint8_t) { t.end.send(at + kChar, {'y'}); };
     t.send("?");
     t.receive(1);

@@ -12,7 +12,6 @@ namespace {
 constexpr unsigned kBannerWindowMs = 10000;  // the operator switches the board on meanwhile
 constexpr unsigned kLineWaitMs = 5000;       // every line or prompt the monitor owes us
 constexpr unsigned kEchoWaitMs = 2000;       // a command's echo
-constexpr unsigned kPollPauseMs = 10;        // nothing arrived: let the line fill
 constexpr unsigned kEchoSettleMs = 10;       // before collecting an echo
 constexpr int kPromptAttempts = 4;
 
@@ -73,8 +72,8 @@ bool BootMonitorProcedure::Open() {
     if (!port.open()) {
         return false;
     }
-    port.purge(false, true);
-    port.purge(true, false);
+    port.discardOutput();
+    port.discardInput();
     return true;
 }
 
@@ -87,22 +86,19 @@ bool BootMonitorProcedure::WaitForText(std::string_view text, unsigned timeoutMs
     const std::uint32_t deadline = port.tickMs() + timeoutMs;
     do {
         std::uint8_t byte = 0;
-        const bool got = port.read(&byte, 1) == 1;
-        if (got) {
+        if (port.readWithin(&byte, 1, port.msUntil(deadline)) == 1) {
             received_.append(byte);
             if (received_.contains(text)) {
                 return true;
             }
-        } else {
-            port.waitMs(kPollPauseMs);
         }
     } while (Before(deadline));
     return false;
 }
 
 void BootMonitorProcedure::SendCommand(std::string_view text) {
-    port.purge(false, true);
-    port.purge(true, false);
+    port.discardOutput();
+    port.discardInput();
     SendText(text);
     SendText("\r");
     port.waitMs(kEchoSettleMs);
@@ -115,7 +111,7 @@ void BootMonitorProcedure::SendCommand(std::string_view text) {
     std::size_t count = 0;
     bool complete = false;
     do {
-        const std::size_t got = port.read(chunk.data(), readCapacity);
+        const std::size_t got = port.readWithin(chunk.data(), readCapacity, port.msUntil(deadline));
         // Whatever does not fit is consumed all the same, never stored.
         if (count < kEchoCapacity) {
             std::copy_n(chunk.begin(), std::min(got, kEchoCapacity - count), echo_.begin() + count);
@@ -204,8 +200,8 @@ RunResult BootMonitorProcedure::RunBootMonitorProcedure(const std::uint8_t* main
     Status(StatusId::PowerOn);
 
     port.setBaudRate(kBaudRate);
-    port.purge(false, true);
-    port.purge(true, false);
+    port.discardOutput();
+    port.discardInput();
 
     const bool caught = CatchMonitor();
     SetProgress(kProgressCaught);

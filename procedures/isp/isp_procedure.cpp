@@ -52,9 +52,6 @@ constexpr int kGoSlices = 4;
 
 // Pause before confirming sync with a board that echoed the probe.
 constexpr unsigned kEchoedProbePauseMs = 300;
-// Pause between polls of an idle line.
-constexpr unsigned kIdlePollMs = 1;
-
 // Time-outs and "?" echoes of the probe tolerated before giving up.
 constexpr int kMaxSyncRetries = 5;
 // 12.0 MHz crystal, sent in kHz.
@@ -143,14 +140,12 @@ RunResult IspProcedure::Run(const std::uint8_t* image, std::int32_t size) {
     do {
         const std::uint32_t sliceStart = port.tickMs();
         bool complete = false;
-        do {
+        for (std::uint32_t elapsed = 0; !complete && elapsed < kSliceMs;
+             elapsed = port.tickMs() - sliceStart) {
             std::uint8_t c = 0;
-            const int n = port.read(&c, 1);
-            if (n == 0) {
-                port.waitMs(kIdlePollMs);
-            }
+            const int n = port.readWithin(&c, 1, kSliceMs - elapsed);
             complete = Feed(&c, n);
-        } while (!complete && static_cast<std::uint32_t>(port.tickMs() - sliceStart) < kSliceMs);
+        }
 
         if (timeoutSlices_ > 0 && --timeoutSlices_ == 0) {
             echoPos_ = -1;

@@ -53,7 +53,7 @@ bool ResidentLoaderProcedure::awaitReply() {
     std::uint32_t deadline = start + kFirstByteTimeoutMs;
     while (!parser.complete() && Before(port.tickMs(), deadline)) {
         std::uint8_t byte = 0;
-        if (port.read(&byte, 1) == 1) {
+        if (port.readWithin(&byte, 1, port.msUntil(deadline)) == 1) {
             deadline = port.tickMs() + kInterByteTimeoutMs;
             if (!Before(deadline, limit)) {
                 deadline = limit;

@@ -50,9 +50,12 @@ class RecordedDevice : public SerialDevice {
     std::size_t read(std::uint8_t* buffer, std::size_t capacity) override {
         return line_.read(buffer, capacity);
     }
+    bool waitForInput(unsigned timeoutMs) override { return line_.waitForInput(timeoutMs); }
     void write(const std::uint8_t* data, std::size_t count) override { line_.write(data, count); }
-    void purge(bool input, bool output) override { line_.purge(input, output); }
+    void discardInput() override { line_.discardInput(); }
+    void discardOutput() override { line_.discardOutput(); }
     void setBreak(bool on) override { line_.setBreak(on); }
+    void setModemLines(bool dtr, bool rts) override { line_.setModemLines(dtr, rts); }
     std::uint32_t tickMs() override { return line_.tickMs(); }
     void sleepMs(unsigned ms) override { line_.sleepMs(ms); }
     std::string path() const override { return line_.path(); }

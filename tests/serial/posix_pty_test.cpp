@@ -112,8 +112,27 @@ TEST_F(PtyTest, PurgeAndBaudChangeDiscardInput) {
     std::uint8_t buf[16];
     EXPECT_EQ(port.read(buf, sizeof buf), 0);
     boardWrites("again");
-    port.purge(true, false);
+    port.discardInput();
     EXPECT_EQ(port.read(buf, sizeof buf), 0);
+}
+
+TEST_F(PtyTest, PtyHasNoModemLinesOrBreakAndThatIsNoFault) {
+    SerialPort port(std::make_unique<PosixSerialDevice>(path), 115200, 0x00);
+    ASSERT_TRUE(port.open()) << port.lastOpenFailure().text;
+    EXPECT_NO_THROW(port.setModemLines(true, true));
+    EXPECT_NO_THROW(port.setModemLines(false, true));
+    EXPECT_NO_THROW(port.sendBreak());
+}
+
+TEST(PosixSerialTest, TerminalThatRefusesModemLinesAndIsNoPtyPortFailsToOpen) {
+    // A pty's master side is a terminal with neither modem lines nor a
+    // pty's port number: what a real port that refuses DTR and RTS looks like.
+    SerialPort port(std::make_unique<PosixSerialDevice>("/dev/ptmx"), 38400, 0x00);
+    EXPECT_FALSE(port.open());
+    EXPECT_EQ(port.lastOpenFailure().code, ENOTTY);
+    EXPECT_NE(port.lastOpenFailure().text.find("cannot configure the port"), std::string::npos)
+        << port.lastOpenFailure().text;
+    EXPECT_FALSE(port.isOpen());
 }
 
 TEST_F(PtyTest, NonStandardBaudRateIsAccepted) {
@@ -138,6 +157,27 @@ TEST_F(PtyTest, SecondOpenOfAPortInUseIsRefused) {
     EXPECT_FALSE(second.lastOpenFailure().text.empty());
 }
 
+TEST_F(PtyTest, ReadWithinSleepsUntilTheFirstByteOrItsLimit) {
+    SerialPort port(std::make_unique<PosixSerialDevice>(path), 115200, 0x11);
+    ASSERT_TRUE(port.open());
+    std::uint8_t buf[8];
+    const std::uint32_t start = port.tickMs();
+    EXPECT_EQ(port.readWithin(buf, sizeof buf, 60), 0);
+    EXPECT_GE(port.tickMs() - start, 60u) << "a silent line: never shorter than asked";
+    std::thread board([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        ASSERT_EQ(::write(master, "ok", 2), 2);
+    });
+    std::uint16_t got = 0;
+    const std::uint32_t waitStart = port.tickMs();
+    for (int i = 0; i < 2 && got < 2; ++i) {
+        got += port.readWithin(buf + got, static_cast<std::uint16_t>(sizeof buf - got), 10000);
+    }
+    board.join();
+    EXPECT_EQ(std::string(buf, buf + got), "ok");
+    EXPECT_LT(port.tickMs() - waitStart, 5000u) << "the bytes end the wait, not its limit";
+}
+
 TEST_F(PtyTest, ClosedFarEndMakesReadThrow) {
     SerialPort port(std::make_unique<PosixSerialDevice>(path), 115200, 0x11);
     ASSERT_TRUE(port.open());
@@ -145,6 +185,7 @@ TEST_F(PtyTest, ClosedFarEndMakesReadThrow) {
     master = -1;
     std::uint8_t buf[4];
     EXPECT_THROW(port.read(buf, sizeof buf), SerialError);
+    EXPECT_THROW(port.readWithin(buf, sizeof buf, 1000), SerialError);
 }
 
 TEST(PosixSerialTest, MissingDeviceGivesFalseWithTheSystemReason) {

@@ -99,6 +99,25 @@ TEST(VirtualSerialTest, ReadWaitsOnlyUntilTheFirstByteArrives) {
     EXPECT_EQ(v.device->now(), at);
 }
 
+TEST(VirtualSerialTest, ReadWithinWakesAtTheFirstByteOrAtItsLimit) {
+    VirtualPort v;
+    ASSERT_TRUE(v.port->open());
+    std::uint8_t buf[8];
+    const VirtualNs start = v.device->now();
+    EXPECT_EQ(v.port->readWithin(buf, sizeof buf, 50), 0);
+    EXPECT_EQ(v.device->now() - start, 50 * kMs) << "a silent line: the whole wait, no more";
+
+    const VirtualNs at = v.device->now() + 37 * kMs + kMs / 3;
+    v.end.send(at, {'a', 'b'});
+    v.end.send(at + 5 * kMs, {'c'});
+    EXPECT_EQ(v.port->readWithin(buf, sizeof buf, 2000), 2);
+    EXPECT_EQ(v.device->now(), at) << "woken by the first byte, not at the limit";
+    EXPECT_EQ(std::string(buf, buf + 2), "ab");
+    EXPECT_EQ(v.port->readWithin(buf, sizeof buf, 0), 0) << "a zero wait does not wait";
+    EXPECT_EQ(v.port->readWithin(buf, sizeof buf, 5), 1);
+    EXPECT_EQ(v.device->now(), at + 5 * kMs);
+}
+
 TEST(VirtualSerialTest, HostBytesTakeTheirLineTime) {
     VirtualPort v({}, 9600, 0x00);
     ASSERT_TRUE(v.port->open());
@@ -182,6 +201,7 @@ TEST(VirtualSerialTest, RefusedOpenReportsTheReasonAndAVanishedDeviceThrows) {
         EXPECT_EQ(e.code(), EIO);
     }
     EXPECT_THROW(v.port->write(&b, 1), SerialError);
+    EXPECT_THROW(v.port->readWithin(&b, 1, 10), SerialError);
 }
 
 }  // namespace

@@ -208,6 +208,28 @@ TEST_F(Win32PairTest, ReadIsAShortPollAndHonoursItsCapacity) {
     EXPECT_EQ(std::string(buffer, buffer + 6), "456789");
 }
 
+TEST_F(Win32PairTest, ReadWithinSleepsUntilTheFirstByteOrItsLimit) {
+    SerialPort a(first, 57600, 0x00);
+    SerialPort b(second, 57600, 0x00);
+    ASSERT_TRUE(a.open()) << a.lastOpenFailure().text;
+    ASSERT_TRUE(b.open()) << b.lastOpenFailure().text;
+    std::uint8_t buffer[16] = {};
+    const std::uint32_t start = b.tickMs();
+    EXPECT_EQ(b.readWithin(buffer, sizeof buffer, 100), 0);
+    EXPECT_GE(b.tickMs() - start, 100u) << "a silent line: never shorter than asked";
+
+    std::thread sender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        send(a, "x");
+    });
+    const std::uint32_t waitStart = b.tickMs();
+    const auto got = b.readWithin(buffer, sizeof buffer, 10000);
+    sender.join();
+    ASSERT_EQ(got, 1);
+    EXPECT_EQ(buffer[0], 'x');
+    EXPECT_LT(b.tickMs() - waitStart, 5000u) << "the byte ends the wait, not its limit";
+}
+
 TEST_F(Win32PairTest, BaudChangeAndPurgeDiscardWhatCameBefore) {
     SerialPort a(first, 38400, 0x00);
     SerialPort b(second, 38400, 0x00);
@@ -221,7 +243,7 @@ TEST_F(Win32PairTest, BaudChangeAndPurgeDiscardWhatCameBefore) {
 
     send(a, "stale");
     settle();
-    b.purge(true, false);
+    b.discardInput();
     send(a, "next");
     EXPECT_EQ(drain(b, 4), "next");
 }
