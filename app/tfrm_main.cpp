@@ -30,6 +30,7 @@
 #include "app/status_panel_control.h"
 #include "jobs/run_messages.h"
 #include "jobs/status_text.h"
+#include "serial/reset_lines.h"
 #include "settings/settings.h"
 
 namespace korvel::app {
@@ -351,6 +352,17 @@ void TfrmMain::ActionProgramExecute() {
         dialogs_.AskPassword("Password", kAccessCode) != DialogYes) {
         return;
     }
+    std::string resetLinesError;
+    const auto resetLines = ParseResetLines(settings_.ResetLines, resetLinesError);
+    if (!resetLines) {
+        // A board wired for a reset that is not done would not answer.
+        if (!settings_.unattendedExit.empty()) {
+            hooks_.endProcess(static_cast<int>(RunResult::ProgrammingError));
+            return;
+        }
+        dialogs_.ShowOk(settings_.fileName() + ": " + resetLinesError);
+        return;
+    }
     running_ = true;
     SetControlsIdle(false);
 
@@ -360,6 +372,7 @@ void TfrmMain::ActionProgramExecute() {
     lastThread_->OnFinished = [this](RunResult result) { OnRunFinished(result); };
     lastThread_->Setup(package_, ProgressBar, ComboBoxBaudRate->currentText().toInt(), PanelStatus,
                        settings_.SerialPort);
+    lastThread_->SetResetLines(*resetLines);
     lastThread_->Start();
 }
 

@@ -84,6 +84,15 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                 error = "--baud takes a positive number, not '" + *v + "'";
                 return std::nullopt;
             }
+        } else if (arg == "--reset-lines" && options.command == CliOptions::Command::Program) {
+            auto v = value("--reset-lines");
+            if (!v) {
+                return std::nullopt;
+            }
+            options.resetLines = ParseResetLines(*v, error);
+            if (!options.resetLines) {
+                return std::nullopt;
+            }
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             error = "unknown option '" + arg + "' for " + command;
             return std::nullopt;
@@ -104,6 +113,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
 std::string UsageText() {
     return R"(Usage:
   korvel-cli program PACKAGE [--port COM<n>|<n>|DEVICE-PATH] [--baud N]
+                           [--reset-lines none|dtr-rts[,OPTION]...]
       Program the board on the serial port with the firmware package (.pr2),
       exactly as the Korvel window would. Status texts and progress are shown
       as they change. Packages that need an access code ask for it here.
@@ -112,6 +122,14 @@ std::string UsageText() {
                section of korvel.ini, else /dev/ttyS<n-1>), or a device path
                such as /dev/ttyUSB0. Default: SerialPort in korvel.ini.
       --baud   the baud rate of LPC ISP packages (default 38400).
+      --reset-lines  how an LPC board's reset hangs on the port: none (put
+               the board in its boot loader by hand), or dtr-rts: DTR drives
+               RESET and RTS the boot-select pin P0.14; the run resets the
+               board into its boot loader and, at the end, into the new
+               firmware. Options: invert-reset, invert-boot (the pin is
+               asserted with the line inactive), hold=MS (reset pulse,
+               default 100), settle=MS (before the first byte, default 100).
+               Default: ResetLines in korvel.ini, else none.
   korvel-cli info PACKAGE
       Show every entry of a package and the procedure it selects.
   korvel-cli ports
@@ -126,6 +144,7 @@ executable when it is there or can be made there, else in
 $XDG_CONFIG_HOME/korvel/ or ~/.config/korvel/ ('korvel-cli ports' names it).
   [SETTINGS] SerialPort=<n>     default port
   [PORTS]    COM<n>=<device>    map a port number to a device path
+  [KORVEL]   ResetLines=<spec>  as --reset-lines
 
 Exit codes:
   0  programming succesful          3  device error

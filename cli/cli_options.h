@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/reset_lines.h"
+
 namespace korvel::cli {
 
 // Exit codes of the headless front end besides the run results 0 to 5.
@@ -19,6 +21,8 @@ struct CliOptions {
     std::optional<int> portNumber;
     std::string devicePath;
     std::optional<int> baudRate;
+    // From --reset-lines; else the settings file's.
+    std::optional<ResetLines> resetLines;
 };
 
 // Parses the arguments after the program name. On a usage error returns

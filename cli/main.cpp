@@ -82,6 +82,14 @@ int Program(const CliOptions& options, Settings& settings) {
         PortResolver::instance().mapPath(portNumber, options.devicePath);
     }
     const std::string portName = "COM" + std::to_string(portNumber);
+    std::string error;
+    const std::optional<ResetLines> resetLines =
+        options.resetLines ? options.resetLines : ParseResetLines(settings.ResetLines, error);
+    if (!resetLines) {
+        std::fprintf(stderr, "korvel-cli: %s, [KORVEL] ResetLines: %s\n",
+                     settings.fileName().c_str(), error.c_str());
+        return kExitUsage;
+    }
 
     QueuedHandover handover;
     std::atomic<bool> finished{false};
@@ -93,6 +101,7 @@ int Program(const CliOptions& options, Settings& settings) {
     };
     thread.Setup(package, &console, options.baudRate.value_or(kDefaultBaudRate), &console,
                  portNumber);
+    thread.SetResetLines(*resetLines);
 
     std::signal(SIGINT, OnInterrupt);
     thread.Start();

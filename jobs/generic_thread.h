@@ -11,6 +11,7 @@
 #include "jobs/ui_handover.h"
 #include "jobs/ui_targets.h"
 #include "package/tfilepro.h"
+#include "serial/reset_lines.h"
 #include "serial/serial_device.h"
 
 namespace korvel {
@@ -46,6 +47,8 @@ class GenericThread {
     // The package must stay loaded and the targets alive until OnFinished ran.
     void Setup(const TFilePro& package, ProgressTarget* progressBar, int baudRate,
                StatusTarget* statusPanel, int portNumber);
+    // How the port's DTR and RTS reset the board; not driven unless set.
+    void SetResetLines(const ResetLines& lines) { resetLines_ = lines; }
     void Start();
     // Asks the running procedure to stop, if it can be stopped; never waits.
     void Stop();
@@ -56,6 +59,7 @@ class GenericThread {
     const TFilePro& package() const { return *package_; }
     int baudRate() const { return baudRate_; }
     int portNumber() const { return portNumber_; }
+    const ResetLines& resetLines() const { return resetLines_; }
 
     // The frame every driver shares: register for Stop (when abort is given),
     // open the port (PortNotOpened when that fails), bind the context's
@@ -85,6 +89,7 @@ class GenericThread {
     StatusTarget* statusPanel_ = nullptr;
     int baudRate_ = 38400;
     int portNumber_ = 1;
+    ResetLines resetLines_;
 
     // Stop may run while the worker registers or drops the procedure; the
     // lock keeps Stop from reaching a procedure that is being destroyed.

@@ -73,6 +73,7 @@ void Settings::Load(const std::vector<std::string>& args) {
     AutoRun = false;
     unattendedExit.clear();
     ports.clear();
+    ResetLines = "none";
     // Only a file that is certainly missing is created; anything else in its
     // place (unreadable, a directory, a symlink loop) gives what can be read.
     std::error_code ec;
@@ -101,6 +102,9 @@ void Settings::readFile() {
     if (auto v = ini.get(kSection, "AutoRun")) {
         // Read as an integer like the profile functions do: leading digits, else 0.
         AutoRun = std::atoi(v->c_str()) != 0;
+    }
+    if (auto v = ini.get(kKorvelSection, "ResetLines")) {
+        ResetLines = *v;
     }
     for (const auto& [key, path] : ini.entries(kPortsSection)) {
         if (key.size() > 3 && (key.compare(0, 3, "COM") == 0 || key.compare(0, 3, "com") == 0)) {

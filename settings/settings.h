@@ -12,6 +12,8 @@ class Settings {
   public:
     static constexpr const char* kSection = "SETTINGS";
     static constexpr const char* kPortsSection = "PORTS";
+    // Korvel's own keys, which the window never writes.
+    static constexpr const char* kKorvelSection = "KORVEL";
     static constexpr int kMaxPort = 256;
     static constexpr std::size_t kMaxOptionValue = 256;
 
@@ -38,6 +40,9 @@ class Settings {
     std::string unattendedExit;
     // COM<n> to a device path, from the read-only [PORTS] section.
     std::map<int, std::string> ports;
+    // How DTR and RTS reset the board ("none", "dtr-rts,..."), from the
+    // read-only [KORVEL] section; the front end reads the text.
+    std::string ResetLines = "none";
 
   private:
     void readFile();

@@ -2,6 +2,7 @@
 
 #include "jobs/generic_thread.h"
 #include "procedures/isp/isp_procedure.h"
+#include "serial/reset_lines.h"
 
 namespace korvel {
 
@@ -16,7 +17,12 @@ RunResult RunIsp(GenericThread& thread) {
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             const TFilePro& package = thread.package();
-            return proc.Run(package.entryData(0), package.entrySize(0));
+            // The board's own boot loader only answers after a reset with
+            // boot-select held; where DTR and RTS are wired, do it here.
+            EnterBootLoader(proc.port, thread.resetLines());
+            const RunResult result = proc.Run(package.entryData(0), package.entrySize(0));
+            StartFirmware(proc.port, thread.resetLines());
+            return result;
         });
 }
 

@@ -22,8 +22,15 @@ TEST(CliOptionsTest, PortTakesComNameNumberOrDevicePath) {
     EXPECT_EQ(o->baudRate, 19200);
     EXPECT_EQ(Parse({"program", "--port", "3", "fw.pr2"})->portNumber, 3);
     o = Parse({"program", "fw.pr2", "--port", "/dev/ttyUSB0"});
+    ASSERT_TRUE(o);
     EXPECT_EQ(o->devicePath, "/dev/ttyUSB0");
     EXPECT_FALSE(o->portNumber);
+    EXPECT_FALSE(o->resetLines) << "the settings file decides";
+    o = Parse({"program", "fw.pr2", "--reset-lines", "dtr-rts,invert-boot"});
+    ASSERT_TRUE(o);
+    ASSERT_TRUE(o->resetLines);
+    EXPECT_TRUE(o->resetLines->driven);
+    EXPECT_TRUE(o->resetLines->invertBootSelect);
 }
 
 TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
@@ -38,6 +45,10 @@ TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
     EXPECT_FALSE(Parse({"program", "a.pr2", "b.pr2"}, &error));
     EXPECT_FALSE(Parse({"flash", "a.pr2"}, &error));
     EXPECT_FALSE(Parse({"info", "a.pr2", "--baud", "9600"}, &error));
+    EXPECT_FALSE(Parse({"program", "a.pr2", "--reset-lines", "rts-dtr"}, &error));
+    EXPECT_NE(error.find("rts-dtr"), std::string::npos);
+    EXPECT_FALSE(Parse({"program", "a.pr2", "--reset-lines"}, &error));
+    EXPECT_FALSE(Parse({"info", "a.pr2", "--reset-lines", "none"}, &error));
     EXPECT_FALSE(Parse({"ports", "x"}, &error));
 }
 

@@ -406,6 +406,7 @@ class RunIspTest : public ::testing::Test {
         GenericThread thread(handover, nullptr);
         thread.OnFinished = [&](RunResult r) { result = r; };
         thread.Setup(package, &bar, 115200, &panel, port);
+        thread.SetResetLines(resetLines);
         thread.Start();
         while (!result) {
             handover.Serve(std::chrono::milliseconds(5));
@@ -417,6 +418,7 @@ class RunIspTest : public ::testing::Test {
     std::unique_ptr<LpcBoard> board = std::make_unique<LpcBoard>(Part("LPC2138"));
     test::TempDir dir;
     Texts texts;
+    ResetLines resetLines;
 };
 
 TEST_F(RunIspTest, BothKindsProgramEntryZeroAtTheRunsBaudRate) {
@@ -429,6 +431,40 @@ TEST_F(RunIspTest, BothKindsProgramEntryZeroAtTheRunsBaudRate) {
         EXPECT_EQ(texts.back(), "jumping now!");
         board = std::make_unique<LpcBoard>(Part("LPC2138"));
     }
+}
+
+TEST_F(RunIspTest, ResetLinesBringTheBoardIntoItsLoaderFirstAndStartItsFirmwareLast) {
+    constexpr int kLoggedPort = 49;
+    std::vector<WireEvent> wire;
+    VirtualSerialDevice::Options logged;
+    logged.wireLog = &wire;
+    PortResolver::instance().registerDevice(kLoggedPort, [this, logged] {
+        return std::make_unique<VirtualSerialDevice>(*board, logged);
+    });
+    resetLines.driven = true;
+    const std::vector<HexSegment> image = {{0, Pattern(3000, 7)}};
+    ASSERT_EQ(run('F', kLoggedPort, sim::WriteIntelHex(image)), RunResult::Success);
+    EXPECT_EQ(board->flash(), sim::ExpectedLpcFlash(image, board->part().flashBytes()));
+
+    using Kind = WireEvent::Kind;
+    auto isHostByte = [](const WireEvent& e) { return e.kind == Kind::HostByte; };
+    const auto firstByte = std::find_if(wire.begin(), wire.end(), isHostByte);
+    const auto lastByte = std::find_if(wire.rbegin(), wire.rend(), isHostByte).base();
+    ASSERT_NE(firstByte, wire.end());
+    auto lineChanges = [](auto from, auto to) {
+        std::vector<Kind> kinds;
+        for (auto e = from; e != to; ++e) {
+            if (e->isModemLineChange()) {
+                kinds.push_back(e->kind);
+            }
+        }
+        return kinds;
+    };
+    EXPECT_EQ(lineChanges(wire.begin(), firstByte),
+              (std::vector<Kind>{Kind::DtrOn, Kind::RtsOn, Kind::DtrOff}));
+    EXPECT_TRUE(lineChanges(firstByte, lastByte).empty()) << "boot-select held all the run";
+    EXPECT_EQ(lineChanges(lastByte, wire.end()),
+              (std::vector<Kind>{Kind::DtrOn, Kind::RtsOff, Kind::DtrOff}));
 }
 
 TEST_F(RunIspTest, APortThatDoesNotOpenEndsWithOneBeforeAnythingIsSent) {

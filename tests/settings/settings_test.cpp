@@ -98,9 +98,12 @@ TEST_F(SettingsTest, SaveKeepsEveryOtherLineSectionAndComment) {
         "Theme=dark\r\n"
         "\r\n"
         "[PORTS]\r\n"
-        "COM4=/dev/ttyUSB0\r\n";
+        "COM4=/dev/ttyUSB0\r\n"
+        "[KORVEL]\r\n"
+        "ResetLines=dtr-rts,invert-reset\r\n";
     dir.write("korvel.ini", before);
     Settings s = load();
+    EXPECT_EQ(s.ResetLines, "dtr-rts,invert-reset");
     s.LastFiles = "/fw/b.pr2";
     s.Save();
     EXPECT_EQ(dir.read("korvel.ini"),
@@ -112,7 +115,9 @@ TEST_F(SettingsTest, SaveKeepsEveryOtherLineSectionAndComment) {
               "AutoRun=0\r\n"
               "\r\n"
               "[PORTS]\r\n"
-              "COM4=/dev/ttyUSB0\r\n");
+              "COM4=/dev/ttyUSB0\r\n"
+              "[KORVEL]\r\n"
+              "ResetLines=dtr-rts,invert-reset\r\n");
     EXPECT_EQ(s.ports.at(4), "/dev/ttyUSB0");
 }
 

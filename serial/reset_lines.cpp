@@ -1,0 +1,93 @@
+#include "serial/reset_lines.h"
+
+#include <charconv>
+#include <string_view>
+
+#include "serial/serial_port.h"
+
+namespace korvel {
+
+namespace {
+
+// A hold or settle time beyond this is a typing error, not a board.
+constexpr unsigned kMaxLineMs = 10000;
+
+std::optional<unsigned> Milliseconds(std::string_view text) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value > kMaxLineMs) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Sets the two lines from what the board's pins should see.
+void Drive(SerialPort& port, const ResetLines& lines, bool reset, bool bootSelect) {
+    port.setModemLines(reset != lines.invertReset, bootSelect != lines.invertBootSelect);
+}
+
+}  // namespace
+
+std::optional<ResetLines> ParseResetLines(const std::string& text, std::string& error) {
+    ResetLines lines;
+    if (text == "none") {
+        return lines;
+    }
+    std::string_view rest = text;
+    const std::string_view kDriven = "dtr-rts";
+    if (rest.substr(0, kDriven.size()) != kDriven) {
+        error =
+            "reset lines: want none or dtr-rts[,invert-reset][,invert-boot][,hold=MS]"
+            "[,settle=MS], not '" +
+            text + "'";
+        return std::nullopt;
+    }
+    lines.driven = true;
+    rest.remove_prefix(kDriven.size());
+    while (!rest.empty()) {
+        if (rest.front() != ',') {
+            error = "reset lines: '" + text + "' has no comma before '" + std::string(rest) + "'";
+            return std::nullopt;
+        }
+        rest.remove_prefix(1);
+        const std::string_view item = rest.substr(0, rest.find(','));
+        rest.remove_prefix(item.size());
+        std::optional<unsigned> ms;
+        if (item == "invert-reset") {
+            lines.invertReset = true;
+        } else if (item == "invert-boot") {
+            lines.invertBootSelect = true;
+        } else if (item.substr(0, 5) == "hold=" && (ms = Milliseconds(item.substr(5)))) {
+            lines.holdMs = *ms;
+        } else if (item.substr(0, 7) == "settle=" && (ms = Milliseconds(item.substr(7)))) {
+            lines.settleMs = *ms;
+        } else {
+            error = "reset lines: '" + std::string(item) +
+                    "' is none of invert-reset, invert-boot, hold=MS, settle=MS (MS up to " +
+                    std::to_string(kMaxLineMs) + ")";
+            return std::nullopt;
+        }
+    }
+    return lines;
+}
+
+void EnterBootLoader(SerialPort& port, const ResetLines& lines) {
+    if (!lines.driven) {
+        return;
+    }
+    Drive(port, lines, true, true);
+    port.waitMs(lines.holdMs);
+    Drive(port, lines, false, true);
+    port.waitMs(lines.settleMs);
+}
+
+void StartFirmware(SerialPort& port, const ResetLines& lines) {
+    if (!lines.driven) {
+        return;
+    }
+    Drive(port, lines, true, false);
+    port.waitMs(lines.holdMs);
+    Drive(port, lines, false, false);
+}
+
+}  // namespace korvel
