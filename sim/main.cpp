@@ -1,8 +1,10 @@
 // korvel-sim: board simulators served on a pty, and a package builder for
 // tests and demos.
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,14 +23,28 @@ extern "C" void OnStopSignal(int) {
     stopRequested = true;
 }
 
+// FTDI adapters take latency timers from 1 to 255 ms; 0 passes bytes at once.
+constexpr unsigned kMaxLatencyMs = 255;
+
+std::optional<unsigned> LatencyMs(const std::string& text) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value > kMaxLatencyMs) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 int Usage(std::FILE* out, int code) {
     std::fprintf(out,
                  "Usage:\n"
-                 "  korvel-sim MODEL [--paced] [--fault F]... [--flash-out FILE] [--link PATH] "
-                 "[MODEL OPTIONS]\n"
+                 "  korvel-sim MODEL [--paced] [--latency-ms N] [--fault F]... [--flash-out FILE]\n"
+                 "             [--link PATH] [MODEL OPTIONS]\n"
                  "      Serve a board model on a pty until SIGINT or SIGTERM, then write the\n"
                  "      board's memory to FILE. --paced sends at the line rate of the baud\n"
-                 "      rate the host sets; --link makes PATH a symlink to the pty.\n"
+                 "      rate the host sets; --latency-ms puts a USB adapter between board\n"
+                 "      and host that passes the board's bytes on when it holds 62 of them\n"
+                 "      or N ms after the first; --link makes PATH a symlink to the pty.\n"
                  "  korvel-sim pack -o OUT.pr2 ENTRY...\n"
                  "      ENTRY is KIND:NAME:VERSION:DATAFILE; the first entry's kind\n"
                  "      selects the procedure (for example F:LPC2138:1.00:fw.hex).\n"
@@ -55,6 +71,15 @@ int Serve(const korvel::sim::SimCommand& command, const std::vector<std::string>
                 options.flashOut = value;
             } else if (arg == "--link") {
                 options.link = value;
+            } else if (arg == "--latency-ms") {
+                options.latencyMs = LatencyMs(value);
+                if (!options.latencyMs) {
+                    std::fprintf(stderr,
+                                 "korvel-sim: --latency-ms takes milliseconds from 0 to %u, not "
+                                 "'%s'\n",
+                                 kMaxLatencyMs, value.c_str());
+                    return 64;
+                }
             } else {
                 options.extra[arg.substr(2)] = value;
             }
@@ -71,7 +96,11 @@ int Serve(const korvel::sim::SimCommand& command, const std::vector<std::string>
     }
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-    korvel::sim::PtyServer server(*served.model, options.link, options.paced);
+    std::optional<korvel::VirtualNs> latency;
+    if (options.latencyMs) {
+        latency = *options.latencyMs * korvel::sim::BoardModel::kMs;
+    }
+    korvel::sim::PtyServer server(*served.model, options.link, options.paced, latency);
     std::printf("korvel-sim: %s board on %s\n", command.name, server.devicePath().c_str());
     std::fflush(stdout);
     server.run(stopRequested);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "sim/board_model.h"
+#include "sim/usb_adapter.h"
 
 namespace korvel::sim {
 
@@ -17,7 +19,10 @@ namespace korvel::sim {
 class PtyServer {
   public:
     // linkPath: when not empty, a symlink to the pty's device is made there.
-    PtyServer(BoardModel& model, std::string linkPath, bool paced);
+    // adapterLatency: when set, the board's answers pass a USB adapter model
+    // with that latency timer on their way to the host.
+    PtyServer(BoardModel& model, std::string linkPath, bool paced,
+              std::optional<VirtualNs> adapterLatency = std::nullopt);
     ~PtyServer();
 
     PtyServer(const PtyServer&) = delete;
@@ -33,6 +38,9 @@ class PtyServer {
     void pollLineSettings(VirtualNs at);
 
     BoardModel& model_;
+    std::optional<UsbAdapterModel> adapter_;
+    // The model, or the adapter in front of it.
+    VirtualLineEnd& lineEnd_;
     std::string linkPath_;
     bool paced_;
     int master_ = -1;

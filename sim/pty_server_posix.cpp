@@ -21,8 +21,22 @@ namespace {
 constexpr int kPollMs = 1;
 }
 
-PtyServer::PtyServer(BoardModel& model, std::string linkPath, bool paced)
-    : model_(model), linkPath_(std::move(linkPath)), paced_(paced) {
+namespace {
+std::optional<UsbAdapterModel> MakeAdapter(BoardModel& model, std::optional<VirtualNs> latency) {
+    if (!latency) {
+        return std::nullopt;
+    }
+    return std::optional<UsbAdapterModel>(std::in_place, model, *latency);
+}
+}  // namespace
+
+PtyServer::PtyServer(BoardModel& model, std::string linkPath, bool paced,
+                     std::optional<VirtualNs> adapterLatency)
+    : model_(model),
+      adapter_(MakeAdapter(model, adapterLatency)),
+      lineEnd_(adapter_ ? static_cast<VirtualLineEnd&>(*adapter_) : model),
+      linkPath_(std::move(linkPath)),
+      paced_(paced) {
     char name[256] = {};
     if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
         throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
@@ -79,7 +93,7 @@ void PtyServer::pollLineSettings(VirtualNs at) {
     s.stopBits = (tio.c_cflag & CSTOPB) != 0 ? StopBits::Two : StopBits::One;
     if (!(s == line_)) {
         line_ = s;
-        model_.hostLineSettings(at, s);
+        lineEnd_.hostLineSettings(at, s);
     }
 }
 
@@ -96,11 +110,11 @@ void PtyServer::run(const std::atomic<bool>& stop) {
             for (ssize_t i = 0; i < n; ++i) {
                 // A pty moves bytes at once; a paced line spaces them out.
                 lastHostByte_ = std::max(now(), lastHostByte_ + charNs);
-                model_.hostByte(lastHostByte_, buffer[i]);
+                lineEnd_.hostByte(lastHostByte_, buffer[i]);
             }
         }
         out.clear();
-        model_.takeBoardBytes(now(), out);
+        lineEnd_.takeBoardBytes(now(), out);
         std::size_t done = 0;
         while (done < out.size() && !stop) {
             const ssize_t w = ::write(master_, out.data() + done, out.size() - done);

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ struct ServeOptions {
     std::vector<std::string> faults;           // --fault F, repeatable
     std::string flashOut;                      // --flash-out FILE: memory dump at the end
     std::string link;                          // --link PATH: symlink to the pty
+    std::optional<unsigned> latencyMs;         // --latency-ms N: a USB adapter in front
     std::map<std::string, std::string> extra;  // any other --key value, model-specific
 };
 
