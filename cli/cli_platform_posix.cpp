@@ -62,9 +62,16 @@ void PrintPorts(std::FILE* out, const std::map<int, std::string>& portMap,
         std::fprintf(out, "No serial devices found.\n");
     }
     for (const SerialDeviceInfo& d : devices) {
-        std::fprintf(out, "%-14s %-12s %-8s %s\n", d.path.c_str(), d.kind.c_str(),
+        const std::string latency =
+            d.latencyTimerMs ? "latency " + std::to_string(*d.latencyTimerMs) + " ms" : "";
+        std::fprintf(out, "%-14s %-12s %-8s %-16s %s\n", d.path.c_str(), d.kind.c_str(),
                      d.comNumber > 0 ? ("COM" + std::to_string(d.comNumber)).c_str() : "-",
-                     d.byIdName.c_str());
+                     latency.c_str(), d.byIdName.c_str());
+    }
+    for (const SerialDeviceInfo& d : devices) {
+        if (const std::string advice = LatencyAdvice(d); !advice.empty()) {
+            std::fprintf(out, "\n%s\n", advice.c_str());
+        }
     }
     std::fprintf(out,
                  "\nMap a device to COM<n> under [PORTS] in %s, for example:\n  "

@@ -1,6 +1,7 @@
 #include "cli/port_listing.h"
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 
@@ -22,6 +23,9 @@ std::string Canonical(const std::string& path) {
     return fs::weakly_canonical(p.lexically_normal(), ec).string();
 }
 
+// Above this an adapter's answers come noticeably late.
+constexpr int kSlowLatencyMs = 4;
+
 std::string ReadFirstLine(const fs::path& file) {
     std::ifstream in(file);
     std::string line;
@@ -34,6 +38,17 @@ std::string ReadFirstLine(const fs::path& file) {
 bool IsRealUart(const fs::path& ttyDir) {
     const fs::path type = ttyDir / "type";
     return fs::exists(type) && ReadFirstLine(type) != "0";
+}
+
+// The usb-serial port device behind the tty shows it (ftdi_sio does).
+std::optional<int> LatencyTimerMs(const fs::path& ttyDir) {
+    const std::string text = ReadFirstLine(ttyDir / "device" / "latency_timer");
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 }  // namespace
@@ -49,6 +64,7 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::map<int, std::string>
         info.path = "/dev/" + name;
         if (name.rfind("ttyUSB", 0) == 0) {
             info.kind = "USB adapter";
+            info.latencyTimerMs = LatencyTimerMs(entry.path());
         } else if (name.rfind("ttyACM", 0) == 0) {
             info.kind = "USB ACM";
         } else if (name.rfind("ttyS", 0) == 0 || name.rfind("ttyAMA", 0) == 0) {
@@ -90,6 +106,21 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::map<int, std::string>
     std::sort(devices.begin(), devices.end(),
               [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) { return a.path < b.path; });
     return devices;
+}
+
+std::string LatencyAdvice(const SerialDeviceInfo& device) {
+    if (!device.latencyTimerMs || *device.latencyTimerMs <= kSlowLatencyMs) {
+        return {};
+    }
+    const std::string name = fs::path(device.path).filename().string();
+    return device.path + ": the adapter holds what the board sends for up to " +
+           std::to_string(*device.latencyTimerMs) +
+           " ms before passing it on, on every answer. Lower its latency timer to 1 ms:\n"
+           "  echo 1 | sudo tee /sys/bus/usb-serial/devices/" +
+           name +
+           "/latency_timer\n"
+           "  (until it is unplugged; the udev rule of the Korvel package sets it on every "
+           "plug-in)";
 }
 
 }  // namespace korvel::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@ struct SerialDeviceInfo {
     std::string byIdName;  // usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0, for adapters
     std::string kind;      // "USB adapter", "USB ACM", "UART"
     int comNumber = 0;     // 0 when no COM<n> leads to it
+    // A USB adapter's latency timer, where its driver shows it (FTDI chips).
+    std::optional<int> latencyTimerMs;
 };
 
 // The serial devices present (from /dev/serial/by-id and the tty class under
@@ -19,5 +22,9 @@ struct SerialDeviceInfo {
 std::vector<SerialDeviceInfo> ListSerialDevices(const std::map<int, std::string>& portMap,
                                                 const std::string& sysRoot = "/sys/class/tty",
                                                 const std::string& byIdDir = "/dev/serial/by-id");
+
+// For an adapter whose latency timer slows a dialogue down: what it costs and
+// how to lower it. Empty when there is nothing to say.
+std::string LatencyAdvice(const SerialDeviceInfo& device);
 
 }  // namespace korvel::cli

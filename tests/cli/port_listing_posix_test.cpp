@@ -14,9 +14,15 @@ namespace fs = std::filesystem;
 TEST(PortListingTest, ListsRealDevicesWithTheirComNumbers) {
     test::TempDir dir;
     const fs::path sys = dir.path("tty");
-    for (const char* name : {"ttyUSB0", "ttyACM1", "ttyS0", "ttyS1", "tty1", "ptmx"}) {
+    for (const char* name :
+         {"ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyACM1", "ttyS0", "ttyS1", "tty1", "ptmx"}) {
         fs::create_directories(sys / name);
     }
+    // ftdi_sio shows the latency timer on the port device; other drivers do not.
+    fs::create_directories(sys / "ttyUSB0/device");
+    dir.write("tty/ttyUSB0/device/latency_timer", std::string("16\n"));
+    fs::create_directories(sys / "ttyUSB1/device");
+    dir.write("tty/ttyUSB1/device/latency_timer", std::string("1\n"));
     dir.write("tty/ttyS0/type", std::string("4\n"));  // a 16550A
     dir.write("tty/ttyS1/type", std::string("0\n"));  // an empty slot
     fs::create_directories(dir.path("by-id"));
@@ -24,7 +30,7 @@ TEST(PortListingTest, ListsRealDevicesWithTheirComNumbers) {
 
     const auto devices =
         ListSerialDevices({{5, "/dev/ttyUSB0"}}, sys.string(), dir.path("by-id").string());
-    ASSERT_EQ(devices.size(), 3u);
+    ASSERT_EQ(devices.size(), 5u);
     EXPECT_EQ(devices[0].path, "/dev/ttyACM1");
     EXPECT_EQ(devices[0].comNumber, 0) << "not mapped";
     EXPECT_EQ(devices[1].path, "/dev/ttyS0");
@@ -33,6 +39,24 @@ TEST(PortListingTest, ListsRealDevicesWithTheirComNumbers) {
     EXPECT_EQ(devices[2].path, "/dev/ttyUSB0");
     EXPECT_EQ(devices[2].comNumber, 5);
     EXPECT_EQ(devices[2].byIdName, "usb-Maker_Cable_A1B2-if00-port0");
+
+    // The latency timer where the driver shows it, and advice only where it is slow.
+    EXPECT_EQ(devices[2].latencyTimerMs, 16);
+    EXPECT_EQ(devices[3].latencyTimerMs, 1);
+    EXPECT_EQ(devices[4].latencyTimerMs, std::nullopt);
+    EXPECT_FALSE(devices[1].latencyTimerMs) << "a UART has none";
+    const std::string advice = LatencyAdvice(devices[2]);
+    EXPECT_NE(advice.find("16 ms"), std::string::npos) << advice;
+    EXPECT_NE(advice.find("echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer"),
+              std::string::npos)
+        << advice;
+    EXPECT_EQ(LatencyAdvice(devices[3]), "");
+    EXPECT_EQ(LatencyAdvice(devices[4]), "");
+    SerialDeviceInfo atTheLimit;
+    atTheLimit.latencyTimerMs = 4;
+    EXPECT_EQ(LatencyAdvice(atTheLimit), "");
+    atTheLimit.latencyTimerMs = 5;
+    EXPECT_NE(LatencyAdvice(atTheLimit), "");
 }
 
 TEST(PortListingTest, MissingFoldersGiveAnEmptyList) {

@@ -74,6 +74,11 @@ for file in applications/korvel.desktop mime/packages/korvel.xml doc/korvel/READ
     icons/hicolor/scalable/apps/korvel.svg; do
     [ -s "$share/$file" ] || fail "no usr/share/$file"
 done
+rules=$root/usr/lib/udev/rules.d/60-korvel-ftdi-latency.rules
+grep -q 'ATTR{latency_timer}="1"' "$rules" 2>/dev/null || fail "no udev rule for the FTDI latency timer"
+if command -v udevadm >/dev/null && udevadm verify --help >/dev/null 2>&1; then
+    udevadm verify "$rules" >/dev/null || fail "udevadm verify $rules"
+fi
 # Each bitmap icon is drawn at the size its folder names.
 png_size() {
     local hex
