@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <thread>
 
@@ -216,7 +217,7 @@ bool PosixSerialDevice::waitForInput(unsigned timeoutMs) {
             deadline - std::chrono::steady_clock::now());
         pollfd pfd{fd_, POLLIN, 0};
         const int ready =
-            ::poll(&pfd, 1, static_cast<int>(std::max<std::int64_t>(0, left.count())));
+            ::poll(&pfd, 1, static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, INT_MAX)));
         if (ready < 0 && errno == EINTR) {
             continue;  // a signal is no reason to end the wait early
         }
