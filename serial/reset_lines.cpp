@@ -26,6 +26,13 @@ void Drive(SerialPort& port, const ResetLines& lines, bool reset, bool bootSelec
     port.setModemLines(reset != lines.invertReset, bootSelect != lines.invertBootSelect);
 }
 
+// A reset pulse with boot-select as given: the chip samples it as reset ends.
+void PulseReset(SerialPort& port, const ResetLines& lines, bool bootSelect) {
+    Drive(port, lines, true, bootSelect);
+    port.waitMs(lines.holdMs);
+    Drive(port, lines, false, bootSelect);
+}
+
 }  // namespace
 
 std::optional<ResetLines> ParseResetLines(const std::string& text, std::string& error) {
@@ -75,9 +82,7 @@ void EnterBootLoader(SerialPort& port, const ResetLines& lines) {
     if (!lines.driven) {
         return;
     }
-    Drive(port, lines, true, true);
-    port.waitMs(lines.holdMs);
-    Drive(port, lines, false, true);
+    PulseReset(port, lines, true);
     port.waitMs(lines.settleMs);
 }
 
@@ -85,9 +90,7 @@ void StartFirmware(SerialPort& port, const ResetLines& lines) {
     if (!lines.driven) {
         return;
     }
-    Drive(port, lines, true, false);
-    port.waitMs(lines.holdMs);
-    Drive(port, lines, false, false);
+    PulseReset(port, lines, false);
 }
 
 }  // namespace korvel
