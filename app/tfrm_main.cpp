@@ -360,7 +360,7 @@ void TfrmMain::ActionProgramExecute() {
             hooks_.endProcess(static_cast<int>(RunResult::ProgrammingError));
             return;
         }
-        dialogs_.ShowOk(settings_.fileName() + ": " + resetLinesError);
+        dialogs_.ShowOk(settings_.fileName() + ": [KORVEL] ResetLines: " + resetLinesError);
         return;
     }
     running_ = true;

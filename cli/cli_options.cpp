@@ -91,6 +91,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             }
             options.resetLines = ParseResetLines(*v, error);
             if (!options.resetLines) {
+                error = "--reset-lines: " + error;
                 return std::nullopt;
             }
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {

@@ -86,7 +86,7 @@ int Program(const CliOptions& options, Settings& settings) {
     const std::optional<ResetLines> resetLines =
         options.resetLines ? options.resetLines : ParseResetLines(settings.ResetLines, error);
     if (!resetLines) {
-        std::fprintf(stderr, "korvel-cli: %s, [KORVEL] ResetLines: %s\n",
+        std::fprintf(stderr, "korvel-cli: %s: [KORVEL] ResetLines: %s\n",
                      settings.fileName().c_str(), error.c_str());
         return kExitUsage;
     }

@@ -43,17 +43,15 @@ std::optional<ResetLines> ParseResetLines(const std::string& text, std::string& 
     std::string_view rest = text;
     const std::string_view kDriven = "dtr-rts";
     if (rest.substr(0, kDriven.size()) != kDriven) {
-        error =
-            "reset lines: want none or dtr-rts[,invert-reset][,invert-boot][,hold=MS]"
-            "[,settle=MS], not '" +
-            text + "'";
+        error = "want none or dtr-rts[,invert-reset][,invert-boot][,hold=MS][,settle=MS], not '" +
+                text + "'";
         return std::nullopt;
     }
     lines.driven = true;
     rest.remove_prefix(kDriven.size());
     while (!rest.empty()) {
         if (rest.front() != ',') {
-            error = "reset lines: '" + text + "' has no comma before '" + std::string(rest) + "'";
+            error = "'" + text + "' has no comma before '" + std::string(rest) + "'";
             return std::nullopt;
         }
         rest.remove_prefix(1);
@@ -69,7 +67,7 @@ std::optional<ResetLines> ParseResetLines(const std::string& text, std::string& 
         } else if (item.substr(0, 7) == "settle=" && (ms = Milliseconds(item.substr(7)))) {
             lines.settleMs = *ms;
         } else {
-            error = "reset lines: '" + std::string(item) +
+            error = "'" + std::string(item) +
                     "' is none of invert-reset, invert-boot, hold=MS, settle=MS (MS up to " +
                     std::to_string(kMaxLineMs) + ")";
             return std::nullopt;
