@@ -143,9 +143,9 @@ std::string UsageText() {
 Settings: the window's korvel.ini (read here, never written): beside the
 executable when it is there or can be made there, else in
 $XDG_CONFIG_HOME/korvel/ or ~/.config/korvel/ ('korvel-cli ports' names it).
-  [SETTINGS] SerialPort=<n>     default port
-  [PORTS]    COM<n>=<device>    map a port number to a device path
-  [KORVEL]   ResetLines=<spec>  as --reset-lines
+  [SETTINGS] SerialPort=<n>      default port
+  [PORTS]    COM<n>=<device>     map a port number to a device path
+  [KORVEL]   ResetLines=<wiring> as --reset-lines
 
 Exit codes:
   0  programming succesful          3  device error
