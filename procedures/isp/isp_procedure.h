@@ -88,6 +88,7 @@ class IspProcedure : public ProcContext {
     // its answer. True when it is `accepted`; otherwise the run is cancelled
     // with the refusal's texts (or was stopped).
     bool Exchange(const Command& command, const char* accepted, const Refusal& refusal);
+    // The same judgement of an answer awaited after a Send of the caller's own.
     bool Judge(Wait wait, const char* accepted, const Refusal& refusal);
     void Send(const Command& command, Reply reply = Reply::AfterEcho);
     void Write(const std::string& bytes);
