@@ -76,7 +76,7 @@ std::optional<ResetLines> ParseResetLines(const std::string& text, std::string& 
     return lines;
 }
 
-void EnterBootLoader(SerialPort& port, const ResetLines& lines) {
+void ResetIntoBootLoader(SerialPort& port, const ResetLines& lines) {
     if (!lines.driven) {
         return;
     }
@@ -84,7 +84,7 @@ void EnterBootLoader(SerialPort& port, const ResetLines& lines) {
     port.waitMs(lines.settleMs);
 }
 
-void StartFirmware(SerialPort& port, const ResetLines& lines) {
+void ResetIntoFirmware(SerialPort& port, const ResetLines& lines) {
     if (!lines.driven) {
         return;
     }

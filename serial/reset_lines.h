@@ -34,9 +34,9 @@ std::optional<ResetLines> ParseResetLines(const std::string& text, std::string& 
 
 // Holds boot-select, pulses reset, and gives the boot loader time to start.
 // Nothing when the lines are not driven.
-void EnterBootLoader(SerialPort& port, const ResetLines& lines);
+void ResetIntoBootLoader(SerialPort& port, const ResetLines& lines);
 // Releases boot-select and pulses reset: the board starts its firmware.
 // Nothing when the lines are not driven.
-void StartFirmware(SerialPort& port, const ResetLines& lines);
+void ResetIntoFirmware(SerialPort& port, const ResetLines& lines);
 
 }  // namespace korvel

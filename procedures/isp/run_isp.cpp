@@ -19,9 +19,10 @@ RunResult RunIsp(GenericThread& thread) {
             const TFilePro& package = thread.package();
             // The board's own boot loader only answers after a reset with
             // boot-select held; where DTR and RTS are wired, do it here.
-            EnterBootLoader(proc.port, thread.resetLines());
-            const RunResult result = proc.Run(package.entryData(0), package.entrySize(0));
-            StartFirmware(proc.port, thread.resetLines());
+            ResetIntoBootLoader(proc.port, thread.resetLines());
+            const RunResult result =
+                proc.Run({package.entryData(0), static_cast<std::size_t>(package.entrySize(0))});
+            ResetIntoFirmware(proc.port, thread.resetLines());
             return result;
         });
 }

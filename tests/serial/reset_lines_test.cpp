@@ -101,14 +101,14 @@ TEST(ResetLinesTest, RunHoldsBootSelectPulsesResetAndAtTheEndStartsTheFirmware) 
         SerialPort port(std::move(device), 115200, 0x00);
         ASSERT_TRUE(port.open());
 
-        EnterBootLoader(port, *lines);
+        ResetIntoBootLoader(port, *lines);
         const VirtualNs talkFrom = line.now();
         const std::uint8_t probe = '?';
         port.write(&probe, 1);
         board.send(talkFrom + 10 * kMs, {'S'});
         std::uint8_t answer = 0;
         ASSERT_EQ(port.readWithin(&answer, 1, 100), 1);
-        StartFirmware(port, *lines);
+        ResetIntoFirmware(port, *lines);
 
         EXPECT_EQ(LineChanges(wire), c.expected);
         ASSERT_EQ(board.hostTimes.size(), 1u);
