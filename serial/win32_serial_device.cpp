@@ -193,19 +193,32 @@ DWORD Win32SerialDevice::queuedInput() {
 }
 
 bool Win32SerialDevice::waitForInput(unsigned timeoutMs) {
-    if (queuedInput() > 0) {
-        return true;
-    }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event_;
-    DWORD events = 0;
-    if (!::WaitCommEvent(handle_, &events, &overlapped)) {
+    const DWORD start = ::GetTickCount();
+    // An event can end a wait with nothing to read (the bytes it announced
+    // were taken already): wait again for what is left of the time.
+    for (;;) {
+        if (queuedInput() > 0) {
+            return true;
+        }
+        const DWORD elapsed = ::GetTickCount() - start;
+        if (elapsed >= timeoutMs) {
+            return false;
+        }
+        // The event is shared with reads and writes, which leave it set.
+        ::ResetEvent(event_);
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event_;
+        DWORD events = 0;
+        if (::WaitCommEvent(handle_, &events, &overlapped)) {
+            continue;
+        }
         if (::GetLastError() != ERROR_IO_PENDING) {
             throwLastError("WaitCommEvent");
         }
         // A byte that came after the first look but before the wait began
         // raises no event: look again before sleeping.
-        if (queuedInput() == 0 && ::WaitForSingleObject(event_, timeoutMs) == WAIT_FAILED) {
+        if (queuedInput() == 0 &&
+            ::WaitForSingleObject(event_, timeoutMs - elapsed) == WAIT_FAILED) {
             throwLastError("WaitForSingleObject");
         }
         // Setting the mask again completes a wait still pending, so that it
@@ -216,7 +229,6 @@ bool Win32SerialDevice::waitForInput(unsigned timeoutMs) {
         DWORD ignored = 0;
         ::GetOverlappedResult(handle_, &overlapped, &ignored, TRUE);
     }
-    return queuedInput() > 0;
 }
 
 void Win32SerialDevice::write(const std::uint8_t* data, std::size_t count) {
