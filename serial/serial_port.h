@@ -8,8 +8,9 @@
 
 namespace korvel {
 
-// The one serial line of a procedure: fixed line settings, ~1 ms polled reads,
-// and the millisecond timing that every procedure time-out rests on.
+// The one serial line of a procedure: fixed line settings, ~1 ms polled reads
+// and reads that sleep until a byte comes, and the millisecond timing that
+// every procedure time-out rests on.
 class SerialPort {
   public:
     // Records the configuration; the device is resolved from the port number
