@@ -78,6 +78,38 @@ for signal in INT HUP; do
     reap $writer
 done
 
+# A package rebuilt while the access code was typed is loaded again (and
+# shown) before the run; one that no longer loads is refused.
+exec 3<>"$TMP/keys"
+for change in rebuilt broken; do
+    "$SIM" pack -o "$TMP/changing.pr2" "7:OLD:1.0:$TMP/data.bin" || fail "pack changing"
+    "$CLI" program "$TMP/changing.pr2" --port /dev/korvel-no-such-port <"$TMP/keys" \
+        >"$TMP/$change.out" 2>&1 &
+    cli=$!
+    track $cli
+    wait_for "$TMP/$change.out" "Password:"
+    if [ $change = rebuilt ]; then
+        printf 'hello, again' >"$TMP/data2.bin"
+        "$SIM" pack -o "$TMP/changing.pr2" "7:NEW:2.5:$TMP/data2.bin" || fail "pack new"
+    else
+        printf 'not a package' >"$TMP/changing.pr2"
+    fi
+    echo kzt >&3
+    rc=0
+    reap $cli || rc=$?
+    out=$(cat "$TMP/$change.out")
+    if [ $change = rebuilt ]; then
+        [ $rc -eq 2 ] || fail "rebuilt package: exit $rc: $out"
+        grep -qF "The package changed on disk and was loaded again: Device: NEW, Version: 2.5" \
+            <<<"$out" || fail "rebuilt package: $out"
+    else
+        [ $rc -eq 66 ] || fail "broken package: exit $rc: $out"
+        grep -qF "The package changed on disk and no longer loads; nothing was programmed" \
+            <<<"$out" || fail "broken package: $out"
+    fi
+done
+exec 3>&-
+
 # SIGTERM from a supervisor stops a run: the procedure stops, the port is
 # closed, the exit code is 5.
 serve paced lpc --chip LPC2138 --paced
