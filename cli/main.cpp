@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -118,7 +119,12 @@ int Program(const CliOptions& options, Settings& settings) {
     thread.Setup(package, &console, options.baudRate.value_or(kDefaultBaudRate), &console,
                  portNumber);
 
-    thread.Start();
+    try {
+        thread.Start();
+    } catch (const std::exception& e) {
+        console.message(std::string("The run could not start: ") + e.what());
+        return static_cast<int>(RunResult::ProgrammingError);
+    }
     enum class Told { Nothing, Stopping, CannotStop } told = Told::Nothing;
     while (!finished) {
         handover.Serve(std::chrono::milliseconds(50));
