@@ -172,6 +172,8 @@ TEST_F(SettingsFaultsPosixTest, ASaveNeverLosesTheFile) {
             EXPECT_FALSE(name.rfind("korvel.ini.", 0) == 0 && name != "korvel.ini.tmp")
                 << "left behind: " << name;
         }
+        // So that the folder can be removed when the test runs as an ordinary user.
+        fs::permissions(fs::path(file).parent_path(), fs::perms::owner_all, fs::perm_options::add);
     }
 }
 
