@@ -175,6 +175,7 @@ class GenericThreadTest : public ::testing::Test {
     // as a user-interface thread would; `duringRun` runs on this thread too.
     std::vector<RunResult> run(char kind, int port,
                                const std::function<void(GenericThread&)>& duringRun = {}) {
+        package.Clear();  // Windows keeps writers out of a loaded package
         const auto file = dir.write("p.pr2", sim::BuildPackage({{"DEV", "1.0", kind, {1, 2, 3}}}));
         EXPECT_TRUE(package.LoadFromFile(file));
         std::vector<RunResult> results;
