@@ -380,6 +380,7 @@ void IspProcedure::Dispatch(Event event) {
                     Cancel(Format(kUnknownChip, partId.c_str()).c_str());
                 } else {
                     Log("Found chip: \"%s\"\r\n", chip_->name);
+                    ReportChip(chip_->name, partId);
                     GoTo(kUnlock);
                 }
             } else if (event == Event::Timeout) {
