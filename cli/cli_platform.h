@@ -13,6 +13,7 @@ namespace korvel::cli {
 
 // Whether standard output is a terminal (the progress is then one redrawn line).
 bool StdoutIsTerminal();
+bool IsTerminal(std::FILE* stream);
 
 // Reads one line from standard input, without a trailing carriage return.
 // With echo off, what is typed on a terminal is not shown (passwords), and

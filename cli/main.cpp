@@ -8,12 +8,14 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_platform.h"
+#include "cli/station_program.h"
 #include "cli/terminal_console.h"
 #include "jobs/generic_thread.h"
 #include "jobs/queued_handover.h"
 #include "jobs/run_messages.h"
 #include "package/tfilepro.h"
 #include "serial/port_resolver.h"
+#include "serial/usb_port_info.h"
 #include "settings/settings.h"
 
 using namespace korvel;
@@ -70,16 +72,27 @@ int Program(const CliOptions& options, Settings& settings) {
     if (int code = LoadOrReport(package, options.package)) {
         return code;
     }
-    const bool interactive = StdoutIsTerminal();
-    TerminalConsole console(stdout, interactive);
+    // With --json, standard output carries the records only.
+    std::FILE* human = options.json ? stderr : stdout;
+    TerminalConsole console(human, IsTerminal(human));
     if (package.kind() == kAccessCodeKind &&
         console.AskPassword("Password", kAccessCode) != DialogYes) {
         return kExitWrongPassword;
     }
+    if (options.station()) {
+        std::signal(SIGINT, OnInterrupt);
+        return ProgramStation(options, package, settings.SerialPort, [] { return interrupts > 0; });
+    }
 
     int portNumber = options.portNumber.value_or(settings.SerialPort);
     if (!options.devicePath.empty()) {
-        PortResolver::instance().mapPath(portNumber, options.devicePath);
+        std::string error;
+        const std::string device = ResolveAdapterPath(options.devicePath, error);
+        if (device.empty()) {
+            console.message(error);
+            return static_cast<int>(RunResult::PortNotOpened);
+        }
+        PortResolver::instance().mapPath(portNumber, device);
     }
     const std::string portName = "COM" + std::to_string(portNumber);
 
@@ -148,9 +161,7 @@ int main(int argc, char** argv) {
     // mapping, never written from here.
     Settings::Initialise(DefaultSettingsFile(), {}, /*readOnly=*/true);
     Settings& settings = Settings::Instance();
-    for (const auto& [number, path] : settings.ports) {
-        PortResolver::instance().mapPath(number, path);
-    }
+    MapSettingsPorts(settings.ports);
     switch (options->command) {
         case CliOptions::Command::Info:
             return Info(*options);
