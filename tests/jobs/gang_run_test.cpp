@@ -26,11 +26,11 @@ using sim::LpcBoard;
 constexpr std::size_t kBoards = 10;
 constexpr int kFirstPort = 71;
 
-std::vector<std::uint8_t> Pattern(std::size_t n, std::uint32_t seed) {
+// Bytes that differ from line to line, so that a misplaced line shows.
+std::vector<std::uint8_t> Image(std::size_t n) {
     std::vector<std::uint8_t> bytes(n);
-    for (auto& b : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(seed >> 16);
+    for (std::size_t i = 0; i < n; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
     }
     return bytes;
 }
@@ -77,7 +77,7 @@ struct Station {
 };
 
 TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
-    const std::vector<sim::HexSegment> image = {{0, Pattern(3000, 11)}};
+    const std::vector<sim::HexSegment> image = {{0, Image(3000)}};
     const std::string hex = sim::WriteIntelHex(image);
     test::TempDir dir;
     const std::string file =
