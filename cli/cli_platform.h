@@ -14,6 +14,9 @@ namespace korvel::cli {
 // Whether standard output is a terminal (the progress is then one redrawn line).
 bool StdoutIsTerminal();
 bool IsTerminal(std::FILE* stream);
+// Makes a terminal take the cursor movements that redraw lines in place;
+// false where it cannot (an old Windows console).
+bool EnableCursorControl(std::FILE* stream);
 
 // Reads one line from standard input, without a trailing carriage return.
 // With echo off, what is typed on a terminal is not shown (passwords), and

@@ -20,6 +20,10 @@ bool IsTerminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) != 0;
 }
 
+bool EnableCursorControl(std::FILE*) {
+    return true;
+}
+
 std::string ReadInputLine(bool echo, std::FILE* out) {
     termios saved{};
     const bool terminal = ::isatty(STDIN_FILENO) != 0 && ::tcgetattr(STDIN_FILENO, &saved) == 0;

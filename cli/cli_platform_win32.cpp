@@ -47,6 +47,13 @@ bool IsTerminal(std::FILE* stream) {
     return ::_isatty(::_fileno(stream)) != 0;
 }
 
+bool EnableCursorControl(std::FILE* stream) {
+    const HANDLE console = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    DWORD mode = 0;
+    return ::GetConsoleMode(console, &mode) &&
+           ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
 std::string ReadInputLine(bool echo, std::FILE* out) {
     const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
     DWORD saved = 0;

@@ -113,7 +113,7 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
     }
 
     QueuedHandover handover;
-    StationConsole console(human, IsTerminal(human), ports,
+    StationConsole console(human, IsTerminal(human) && EnableCursorControl(human), ports,
                            [&](std::chrono::milliseconds wait) { handover.Serve(wait); });
     std::vector<GangBoard> boards;
     for (std::size_t i = 0; i < ports.size(); ++i) {
