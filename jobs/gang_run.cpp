@@ -50,11 +50,9 @@ void GangRun::Start(const GangPackage& package, const std::vector<GangBoard>& bo
                                              : board.device;
         record.packagePath = package.path;
         record.packageSha256 = package.sha256;
-        if (package.package != nullptr) {
-            record.kind = package.package->kind();
-            record.entryName = package.package->entryName(0);
-            record.entryVersion = package.package->entryVersion(0);
-        }
+        record.kind = package.package->kind();
+        record.entryName = package.package->entryName(0);
+        record.entryVersion = package.package->entryVersion(0);
         run->thread.Setup(*package.package, board.progress, package.baudRate, &run->status,
                           board.portNumber);
         run->thread.SetVerify(package.verify);

@@ -26,7 +26,7 @@ struct GangBoard {
 
 // What every run of a gang programs.
 struct GangPackage {
-    const TFilePro* package = nullptr;
+    const TFilePro* package = nullptr;  // loaded; required
     std::string path;
     std::string sha256;
     int baudRate = 38400;
