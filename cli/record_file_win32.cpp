@@ -24,10 +24,22 @@ class Win32RecordFile : public RecordFile {
 
     bool Append(const std::string& line, std::string& error) override {
         const std::string text = line + "\n";
-        // Opened with append access only: each write lands whole at the end.
-        DWORD written = 0;
-        if (!::WriteFile(file_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        // Append access puts each write at the end, but not every file system
+        // makes finding the end and writing one step: writers of the record
+        // take turns through a lock on a byte far beyond any line.
+        OVERLAPPED turn{};
+        turn.OffsetHigh = kTurnOffsetHigh;
+        if (!::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn)) {
             error = SystemText(::GetLastError());
+            return false;
+        }
+        DWORD written = 0;
+        const bool wrote =
+            ::WriteFile(file_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        const DWORD writeError = ::GetLastError();
+        ::UnlockFileEx(file_, 0, 1, 0, &turn);
+        if (!wrote) {
+            error = SystemText(writeError);
             return false;
         }
         if (written != text.size()) {
@@ -43,15 +55,16 @@ class Win32RecordFile : public RecordFile {
     }
 
   private:
+    static constexpr DWORD kTurnOffsetHigh = 0x7FFFFFFF;
     HANDLE file_;
 };
 
 }  // namespace
 
 std::unique_ptr<RecordFile> RecordFile::Open(const std::string& path, std::string& error) {
-    const HANDLE file =
-        ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = SystemText(::GetLastError());
         return nullptr;
