@@ -57,3 +57,29 @@ rc=$?
 [ $rc -eq 64 ] || fail "the same port twice ended with $rc, not 64"
 [ "$(wc -l <"$TMP/station.jsonl")" -eq 3 ] || fail "a usage error wrote to the record"
 echo "ok: three boards at once"
+
+# Ctrl+C during three paced runs stops every one of them, and each aborted
+# board still gets its record line. The image takes about 20 s at 38400 baud.
+make_hex "$TMP/big.hex" "0 60000 3"
+"$SIM" pack -o "$TMP/big.pr2" "F:LPC2138:4.3:$TMP/big.hex" || fail "pack big"
+for name in p1 p2 p3; do
+    serve_lpc "$name" LPC2138 --paced
+done
+"$CLI" program "$TMP/big.pr2" --port "$TMP/p1.port" --port "$TMP/p2.port" --port "$TMP/p3.port" \
+    --record "$TMP/stopped.jsonl" >"$TMP/stopped.out" 2>&1 &
+cli=$!
+track $cli
+sleep 2
+kill -INT $cli
+reap $cli
+rc=$?
+for name in p1 p2 p3; do
+    unserve "$name"
+done
+[ $rc -eq 5 ] || { cat "$TMP/stopped.out"; fail "stop: exit $rc, not 5"; }
+[ "$(grep -c '"result":5,"result_name":"Aborted"' "$TMP/stopped.jsonl")" -eq 3 ] ||
+    fail "stop: not three aborted lines in the record"
+for name in p1 p2 p3; do
+    grep -qx "$TMP/$name.port: Aborted" "$TMP/stopped.out" || fail "stop: no Aborted for $name"
+done
+echo "ok: Ctrl+C stops every board"
