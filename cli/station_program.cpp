@@ -162,13 +162,21 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
                 options.verify},
                boards);
 
-    bool stopping = false;
+    enum class Told { Nothing, Stopping, CannotStop } told = Told::Nothing;
     while (!gang.Finished()) {
         handover.Serve(kServeWait);
-        if (!stopping && stopRequested()) {
-            stopping = true;
-            console.message("Stopping every run... (Ctrl+C again to quit at once)");
-            gang.Stop();
+        // Asked again until every run's procedure is known: one that cannot
+        // be stopped says so.
+        if (stopRequested() && told != Told::CannotStop) {
+            if (!gang.Stop()) {
+                told = Told::CannotStop;
+                console.message(
+                    "A boot monitor run cannot be stopped; it ends by itself; Ctrl+C again "
+                    "quits now");
+            } else if (told == Told::Nothing) {
+                told = Told::Stopping;
+                console.message("Stopping every run... (Ctrl+C again to quit at once)");
+            }
         }
     }
 

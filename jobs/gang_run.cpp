@@ -1,5 +1,7 @@
 #include "jobs/gang_run.h"
 
+#include <exception>
+
 #include "jobs/run_messages.h"
 #include "serial/port_resolver.h"
 
@@ -62,14 +64,22 @@ void GangRun::Start(const GangPackage& package, const std::vector<GangBoard>& bo
     for (auto& run : runs_) {
         run->record.start = std::chrono::system_clock::now();
         run->started = std::chrono::steady_clock::now();
-        run->thread.Start();
+        try {
+            run->thread.Start();
+        } catch (const std::exception& e) {
+            // No thread for this board (the system's limit): the others go on.
+            run->status.last = std::string("The run could not start: ") + e.what();
+            Finish(*run, RunResult::ProgrammingError);
+        }
     }
 }
 
-void GangRun::Stop() {
+bool GangRun::Stop() {
+    bool stoppable = true;
     for (auto& run : runs_) {
-        run->thread.Stop();
+        stoppable = run->thread.Stop() && stoppable;
     }
+    return stoppable;
 }
 
 void GangRun::Finish(Run& run, RunResult result) {

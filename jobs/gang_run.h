@@ -47,10 +47,12 @@ class GangRun {
     GangRun& operator=(const GangRun&) = delete;
 
     // Starts one run per board. The package and the targets must stay alive
-    // until Finished().
+    // until Finished(). A run whose worker cannot be started ends at once
+    // with ProgrammingError, the reason as its last status text.
     void Start(const GangPackage& package, const std::vector<GangBoard>& boards);
-    // Asks every run that is still going to stop; never waits.
-    void Stop();
+    // Asks every run that is still going to stop; never waits. False when a
+    // run's procedure cannot be stopped and runs to its end.
+    bool Stop();
     // On the user-interface thread: whether every run has ended.
     bool Finished() const { return finished_ == runs_.size(); }
 
