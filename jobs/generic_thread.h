@@ -50,6 +50,9 @@ class GenericThread {
                StatusTarget* statusPanel, int portNumber);
     // How the port's DTR and RTS reset the board; not driven unless set.
     void SetResetLines(const ResetLines& lines) { resetLines_ = lines; }
+    // Asks the procedure to read the flash back and compare it, where its
+    // loader can; learned().verified says whether that happened.
+    void SetVerify(bool verify) { verify_ = verify; }
     void Start();
     // Asks the run to stop; never waits. A stop that comes before the
     // procedure is registered (the port opening, the image being read) is
@@ -64,6 +67,7 @@ class GenericThread {
     int baudRate() const { return baudRate_; }
     int portNumber() const { return portNumber_; }
     const ResetLines& resetLines() const { return resetLines_; }
+    bool verifyRequested() const { return verify_; }
 
     // The frame every driver shares: register for Stop (when abort is given),
     // open the port (PortNotOpened when that fails), bind the context's
@@ -78,6 +82,8 @@ class GenericThread {
     // After OnFinished: what escaped the procedure (a failing serial line,
     // for one) when the run ended with ProgrammingError that way; else empty.
     const std::string& failureText() const { return failureText_; }
+    // After OnFinished: what the procedure learned about the board.
+    const ProcContext::Learned& learned() const { return learned_; }
 
   private:
     void Execute();
@@ -97,6 +103,7 @@ class GenericThread {
     int baudRate_ = 38400;
     int portNumber_ = 1;
     ResetLines resetLines_;
+    bool verify_ = false;
 
     // Stop may run while the worker registers or drops the procedure; the
     // lock keeps Stop from reaching a procedure that is being destroyed.
@@ -108,6 +115,7 @@ class GenericThread {
     OpenFailure portFailure_;
     std::string portDevice_;
     std::string failureText_;
+    ProcContext::Learned learned_;
     std::thread worker_;
 };
 

@@ -71,6 +71,7 @@ void Settings::Load(const std::vector<std::string>& args) {
     LastFiles.clear();
     SerialPort = 1;
     AutoRun = false;
+    Verify = false;
     unattendedExit.clear();
     ports.clear();
     ResetLines = "none";
@@ -105,6 +106,9 @@ void Settings::readFile() {
     }
     if (auto v = ini.get(kKorvelSection, "ResetLines")) {
         ResetLines = *v;
+    }
+    if (auto v = ini.get(kKorvelSection, "Verify")) {
+        Verify = std::atoi(v->c_str()) != 0;
     }
     for (const auto& [key, path] : ini.entries(kPortsSection)) {
         if (key.size() > 3 && (key.compare(0, 3, "COM") == 0 || key.compare(0, 3, "com") == 0)) {
@@ -172,6 +176,10 @@ void Settings::Save() const {
     }
     ini.set(kSection, "SerialPort", std::to_string(SerialPort));
     ini.set(kSection, "AutoRun", AutoRun ? "1" : "0");
+    // Korvel's own section; files that never had the box ticked stay as they were.
+    if (Verify || ini.get(kKorvelSection, "Verify")) {
+        ini.set(kKorvelSection, "Verify", Verify ? "1" : "0");
+    }
     // The user's configuration folder may not be there yet.
     if (const auto folder = std::filesystem::path(fileName_).parent_path(); !folder.empty()) {
         std::filesystem::create_directories(folder, ec);

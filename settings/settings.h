@@ -12,7 +12,7 @@ class Settings {
   public:
     static constexpr const char* kSection = "SETTINGS";
     static constexpr const char* kPortsSection = "PORTS";
-    // Korvel's own keys, which the window never writes.
+    // Korvel's own keys; of them the window writes only Verify.
     static constexpr const char* kKorvelSection = "KORVEL";
     static constexpr int kMaxPort = 256;
     static constexpr std::size_t kMaxOptionValue = 256;
@@ -36,6 +36,8 @@ class Settings {
     std::string LastFiles;
     int SerialPort = 1;
     bool AutoRun = false;
+    // Read the flash back after programming where the loader can (the window's check box).
+    bool Verify = false;
     // Set only from the command line (-U): end the process after one run.
     std::string unattendedExit;
     // COM<n> to a device path, from the read-only [PORTS] section.
