@@ -56,7 +56,9 @@ constexpr struct {
     {LpcFault::RefuseUnlock, "refuse-unlock"},
     {LpcFault::RefuseErase, "refuse-erase"},
     {LpcFault::ResendOnce, "resend-once"},
+    {LpcFault::ResendAlways, "resend-always"},
     {LpcFault::DropByte, "drop-byte"},
+    {LpcFault::GarbleEcho, "garble-echo"},
     {LpcFault::EchoProbe, "echo-probe"},
     {LpcFault::SyncGarbage, "sync-garbage"},
     {LpcFault::GoSilent, "go-silent"},
@@ -93,8 +95,8 @@ std::optional<LpcFault> ParseLpcFault(std::string_view name) {
 }
 
 const char* LpcFaultNames() {
-    return "silent no-echo unknown-id refuse-unlock refuse-erase resend-once drop-byte "
-           "echo-probe sync-garbage go-silent go-error";
+    return "silent no-echo unknown-id refuse-unlock refuse-erase resend-once resend-always "
+           "drop-byte garble-echo echo-probe sync-garbage go-silent go-error";
 }
 
 LpcBoard::LpcBoard(const LpcPart& part, Options options)
@@ -166,7 +168,13 @@ void LpcBoard::receive(VirtualNs at, std::uint8_t byte) {
         return;
     }
     if (echo_ && !has(LpcFault::NoEcho)) {
-        transmit(at, {byte});
+        std::uint8_t echoed = byte;
+        if (has(LpcFault::GarbleEcho) && mode_ == Mode::DataIn && firstDataLine_ && !echoGarbled_ &&
+            line_.size() == 9) {
+            echoGarbled_ = true;
+            echoed ^= 0x04;
+        }
+        transmit(at, {echoed});
     }
     if (byte == '\n') {
         std::string line = line_;
@@ -445,6 +453,7 @@ void LpcBoard::dataLine(VirtualNs at, const std::string& line) {
             resendDone_ = true;
             ok = false;
         }
+        ok = ok && !has(LpcFault::ResendAlways);
         groupLines_ = 0;
         groupSum_ = 0;
         if (ok) {

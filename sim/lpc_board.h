@@ -22,7 +22,9 @@ enum class LpcFault {
     RefuseUnlock,  // "U 23130" answered INVALID_CODE
     RefuseErase,   // "E" answered BUSY
     ResendOnce,    // the first checksum answered "RESEND" although it is right
+    ResendAlways,  // every checksum answered "RESEND", right or not
     DropByte,      // the UART loses the 10th character of the first data line
+    GarbleEcho,    // the echo of that character comes back changed; the chip got it right
     EchoProbe,     // still synchronised from an earlier session: "?" is echoed
     SyncGarbage,   // answers "?" with line noise instead of "Synchronized"
     GoSilent,      // "G" starts the program without answering "0"
@@ -126,6 +128,7 @@ class LpcBoard : public BoardModel {
     std::uint32_t groupSum_ = 0;
     bool firstDataLine_ = true;
     bool byteDropped_ = false;
+    bool echoGarbled_ = false;
     bool resendDone_ = false;
 
     std::vector<std::string> commands_;

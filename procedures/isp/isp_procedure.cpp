@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace korvel {
 
@@ -21,7 +22,6 @@ constexpr int kBlankCheckSlices = 5;
 constexpr int kPrepareEraseSlices = 8;
 constexpr int kEraseSlices = 25;
 constexpr int kWriteSlices = 4;
-constexpr int kDataLineSlices = 5;
 constexpr int kChecksumSlices = 3;
 constexpr int kPrepareCopySlices = 5;
 constexpr int kCopySlices = 5;
@@ -39,6 +39,8 @@ constexpr int kMaxSyncRetries = 5;
 // 12.0 MHz crystal, sent in kHz.
 constexpr int kCrystalKhz = 12000;
 constexpr int kLinesPerGroup = 20;
+// "RESEND" answers to one group before the run gives up.
+constexpr int kMaxResends = 3;
 constexpr int kLogCapacity = 512;
 constexpr std::int32_t kGroupBytes = kLinesPerGroup * FlashImage::kMaxLineBytes;
 
@@ -327,9 +329,10 @@ bool IspProcedure::WriteBlock(const Block& block) {
 }
 
 bool IspProcedure::TransferToRam(std::int32_t address, std::int32_t count) {
-    const Refusal echo{"No response", "data xmit did not echo"};
-    const Refusal checksum{"No response", "bad checksum"};
     while (count > 0) {
+        // One group: up to 20 lines, then the decimal sum of their bytes.
+        std::string group;
+        std::vector<std::size_t> lineEnds;
         std::int32_t sum = 0;
         for (int line = 0; line < kLinesPerGroup && count > 0; ++line) {
             const std::int32_t n = std::min<std::int32_t>(FlashImage::kMaxLineBytes, count);
@@ -340,15 +343,10 @@ bool IspProcedure::TransferToRam(std::int32_t address, std::int32_t count) {
             }
             address += n;
             count -= n;
-            // The line without its CR LF is the expected echo; the echoed CR
-            // LF is the answer.
-            Send({UuencodeLine(bytes, n), kDataLineSlices});
-            Write("\r\n");
-            if (!Judge(Await(1), "\r\n", echo)) {
-                return false;
-            }
+            group += UuencodeLine(bytes, n) + "\r\n";
+            lineEnds.push_back(group.size());
         }
-        if (!Exchange({Format("%d\r\n", sum), kChecksumSlices}, "OK\r\n", checksum)) {
+        if (!SendGroup(group, lineEnds, Format("%d\r\n", sum))) {
             return false;
         }
         if (count > 0) {
@@ -356,6 +354,38 @@ bool IspProcedure::TransferToRam(std::int32_t address, std::int32_t count) {
         }
     }
     return true;
+}
+
+bool IspProcedure::SendGroup(const std::string& lines, const std::vector<std::size_t>& lineEnds,
+                             const std::string& sumLine) {
+    for (int resends = 0;; ++resends) {
+        // The lines go out back to back: waiting for each echo would cost a
+        // round trip per line, and behind a USB adapter that is its latency
+        // timer each time. Echo stays on, so a line the chip heard wrongly
+        // still shows; the chip's answer to the sum decides.
+        Send({lines + sumLine, kChecksumSlices}, Reply::GroupEcho);
+        std::size_t begin = 0;
+        for (const std::size_t end : lineEnds) {
+            if (abortRequested) {
+                return false;
+            }
+            Write(lines.substr(begin, end - begin));
+            begin = end;
+            TakeArrived();
+        }
+        Write(sumLine);
+        const Wait wait = Await(1);
+        if (wait == Wait::Answered && AnswerStartsWith("RESEND\r\n")) {
+            if (resends == kMaxResends) {
+                Cancel(
+                    Format("bad checksum: the chip asked for the group %d times more", kMaxResends)
+                        .c_str());
+                return false;
+            }
+            continue;
+        }
+        return Judge(wait, "OK\r\n", {"No response", "bad checksum"});
+    }
 }
 
 bool IspProcedure::StartFirmware() {
@@ -438,7 +468,9 @@ bool IspProcedure::Judge(Wait wait, const char* accepted, const Refusal& refusal
 }
 
 void IspProcedure::Send(const Command& command, Reply reply) {
-    Write(command.text);
+    if (reply != Reply::GroupEcho) {
+        Write(command.text);
+    }
     reply_ = reply;
     // The probe is the one command the boot loader does not echo.
     echoLength_ =
@@ -448,6 +480,7 @@ void IspProcedure::Send(const Command& command, Reply reply) {
     std::memcpy(echo_, command.text.data(), static_cast<std::size_t>(echoLength_));
     echoPos_ = 0;
     responseEnd_ = 0;
+    lineWaiting_ = false;
     timeoutSlices_ = command.slices;
 }
 
@@ -462,7 +495,7 @@ IspProcedure::Wait IspProcedure::Await(int lines) {
         if (abortRequested) {
             return Wait::Stopped;
         }
-        const bool complete = ReadSlice();
+        const bool complete = std::exchange(lineWaiting_, false) || ReadSlice();
         const bool answered = complete && LineCount() >= lines;
         if (timeoutSlices_ > 0 && --timeoutSlices_ == 0) {
             echoPos_ = -1;
@@ -471,6 +504,13 @@ IspProcedure::Wait IspProcedure::Await(int lines) {
         if (answered) {
             return Wait::Answered;
         }
+    }
+}
+
+void IspProcedure::TakeArrived() {
+    std::uint8_t c = 0;
+    while (!lineWaiting_ && port.readAvailable(&c, 1) != 0) {
+        lineWaiting_ = Feed(c);
     }
 }
 
@@ -506,17 +546,31 @@ bool IspProcedure::Feed(std::uint8_t byte) {
         return true;
     }
     if (echoPos_ < echoLength_) {
-        if (static_cast<char>(byte) != echo_[echoPos_]) {
+        if (static_cast<char>(byte) == echo_[echoPos_]) {
+            ++echoPos_;
+            return false;
+        }
+        if (reply_ != Reply::GroupEcho) {
             echoPos_ = -1;
             return false;
         }
-        ++echoPos_;
-        return false;
+        // A character of the group was lost or garbled on one way or the
+        // other; only the chip's answer to the sum tells which. Skip to it.
+        echoPos_ = echoLength_;
+        reply_ = Reply::GroupAnswer;
     }
     response_[responseEnd_++] = static_cast<char>(byte);
     response_[responseEnd_] = '\0';
-    return responseEnd_ >= 2 && response_[responseEnd_ - 2] == '\r' &&
-           response_[responseEnd_ - 1] == '\n';
+    const bool lineDone = responseEnd_ >= 2 && response_[responseEnd_ - 2] == '\r' &&
+                          response_[responseEnd_ - 1] == '\n';
+    if (lineDone && reply_ == Reply::GroupAnswer && std::strcmp(response_, "OK\r\n") != 0 &&
+        std::strcmp(response_, "RESEND\r\n") != 0) {
+        // The rest of a garbled echo.
+        responseEnd_ = 0;
+        response_[0] = '\0';
+        return false;
+    }
+    return lineDone;
 }
 
 int IspProcedure::LineCount() const {

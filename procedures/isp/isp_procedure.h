@@ -40,8 +40,10 @@ class IspProcedure : public ProcContext {
   private:
     // How the answer to the command in flight comes back.
     enum class Reply : std::uint8_t {
-        AfterEcho,  // the command's echo, then the answer lines
-        ToProbe,    // the probe is not echoed; "?" alone is an echo of it
+        AfterEcho,    // the command's echo, then the answer lines
+        ToProbe,      // the probe is not echoed; "?" alone is an echo of it
+        GroupEcho,    // a group of data lines and its sum, then "OK" or "RESEND"
+        GroupAnswer,  // the group's echo went wrong: only "OK" or "RESEND" count
     };
     // How waiting for an answer ended.
     enum class Wait : std::uint8_t { Answered, TimedOut, AnsweredAtTimeOut, Stopped };
@@ -80,6 +82,10 @@ class IspProcedure : public ProcContext {
     // Sends count image bytes from address as data lines into the chip's RAM
     // buffer, a checksum after every group of lines.
     bool TransferToRam(std::int32_t address, std::int32_t count);
+    // Sends one group of data lines (lineEnds: where each line's CR LF ends)
+    // and its sum line; re-sends it while the chip answers "RESEND".
+    bool SendGroup(const std::string& lines, const std::vector<std::size_t>& lineEnds,
+                   const std::string& sumLine);
     // Every block of every sector of the chip, in flash order.
     std::vector<Block> Blocks() const;
     bool HasData(const Block& block) const;
@@ -96,6 +102,8 @@ class IspProcedure : public ProcContext {
     // armed by the last Send runs out, or Stop was asked for.
     Wait Await(int lines);
     bool ReadSlice();
+    // Feeds what has arrived, without waiting.
+    void TakeArrived();
     bool Feed(std::uint8_t byte);
     int LineCount() const;
     bool AnswerStartsWith(const char* line) const;
@@ -112,6 +120,8 @@ class IspProcedure : public ProcContext {
     int echoPos_ = -1;  // -1: none, after a mismatch or a time-out
     char response_[kBufferSize] = {};
     int responseEnd_ = 0;
+    // A line of the answer was completed while the host was still sending.
+    bool lineWaiting_ = false;
     std::int32_t timeoutSlices_ = 0;
     // Accepted checksum groups and copied blocks.
     std::int32_t progressCount_ = 0;

@@ -236,8 +236,13 @@ TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
         {LpcFault::RefuseErase,
          RunResult::ProgrammingError,
          {"Sector  0", "Error", "", ": Unable to erase flash", ""}},
-        {LpcFault::ResendOnce, RunResult::ProgrammingError, {"", ": bad checksum", ""}},
-        {LpcFault::DropByte, RunResult::ProgrammingError, {"", ": No response", ""}},
+        // Line errors cost a group sent again, not the run.
+        {LpcFault::ResendOnce, RunResult::Success, {"loading jump code", "jumping now!"}},
+        {LpcFault::DropByte, RunResult::Success, {"loading jump code", "jumping now!"}},
+        {LpcFault::GarbleEcho, RunResult::Success, {"loading jump code", "jumping now!"}},
+        {LpcFault::ResendAlways,
+         RunResult::ProgrammingError,
+         {"", ": bad checksum: the chip asked for the group 3 times more", ""}},
         {LpcFault::EchoProbe,
          RunResult::ProgrammingError,
          {"", ": Unable to complete baud sync, 1", ""}},
@@ -437,6 +442,21 @@ TEST(IspBoardTest, APacedRunAt38400TakesTheLineTimeOfABoardAndMatches) {
     EXPECT_GE(h.device->now(), bound);
     EXPECT_LT(h.device->now(), bound * 3 / 2);
     EXPECT_EQ(board.overrunBytes(), 0);
+    // Within a group the host does not wait for echoes: its 20 data lines and
+    // the sum line leave back to back, each character right after the last.
+    const VirtualNs charNs = CharacterTimeNs(LineSettings{38400});
+    std::size_t run = 1;
+    std::size_t longestRun = 0;
+    VirtualNs last = -1;
+    for (const WireEvent& e : h.wire) {
+        if (e.kind != WireEvent::Kind::HostByte) {
+            continue;
+        }
+        run = e.at - last == charNs ? run + 1 : 1;
+        longestRun = std::max(longestRun, run);
+        last = e.at;
+    }
+    EXPECT_GE(longestRun, 20u * 63 + 6);
 }
 
 class RunIspTest : public ::testing::Test {
