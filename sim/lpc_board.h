@@ -29,6 +29,7 @@ enum class LpcFault {
     SyncGarbage,   // answers "?" with line noise instead of "Synchronized"
     GoSilent,      // "G" starts the program without answering "0"
     GoError,       // "G" answered ADDR_ERROR; the loader stays
+    WeakCell,      // the first copy leaves the byte 0x100 into its destination erased
 };
 
 std::optional<LpcFault> ParseLpcFault(std::string_view name);
@@ -81,7 +82,7 @@ class LpcBoard : public BoardModel {
     void onByte(VirtualNs at, std::uint8_t byte) override;
 
   private:
-    enum class Mode { AwaitProbe, AwaitSyncLine, AwaitCrystal, Command, DataIn, Started };
+    enum class Mode { AwaitProbe, AwaitSyncLine, AwaitCrystal, Command, DataIn, DataOut, Started };
 
     bool has(LpcFault f) const { return options_.faults.count(f) != 0; }
     void receive(VirtualNs at, std::uint8_t byte);
@@ -95,6 +96,11 @@ class LpcBoard : public BoardModel {
     int erase(VirtualNs at, const std::vector<std::uint32_t>& args);
     int blankCheck(const std::vector<std::uint32_t>& args, std::string& extra);
     int writeToRam(const std::vector<std::uint32_t>& args);
+    int readMemory(const std::vector<std::uint32_t>& args);
+    // Sends the next group of a read ("R") as uuencoded lines and their sum.
+    void sendReadGroup(VirtualNs at);
+    void readAnswer(VirtualNs at, const std::string& line);
+    std::uint8_t memoryByte(std::uint32_t address) const;
     int copyToFlash(VirtualNs at, const std::vector<std::uint32_t>& args);
     int go(const std::vector<std::string>& words, const std::vector<std::uint32_t>& args);
 
@@ -130,6 +136,12 @@ class LpcBoard : public BoardModel {
     bool byteDropped_ = false;
     bool echoGarbled_ = false;
     bool resendDone_ = false;
+    bool cellWeakened_ = false;
+
+    // The read in progress ("R"): the group sent last and what follows it.
+    std::uint32_t readAddress_ = 0;
+    std::uint32_t readRemaining_ = 0;
+    std::uint32_t readGroupBytes_ = 0;
 
     std::vector<std::string> commands_;
     int dataLines_ = 0;

@@ -26,6 +26,7 @@ constexpr int kChecksumSlices = 3;
 constexpr int kPrepareCopySlices = 5;
 constexpr int kCopySlices = 5;
 constexpr int kLoadJumpSlices = 4;
+constexpr int kReadSlices = 3;
 // The jump program takes the loader away; silence here means it ran.
 constexpr int kGoSlices = 4;
 
@@ -41,6 +42,9 @@ constexpr int kCrystalKhz = 12000;
 constexpr int kLinesPerGroup = 20;
 // "RESEND" answers to one group before the run gives up.
 constexpr int kMaxResends = 3;
+// While the boot loader runs, the first 64 bytes of flash read as its own
+// vectors, so the read-back starts after them.
+constexpr std::int32_t kBootBlockBytes = 64;
 constexpr int kLogCapacity = 512;
 constexpr std::int32_t kGroupBytes = kLinesPerGroup * FlashImage::kMaxLineBytes;
 
@@ -131,8 +135,10 @@ RunResult IspProcedure::Run(std::span<const std::uint8_t> image) {
     Log("\r\nEntering Bootloader Mode\r\n");
     image_.SetVectorChecksum();
 
+    verified_ = false;
     const bool started = Synchronise() && Identify() && CheckImageFits() && Unlock() &&
-                         EraseSectors() && WriteBlocks() && StartFirmware();
+                         EraseSectors() && WriteBlocks() && (!verify_ || VerifyFlash()) &&
+                         StartFirmware();
     SetProgress(progressCount_);
     if (abortRequested) {
         return RunResult::Aborted;
@@ -388,6 +394,99 @@ bool IspProcedure::SendGroup(const std::string& lines, const std::vector<std::si
     }
 }
 
+bool IspProcedure::VerifyFlash() {
+    Log("Verifying....\r\n");
+    // Consecutive written blocks are read back as one range: one command
+    // and one answer fewer per block.
+    std::int32_t start = -1;
+    std::int32_t end = -1;
+    for (const Block& block : Blocks()) {
+        if (!HasData(block)) {
+            continue;
+        }
+        if (block.address != end) {
+            if (start >= 0 && !VerifyRange(start, end - start)) {
+                return false;
+            }
+            start = std::max(block.address, kBootBlockBytes);
+        }
+        end = block.address + chip_->blockSize;
+    }
+    if (start >= 0 && !VerifyRange(start, end - start)) {
+        return false;
+    }
+    Log("Verified\r\n");
+    verified_ = true;
+    return true;
+}
+
+bool IspProcedure::VerifyRange(std::int32_t address, std::int32_t count) {
+    const Refusal noAnswer{"No response", "can't read flash"};
+    if (!Exchange({Format("R %d %d\r\n", address, count), kReadSlices}, "0\r\n", noAnswer)) {
+        return false;
+    }
+    // The lines follow the return code at once.
+    Send({"", kReadSlices});
+    int resends = 0;
+    for (std::int32_t done = 0; done < count;) {
+        const std::int32_t groupBytes = std::min(kGroupBytes, count - done);
+        const int lines = (groupBytes + FlashImage::kMaxLineBytes - 1) / FlashImage::kMaxLineBytes;
+        // Each line of the group, and its sum, gets the whole time-out.
+        Wait wait = Wait::Answered;
+        for (int line = 1; line <= lines + 1 && wait == Wait::Answered; ++line) {
+            timeoutSlices_ = kReadSlices;
+            wait = Await(line);
+        }
+        if (wait != Wait::Answered) {
+            return Judge(wait, "", noAnswer);
+        }
+        std::vector<std::uint8_t> bytes;
+        if (!TakeReadGroup(lines, bytes) || static_cast<std::int32_t>(bytes.size()) != groupBytes) {
+            if (resends++ == kMaxResends) {
+                Cancel(Format("bad checksum: read back %d times", kMaxResends + 1).c_str());
+                return false;
+            }
+            Send({"RESEND\r\n", kReadSlices});
+            continue;
+        }
+        resends = 0;
+        std::vector<std::uint8_t> expected(bytes.size());
+        image_.ReadImage(address + done, groupBytes, expected.data());
+        const auto [differs, wanted] = std::mismatch(bytes.begin(), bytes.end(), expected.begin());
+        if (differs != bytes.end()) {
+            const auto at = address + done + static_cast<std::int32_t>(differs - bytes.begin());
+            Cancel(Format("Verify failed at 0x%08X: the flash holds 0x%02X, the image 0x%02X",
+                          static_cast<unsigned>(at), *differs, *wanted)
+                       .c_str());
+            return false;
+        }
+        done += groupBytes;
+        // The echo of "OK" comes before the next group; after the last it is
+        // all that comes.
+        Send({"OK\r\n", kReadSlices}, done < count ? Reply::AfterEcho : Reply::EchoOnly);
+    }
+    return Judge(Await(0), "", noAnswer);
+}
+
+bool IspProcedure::TakeReadGroup(int lines, std::vector<std::uint8_t>& bytes) const {
+    const char* p = response_;
+    for (int i = 0; i < lines; ++i) {
+        const char* lineEnd = std::strstr(p, "\r\n");
+        if (!UudecodeLine({p, static_cast<std::size_t>(lineEnd - p)}, bytes)) {
+            return false;
+        }
+        p = lineEnd + 2;
+    }
+    std::uint32_t sum = 0;
+    for (const std::uint8_t b : bytes) {
+        sum += b;
+    }
+    const char* sumEnd = std::strstr(p, "\r\n");
+    std::uint32_t told = 0;
+    const auto [end, ec] = std::from_chars(p, sumEnd, told);
+    return ec == std::errc() && end == sumEnd && told == sum;
+}
+
 bool IspProcedure::StartFirmware() {
     Log("Booting (soft jump)...\r\n");
     Log("loading jump code\r\n");
@@ -548,7 +647,7 @@ bool IspProcedure::Feed(std::uint8_t byte) {
     if (echoPos_ < echoLength_) {
         if (static_cast<char>(byte) == echo_[echoPos_]) {
             ++echoPos_;
-            return false;
+            return reply_ == Reply::EchoOnly && echoPos_ == echoLength_;
         }
         if (reply_ != Reply::GroupEcho) {
             echoPos_ = -1;

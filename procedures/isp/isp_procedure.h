@@ -35,6 +35,12 @@ class IspProcedure : public ProcContext {
     // The Intel HEX text of the firmware. Success, ProgrammingError or Aborted.
     RunResult Run(std::span<const std::uint8_t> image);
 
+    // With verify on, the written flash is read back and compared with the
+    // image before the firmware is started.
+    void SetVerify(bool on) { verify_ = on; }
+    // True once a run compared every written byte it could read back.
+    bool verified() const { return verified_; }
+
     SerialPort port;
 
   private:
@@ -44,6 +50,7 @@ class IspProcedure : public ProcContext {
         ToProbe,      // the probe is not echoed; "?" alone is an echo of it
         GroupEcho,    // a group of data lines and its sum, then "OK" or "RESEND"
         GroupAnswer,  // the group's echo went wrong: only "OK" or "RESEND" count
+        EchoOnly,     // the echo is the whole answer
     };
     // How waiting for an answer ended.
     enum class Wait : std::uint8_t { Answered, TimedOut, AnsweredAtTimeOut, Stopped };
@@ -75,10 +82,17 @@ class IspProcedure : public ProcContext {
     bool Unlock();
     bool EraseSectors();
     bool WriteBlocks();
+    bool VerifyFlash();
     bool StartFirmware();
 
     std::optional<bool> SectorIsBlank(std::int32_t sector);
     bool WriteBlock(const Block& block);
+    // Reads count flash bytes from address back ("R") and compares them with
+    // the image.
+    bool VerifyRange(std::int32_t address, std::int32_t count);
+    // Takes one group of read-back lines and its sum from the answer; false
+    // when the lines are not well-formed or do not add up to the sum.
+    bool TakeReadGroup(int lines, std::vector<std::uint8_t>& bytes) const;
     // Sends count image bytes from address as data lines into the chip's RAM
     // buffer, a checksum after every group of lines.
     bool TransferToRam(std::int32_t address, std::int32_t count);
@@ -113,6 +127,8 @@ class IspProcedure : public ProcContext {
     FlashImage image_;
     std::int32_t highestAddress_ = -1;
     const ChipRow* chip_ = nullptr;
+    bool verify_ = false;
+    bool verified_ = false;
 
     Reply reply_ = Reply::AfterEcho;
     char echo_[kBufferSize] = {};

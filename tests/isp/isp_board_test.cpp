@@ -263,6 +263,56 @@ TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
     }
 }
 
+TEST(IspBoardTest, VerifyReadsTheWrittenRangesBackAfterTheBootBlockAndNamesTheFirstDifference) {
+    const std::vector<HexSegment> image = {{0, Pattern(10000, 61)}, {0x20000, Pattern(100, 62)}};
+    const std::uint8_t wanted = image[0].bytes[0x100];
+    char failure[96];
+    std::snprintf(failure, sizeof failure,
+                  ": Verify failed at 0x00000100: the flash holds 0xFF, the image 0x%02X", wanted);
+    struct Case {
+        const char* what;
+        bool verify;
+        std::set<LpcFault> faults;
+        RunResult result;
+        bool verified;
+        Texts lastTexts;
+    };
+    const std::vector<Case> cases = {
+        {"good board", true, {}, RunResult::Success, true, {"loading jump code", "jumping now!"}},
+        {"weak cell",
+         true,
+         {LpcFault::WeakCell},
+         RunResult::ProgrammingError,
+         false,
+         {"Verifying....", "", failure, ""}},
+        // Unverified, the same board passes: only the comparison catches it.
+        {"weak cell unverified",
+         false,
+         {LpcFault::WeakCell},
+         RunResult::Success,
+         false,
+         {"loading jump code", "jumping now!"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LpcBoard board(Part("LPC2138"), Faults(c.faults));
+        IspHarness h(board);
+        h.proc->SetVerify(c.verify);
+        EXPECT_EQ(h.run(sim::WriteIntelHex(image)), c.result);
+        EXPECT_EQ(h.proc->verified(), c.verified);
+        EXPECT_EQ(Tail(h.status.texts, c.lastTexts.size()), c.lastTexts);
+        Texts reads;
+        std::copy_if(board.commands().begin(), board.commands().end(), std::back_inserter(reads),
+                     [](const std::string& command) { return command[0] == 'R'; });
+        // Three adjacent 4 KB blocks less the boot block's 64 bytes, then one block.
+        const Texts expectedReads = !c.verify    ? Texts{}
+                                    : c.verified ? Texts{"R 64 12224", "R 131072 4096"}
+                                                 : Texts{"R 64 12224"};
+        EXPECT_EQ(reads, expectedReads);
+        EXPECT_EQ(board.started().has_value(), c.result == RunResult::Success);
+    }
+}
+
 TEST(IspBoardTest, SilenceAfterGoCountsAsSuccessFourSlicesLater) {
     LpcBoard board(Part("LPC2138"), Faults({LpcFault::GoSilent}));
     IspHarness h(board);
