@@ -382,6 +382,7 @@ int LpcBoard::prepare(const std::vector<std::uint32_t>& args) {
 
 void LpcBoard::busyFor(VirtualNs at, VirtualNs duration) {
     if (options_.flashTiming) {
+        flashBusyNs_ += duration;
         busyUntil_ = at + duration;
         heldBytes_ = 0;
     }

@@ -69,6 +69,8 @@ class LpcBoard : public BoardModel {
     int resends() const { return resends_; }
     // Characters lost because the host sent while the flash was busy.
     int overrunBytes() const { return overrunBytes_; }
+    // The erase and programming time the flash took (with flashTiming).
+    VirtualNs flashBusyNs() const { return flashBusyNs_; }
     // Set once "G" has handed the chip to a program.
     const std::optional<RamProgramOutcome>& started() const { return started_; }
     // The eight exception vectors add up to 0, so the chip would start the
@@ -147,6 +149,7 @@ class LpcBoard : public BoardModel {
     int dataLines_ = 0;
     int resends_ = 0;
     int overrunBytes_ = 0;
+    VirtualNs flashBusyNs_ = 0;
     std::optional<RamProgramOutcome> started_;
 };
 
