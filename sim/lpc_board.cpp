@@ -83,6 +83,21 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
+// What "W" and "R" both require: an address and a count, the address word
+// aligned, the count a multiple of 4 above 0.
+int CheckTransfer(const std::vector<std::uint32_t>& args) {
+    if (args.size() != 2) {
+        return kParamError;
+    }
+    if (args[0] % 4 != 0) {
+        return kAddrError;
+    }
+    if (args[1] == 0 || args[1] % 4 != 0) {
+        return kCountError;
+    }
+    return kSuccess;
+}
+
 char Uuencode(std::uint32_t v) {
     v &= 0x3F;
     return v == 0 ? '`' : static_cast<char>(v + 0x20);
@@ -443,17 +458,11 @@ int LpcBoard::blankCheck(const std::vector<std::uint32_t>& args, std::string& ex
 }
 
 int LpcBoard::writeToRam(const std::vector<std::uint32_t>& args) {
-    if (args.size() != 2) {
-        return kParamError;
+    if (const int code = CheckTransfer(args); code != kSuccess) {
+        return code;
     }
     const std::uint32_t address = args[0];
     const std::uint32_t count = args[1];
-    if (address % 4 != 0) {
-        return kAddrError;
-    }
-    if (count == 0 || count % 4 != 0) {
-        return kCountError;
-    }
     const std::uint64_t end = static_cast<std::uint64_t>(address) + count;
     if (address < kRamBase || end > kRamBase + static_cast<std::uint64_t>(ram_.size()) ||
         (address <= kLoaderRamLast && end > kLoaderRamFirst)) {
@@ -528,17 +537,11 @@ std::uint8_t LpcBoard::memoryByte(std::uint32_t address) const {
 }
 
 int LpcBoard::readMemory(const std::vector<std::uint32_t>& args) {
-    if (args.size() != 2) {
-        return kParamError;
+    if (const int code = CheckTransfer(args); code != kSuccess) {
+        return code;
     }
     const std::uint32_t address = args[0];
     const std::uint32_t count = args[1];
-    if (address % 4 != 0) {
-        return kAddrError;
-    }
-    if (count == 0 || count % 4 != 0) {
-        return kCountError;
-    }
     const std::uint64_t end = static_cast<std::uint64_t>(address) + count;
     const bool inFlash = end <= flash_.size();
     const bool inRam =
