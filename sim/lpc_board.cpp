@@ -67,6 +67,7 @@ constexpr struct {
     {LpcFault::GoSilent, "go-silent"},
     {LpcFault::GoError, "go-error"},
     {LpcFault::WeakCell, "weak-cell"},
+    {LpcFault::ReadNoise, "read-noise"},
 };
 
 bool ParseDecimal(std::string_view text, std::uint32_t& value) {
@@ -120,7 +121,7 @@ std::optional<LpcFault> ParseLpcFault(std::string_view name) {
 
 const char* LpcFaultNames() {
     return "silent no-echo unknown-id refuse-unlock refuse-erase resend-once resend-always "
-           "drop-byte garble-echo echo-probe sync-garbage go-silent go-error weak-cell";
+           "drop-byte garble-echo echo-probe sync-garbage go-silent go-error weak-cell read-noise";
 }
 
 LpcBoard::LpcBoard(const LpcPart& part, Options options)
@@ -577,6 +578,10 @@ void LpcBoard::sendReadGroup(VirtualNs at) {
         }
         text += "\r\n";
         done += n;
+    }
+    if (has(LpcFault::ReadNoise) && !readNoiseDone_) {
+        readNoiseDone_ = true;
+        ++sum;
     }
     transmitText(at, text + std::to_string(sum) + "\r\n");
 }

@@ -30,6 +30,7 @@ enum class LpcFault {
     GoSilent,      // "G" starts the program without answering "0"
     GoError,       // "G" answered ADDR_ERROR; the loader stays
     WeakCell,      // the first copy leaves the byte 0x100 into its destination erased
+    ReadNoise,     // the first group read back ("R") goes out with a wrong sum
 };
 
 std::optional<LpcFault> ParseLpcFault(std::string_view name);
@@ -139,6 +140,7 @@ class LpcBoard : public BoardModel {
     bool echoGarbled_ = false;
     bool resendDone_ = false;
     bool cellWeakened_ = false;
+    bool readNoiseDone_ = false;
 
     // The read in progress ("R"): the group sent last and what follows it.
     std::uint32_t readAddress_ = 0;

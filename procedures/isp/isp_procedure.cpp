@@ -384,7 +384,7 @@ bool IspProcedure::SendGroup(const std::string& lines, const std::vector<std::si
         if (wait == Wait::Answered && AnswerStartsWith("RESEND\r\n")) {
             if (resends == kMaxResends) {
                 Cancel(
-                    Format("bad checksum: the chip asked for the group %d times more", kMaxResends)
+                    Format("bad checksum, also after the group was sent %d times more", kMaxResends)
                         .c_str());
                 return false;
             }
@@ -443,7 +443,8 @@ bool IspProcedure::VerifyRange(std::int32_t address, std::int32_t count) {
         std::vector<std::uint8_t> bytes;
         if (!TakeReadGroup(lines, bytes) || static_cast<std::int32_t>(bytes.size()) != groupBytes) {
             if (resends++ == kMaxResends) {
-                Cancel(Format("bad checksum: read back %d times", kMaxResends + 1).c_str());
+                Cancel(Format("read-back: bad checksum, also after %d more tries", kMaxResends)
+                           .c_str());
                 return false;
             }
             Send({"RESEND\r\n", kReadSlices});

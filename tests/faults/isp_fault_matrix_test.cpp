@@ -76,7 +76,7 @@ TEST(IspFaultMatrixTest, EveryNamedFaultEndsAsItsStepSaysWithinItsTimeOut) {
         {LpcFault::ResendOnce, "resend-once", RunResult::Success,
          {"loading jump code", "jumping now!"}, 0, 1},
         {LpcFault::ResendAlways, "resend-always", RunResult::ProgrammingError,
-         {"", ": bad checksum: the chip asked for the group 3 times more", ""}, 0, 4},
+         {"", ": bad checksum, also after the group was sent 3 times more", ""}, 0, 4},
         // A lost character: the chip's sum differs and it asks for the group
         // again; no time-out runs.
         {LpcFault::DropByte, "drop-byte", RunResult::Success,

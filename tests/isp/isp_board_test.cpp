@@ -242,7 +242,7 @@ TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
         {LpcFault::GarbleEcho, RunResult::Success, {"loading jump code", "jumping now!"}},
         {LpcFault::ResendAlways,
          RunResult::ProgrammingError,
-         {"", ": bad checksum: the chip asked for the group 3 times more", ""}},
+         {"", ": bad checksum, also after the group was sent 3 times more", ""}},
         {LpcFault::EchoProbe,
          RunResult::ProgrammingError,
          {"", ": Unable to complete baud sync, 1", ""}},
@@ -285,6 +285,13 @@ TEST(IspBoardTest, VerifyReadsTheWrittenRangesBackAfterTheBootBlockAndNamesTheFi
          RunResult::ProgrammingError,
          false,
          {"Verifying....", "", failure, ""}},
+        // A group that reads back with a wrong sum is asked for again.
+        {"noisy read-back",
+         true,
+         {LpcFault::ReadNoise},
+         RunResult::Success,
+         true,
+         {"loading jump code", "jumping now!"}},
         // Unverified, the same board passes: only the comparison catches it.
         {"weak cell unverified",
          false,
@@ -310,6 +317,9 @@ TEST(IspBoardTest, VerifyReadsTheWrittenRangesBackAfterTheBootBlockAndNamesTheFi
                                                  : Texts{"R 64 12224"};
         EXPECT_EQ(reads, expectedReads);
         EXPECT_EQ(board.started().has_value(), c.result == RunResult::Success);
+        const Texts sent = h.sentLines();
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "RESEND"),
+                  c.faults.count(LpcFault::ReadNoise) ? 1 : 0);
     }
 }
 
