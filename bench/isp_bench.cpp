@@ -63,7 +63,7 @@ LineRun RunOnLine(const sim::LpcPart& part, const std::vector<sim::HexSegment>& 
            proc.Run({reinterpret_cast<const std::uint8_t*>(hex.data()), hex.size()}) ==
                RunResult::Success &&
            board.flash() == sim::ExpectedLpcFlash(image, part.flashBytes()) &&
-           proc.verified() == verify;
+           proc.learned.verified == verify;
     r.runNs = line->now() - start;
     proc.Close();
     std::size_t hostBytes = 0;

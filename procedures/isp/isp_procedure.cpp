@@ -135,7 +135,7 @@ RunResult IspProcedure::Run(std::span<const std::uint8_t> image) {
     Log("\r\nEntering Bootloader Mode\r\n");
     image_.SetVectorChecksum();
 
-    verified_ = false;
+    learned.verified = false;
     const bool started = Synchronise() && Identify() && CheckImageFits() && Unlock() &&
                          EraseSectors() && WriteBlocks() && (!verify_ || VerifyFlash()) &&
                          StartFirmware();
@@ -216,6 +216,7 @@ bool IspProcedure::Identify() {
         return false;
     }
     Log("Found chip: \"%s\"\r\n", chip_->name);
+    ReportChip(chip_->name, partId);
     return true;
 }
 
@@ -416,7 +417,7 @@ bool IspProcedure::VerifyFlash() {
         return false;
     }
     Log("Verified\r\n");
-    verified_ = true;
+    learned.verified = true;
     return true;
 }
 

@@ -36,10 +36,9 @@ class IspProcedure : public ProcContext {
     RunResult Run(std::span<const std::uint8_t> image);
 
     // With verify on, the written flash is read back and compared with the
-    // image before the firmware is started.
+    // image before the firmware is started; learned.verified tells that every
+    // written byte it could read back matched.
     void SetVerify(bool on) { verify_ = on; }
-    // True once a run compared every written byte it could read back.
-    bool verified() const { return verified_; }
 
     SerialPort port;
 
@@ -128,7 +127,6 @@ class IspProcedure : public ProcContext {
     std::int32_t highestAddress_ = -1;
     const ChipRow* chip_ = nullptr;
     bool verify_ = false;
-    bool verified_ = false;
 
     Reply reply_ = Reply::AfterEcho;
     char echo_[kBufferSize] = {};

@@ -306,7 +306,7 @@ TEST(IspBoardTest, VerifyReadsTheWrittenRangesBackAfterTheBootBlockAndNamesTheFi
         IspHarness h(board);
         h.proc->SetVerify(c.verify);
         EXPECT_EQ(h.run(sim::WriteIntelHex(image)), c.result);
-        EXPECT_EQ(h.proc->verified(), c.verified);
+        EXPECT_EQ(h.proc->learned.verified, c.verified);
         EXPECT_EQ(Tail(h.status.texts, c.lastTexts.size()), c.lastTexts);
         Texts reads;
         std::copy_if(board.commands().begin(), board.commands().end(), std::back_inserter(reads),
