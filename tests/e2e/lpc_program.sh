@@ -6,7 +6,7 @@ set -uo pipefail
 lpc_setup "$@"
 examples="$(dirname "$0")/../../examples"
 
-# program NAME CHIP PACKAGE FLASH_SIZE HEX [SIMULATOR OPTION]...
+# program NAME CHIP PACKAGE FLASH_SIZE HEX [KORVEL-SIM OPTION...]
 program() {
     local name=$1 chip=$2 package=$3 size=$4 hex=$5
     shift 5
@@ -30,6 +30,10 @@ make_hex "$TMP/sparse.hex" "0 64 1" "24832 300 2" "73728 9000 3" "122864 16 4"
 program lpc2106 LPC2106 "$TMP/sparse.pr2" 122880 "$TMP/sparse.hex"
 # The same behind a USB adapter that holds the board's answers for 4 ms.
 program adapter LPC2106 "$TMP/sparse.pr2" 122880 "$TMP/sparse.hex" --latency-ms 4
+# The same over a line that loses a character and garbles an echo, to a chip
+# that asks for a group again: each group goes again, the run succeeds.
+program line-errors LPC2106 "$TMP/sparse.pr2" 122880 "$TMP/sparse.hex" \
+    --fault drop-byte --fault garble-echo --fault resend-once
 
 # The same kind of image with LF line ends, as most toolchains on Linux write
 # it, on an LPC2138 and up to its last sector.
