@@ -11,6 +11,7 @@
 #include "app/show_message_service.h"
 #include "jobs/generic_thread.h"
 #include "package/tfilepro.h"
+#include "procedures/package_kinds.h"
 
 class QAction;
 class QComboBox;
@@ -50,7 +51,6 @@ class TfrmMain : public QMainWindow {
     Q_OBJECT
 
   public:
-    static constexpr char kAccessCodeKind = '7';
     static constexpr int kPortCount = 255;
 
     explicit TfrmMain(MainWindowHooks hooks = {}, QWidget* parent = nullptr);

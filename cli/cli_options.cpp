@@ -1,6 +1,9 @@
 #include "cli/cli_options.h"
 
 #include <charconv>
+#include <string>
+
+#include "procedures/package_kinds.h"
 
 namespace korvel::cli {
 
@@ -111,7 +114,8 @@ std::string UsageText() {
       --port   the port: COM<n> or <n> (mapped to a device by the [PORTS]
                section of korvel.ini, else /dev/ttyS<n-1>), or a device path
                such as /dev/ttyUSB0. Default: SerialPort in korvel.ini.
-      --baud   the baud rate of LPC ISP packages (default 38400).
+      --baud   the baud rate of LPC ISP packages (default )" +
+           std::to_string(kDefaultBaudRate) + R"().
   korvel-cli info PACKAGE
       Show every entry of a package and the procedure it selects.
   korvel-cli ports

@@ -13,6 +13,7 @@
 #include "jobs/queued_handover.h"
 #include "jobs/run_messages.h"
 #include "package/tfilepro.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "settings/settings.h"
 
@@ -20,10 +21,6 @@ using namespace korvel;
 using namespace korvel::cli;
 
 namespace {
-
-constexpr char kAccessCodeKind = '7';
-constexpr const char* kAccessCode = "kzt";
-constexpr int kDefaultBaudRate = 38400;
 
 std::atomic<int> interrupts{0};
 
@@ -51,12 +48,12 @@ int Info(const CliOptions& options) {
     if (int code = LoadOrReport(package, options.package)) {
         return code;
     }
-    const DriverEntry* driver = FindDriver(StandardDrivers(), package.kind());
+    const PackageKind& kind = FindPackageKind(package.kind());
     std::printf("Package: %s\n", options.package.c_str());
     std::printf("Kind:    '%c' (0x%02X), %s\n", package.kind(),
                 static_cast<unsigned char>(package.kind()),
-                driver != nullptr ? driver->procedure
-                                  : "no programming procedure (runs end with result 2)");
+                kind.procedure != nullptr ? kind.procedure
+                                          : "no programming procedure (runs end with result 2)");
     std::printf("%-5s %-14s %-7s %10s  %s\n", "Entry", "Name", "Version", "Size", "Kind");
     for (int i = 0; i < package.entryCount(); ++i) {
         std::printf("%-5d %-14s %-7s %10d  '%c'\n", i, package.entryName(i).c_str(),
@@ -72,7 +69,7 @@ int Program(const CliOptions& options, Settings& settings) {
     }
     const bool interactive = StdoutIsTerminal();
     TerminalConsole console(stdout, interactive);
-    if (package.kind() == kAccessCodeKind &&
+    if (FindPackageKind(package.kind()).needsAccessCode &&
         console.AskPassword("Password", kAccessCode) != DialogYes) {
         return kExitWrongPassword;
     }
@@ -86,7 +83,7 @@ int Program(const CliOptions& options, Settings& settings) {
     QueuedHandover handover;
     std::atomic<bool> finished{false};
     RunResult result = RunResult::ProgrammingError;
-    GenericThread thread(handover, &console);
+    GenericThread thread(handover, &console, StandardDrivers());
     thread.OnFinished = [&](RunResult r) {
         result = r;
         finished = true;
