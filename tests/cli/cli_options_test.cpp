@@ -14,43 +14,79 @@ std::optional<CliOptions> Parse(std::vector<std::string> args, std::string* erro
 }
 
 TEST(CliOptionsTest, PortTakesComNameNumberOrDevicePath) {
-    auto o = Parse({"program", "fw.pr2", "--port", "COM12", "--baud", "19200"});
-    ASSERT_TRUE(o);
-    EXPECT_EQ(o->command, CliOptions::Command::Program);
-    EXPECT_EQ(o->package, "fw.pr2");
-    EXPECT_EQ(o->portNumber, 12);
-    EXPECT_EQ(o->baudRate, 19200);
-    EXPECT_EQ(Parse({"program", "--port", "3", "fw.pr2"})->portNumber, 3);
-    o = Parse({"program", "fw.pr2", "--port", "/dev/ttyUSB0"});
-    EXPECT_EQ(o->devicePath, "/dev/ttyUSB0");
-    EXPECT_FALSE(o->portNumber);
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<int> portNumber;
+        std::string devicePath;
+        std::optional<int> baudRate;
+    };
+    const Case cases[] = {
+        {{"program", "fw.pr2", "--port", "COM12", "--baud", "19200"}, 12, "", 19200},
+        {{"program", "--port", "3", "fw.pr2"}, 3, "", std::nullopt},
+        {{"program", "fw.pr2", "--port", "/dev/ttyUSB0"},
+         std::nullopt,
+         "/dev/ttyUSB0",
+         std::nullopt},
+        {{"program", "fw.pr2"}, std::nullopt, "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const auto o = Parse(c.args);
+        ASSERT_TRUE(o);
+        EXPECT_EQ(o->command, CliOptions::Command::Program);
+        EXPECT_EQ(o->package, "fw.pr2");
+        EXPECT_EQ(o->portNumber, c.portNumber);
+        EXPECT_EQ(o->devicePath, c.devicePath);
+        EXPECT_EQ(o->baudRate, c.baudRate);
+    }
 }
 
 TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
-    std::string error;
-    EXPECT_FALSE(Parse({"program"}, &error));
-    EXPECT_NE(error.find("package"), std::string::npos);
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--port"}, &error));
-    EXPECT_NE(error.find("--port"), std::string::npos);
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--port", "COMX"}, &error));
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--port", "0"}, &error));
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--baud", "-5"}, &error));
-    EXPECT_FALSE(Parse({"program", "a.pr2", "b.pr2"}, &error));
-    EXPECT_FALSE(Parse({"flash", "a.pr2"}, &error));
-    EXPECT_FALSE(Parse({"info", "a.pr2", "--baud", "9600"}, &error));
-    EXPECT_FALSE(Parse({"ports", "x"}, &error));
+    struct Case {
+        std::vector<std::string> args;
+        const char* said;  // part of the error text
+    };
+    const Case cases[] = {
+        {{"program"}, "package"},
+        {{"program", "a.pr2", "--port"}, "--port"},
+        {{"program", "a.pr2", "--port", "COMX"}, "COMX"},
+        {{"program", "a.pr2", "--port", "0"}, "--port"},
+        {{"program", "a.pr2", "--baud", "-5"}, "-5"},
+        {{"program", "a.pr2", "b.pr2"}, "b.pr2"},
+        {{"flash", "a.pr2"}, "flash"},
+        {{"info", "a.pr2", "--baud", "9600"}, "--baud"},
+        {{"ports", "x"}, "x"},
+        {{"info", "--version"}, "--version"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(Parse(c.args, &error)) << c.said;
+        EXPECT_NE(error.find(c.said), std::string::npos) << error;
+    }
 }
 
 TEST(CliOptionsTest, HelpAndListingCommands) {
-    EXPECT_EQ(Parse({})->command, CliOptions::Command::Help);
-    EXPECT_EQ(Parse({"--help"})->command, CliOptions::Command::Help);
-    EXPECT_EQ(Parse({"program", "--help"})->command, CliOptions::Command::Help);
-    EXPECT_EQ(Parse({"ports"})->command, CliOptions::Command::Ports);
-    EXPECT_EQ(Parse({"--version"})->command, CliOptions::Command::Version);
-    std::string error;
-    EXPECT_FALSE(Parse({"info", "--version"}, &error)) << "only as the command";
-    EXPECT_EQ(Parse({"info", "a.pr2"})->package, "a.pr2");
+    struct Case {
+        std::vector<std::string> args;
+        CliOptions::Command command;
+        std::string package;
+    };
+    const Case cases[] = {
+        {{}, CliOptions::Command::Help, ""},
+        {{"--help"}, CliOptions::Command::Help, ""},
+        {{"program", "--help"}, CliOptions::Command::Help, ""},
+        {{"ports"}, CliOptions::Command::Ports, ""},
+        {{"--version"}, CliOptions::Command::Version, ""},
+        {{"info", "a.pr2"}, CliOptions::Command::Info, "a.pr2"},
+    };
+    for (const Case& c : cases) {
+        const auto o = Parse(c.args);
+        ASSERT_TRUE(o) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(o->command, c.command);
+        EXPECT_EQ(o->package, c.package);
+    }
     EXPECT_NE(UsageText().find("Exit codes"), std::string::npos);
+    EXPECT_NE(UsageText().find("(default 38400)"), std::string::npos);
 }
 
 }  // namespace
