@@ -1,8 +1,6 @@
 #pragma once
 
-#include <algorithm>
 #include <array>
-#include <cstddef>
 #include <span>
 
 #include "jobs/generic_thread.h"
@@ -72,25 +70,7 @@ constexpr const PackageKind& FindPackageKind(char kind) {
     return kOtherPackageKind;
 }
 
-namespace detail {
-inline constexpr std::size_t kDriverCount = static_cast<std::size_t>(
-    std::ranges::count_if(kPackageKinds, [](const PackageKind& k) { return k.driver != nullptr; }));
-
-inline constexpr std::array<DriverEntry, kDriverCount> kStandardDrivers = [] {
-    std::array<DriverEntry, kDriverCount> drivers{};
-    std::size_t next = 0;
-    for (const PackageKind& k : kPackageKinds) {
-        if (k.driver != nullptr) {
-            drivers[next++] = DriverEntry{k.kind, k.procedure, k.driver};
-        }
-    }
-    return drivers;
-}();
-}  // namespace detail
-
 // The driver table of the kinds that have a procedure, for GenericThread.
-constexpr std::span<const DriverEntry> StandardDrivers() {
-    return detail::kStandardDrivers;
-}
+std::span<const DriverEntry> StandardDrivers();
 
 }  // namespace korvel
