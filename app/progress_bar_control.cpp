@@ -13,7 +13,9 @@ ProgressBarControl::ProgressBarControl(QWidget* parent) : QProgressBar(parent) {
 void ProgressBarControl::setMaximum(int maximum) {
     const int held = position();
     const int top = std::max(maximum, 0);
-    QProgressBar::setRange(0, top);
+    // A range of 0 to 0 would turn the bar into a busy animation: nothing to
+    // measure is shown as an empty bar instead.
+    QProgressBar::setRange(0, std::max(top, 1));
     QProgressBar::setValue(std::min(held, top));
 }
 

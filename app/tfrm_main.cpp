@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 
 #include "app/file_version.h"
@@ -29,6 +30,7 @@
 #include "app/status_panel_control.h"
 #include "jobs/run_messages.h"
 #include "jobs/status_text.h"
+#include "package/printable_text.h"
 #include "settings/settings.h"
 
 namespace korvel::app {
@@ -37,7 +39,6 @@ namespace {
 
 constexpr int kExitCode = 5;
 constexpr int kStartDelayMs = 1;
-constexpr int kCloseStopRepeatMs = 100;
 constexpr int kContentWidth = 360;
 constexpr int kIconSize = 32;
 
@@ -72,9 +73,11 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// Package texts are the bytes of the file; show every byte as a character.
+// Package texts are the bytes of the file; show every byte as a character,
+// control characters escaped.
 QString PackageText(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    const std::string shown = PrintableText(text);
+    return QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size()));
 }
 
 QString FromPath(const std::string& path) {
@@ -104,6 +107,9 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
     }
     if (hooks_.helpFile.isEmpty()) {
         hooks_.helpFile = DefaultHelpFile();
+    }
+    if (!hooks_.startRun) {
+        hooks_.startRun = [](GenericThread& thread) { thread.Start(); };
     }
 
     setObjectName(QStringLiteral("frmMain"));
@@ -268,14 +274,6 @@ void TfrmMain::createControls() {
     StartTimer->setObjectName(QStringLiteral("StartTimer"));
     StartTimer->setInterval(kStartDelayMs);
     connect(StartTimer, &QTimer::timeout, this, &TfrmMain::StartTimerTimer);
-
-    closeStopTimer_ = new QTimer(this);
-    closeStopTimer_->setInterval(kCloseStopRepeatMs);
-    connect(closeStopTimer_, &QTimer::timeout, this, [this] {
-        if (running_ && lastThread_ != nullptr) {
-            lastThread_->Stop();
-        }
-    });
 }
 
 std::string TfrmMain::ReadFileVersion() const {
@@ -285,9 +283,23 @@ std::string TfrmMain::ReadFileVersion() const {
 
 void TfrmMain::StartTimerTimer() {
     StartTimer->stop();
+    // Unattended, nobody will load a package or press Program: a run that
+    // cannot start ends the process rather than leave a window waiting.
+    if (unattended() && package_.entryCount() == 0) {
+        hooks_.endProcess(kExitBadPackage);
+        return;
+    }
+    if (unattended() && !settings_.AutoRun) {
+        hooks_.endProcess(kExitNoAutoRun);
+        return;
+    }
     if (settings_.AutoRun) {
         ActionProgramExecute();
     }
+}
+
+bool TfrmMain::unattended() const {
+    return !settings_.unattendedExit.empty();
 }
 
 void TfrmMain::ActionLoadExecute() {
@@ -305,13 +317,20 @@ void TfrmMain::ActionLoadExecute() {
 }
 
 void TfrmMain::LoadPackage(std::string path) {
+    if (path.empty()) {
+        ActionProgram->setEnabled(false);
+        StatusBarDevice->setText(QStringLiteral("Device: "));
+        StatusBarVersion->setText(QStringLiteral("Version: "));
+        return;
+    }
+    showPackage(path, package_.LoadFromFile(path));
+}
+
+void TfrmMain::showPackage(const std::string& path, bool loaded) {
     ActionProgram->setEnabled(false);
     StatusBarDevice->setText(QStringLiteral("Device: "));
     StatusBarVersion->setText(QStringLiteral("Version: "));
-    if (path.empty()) {
-        return;
-    }
-    if (!package_.LoadFromFile(path)) {
+    if (!loaded) {
         settings_.LastFiles.clear();
         LabelFileName->setToolTip(QString());
         return;
@@ -342,9 +361,28 @@ void TfrmMain::ActionProgramExecute() {
     if (finishing_) {
         return;
     }
-    if (FindPackageKind(package_.kind()).needsAccessCode &&
-        dialogs_.AskPassword("Password", kAccessCode) != DialogYes) {
-        return;
+    // Never program a stale copy: what is on disk now is what the run gets.
+    const std::string path = package_.fileName();
+    switch (package_.ReloadIfChanged()) {
+        case TFilePro::Freshness::Unchanged:
+            break;
+        case TFilePro::Freshness::Reloaded:
+            showPackage(path, true);
+            break;
+        case TFilePro::Freshness::NoLongerLoads:
+            showPackage(path, false);
+            refuseRun(kExitBadPackage, "The package file changed on disk and no longer loads:\r\n" +
+                                           PrintableText(path));
+            return;
+    }
+    if (FindPackageKind(package_.kind()).needsAccessCode) {
+        if (unattended()) {
+            hooks_.endProcess(kExitAccessCode);  // nobody is there to type it
+            return;
+        }
+        if (dialogs_.AskPassword("Password", kAccessCode) != DialogYes) {
+            return;
+        }
     }
     running_ = true;
     SetControlsIdle(false);
@@ -355,7 +393,24 @@ void TfrmMain::ActionProgramExecute() {
     lastThread_->OnFinished = [this](RunResult result) { OnRunFinished(result); };
     lastThread_->Setup(package_, ProgressBar, ComboBoxBaudRate->currentText().toInt(), PanelStatus,
                        settings_.SerialPort);
-    lastThread_->Start();
+    try {
+        hooks_.startRun(*lastThread_);
+    } catch (const std::exception& e) {
+        lastThread_.reset();
+        SetControlsIdle(true);
+        running_ = false;
+        PanelStatus->setText(std::string(Text(StatusId::Error)));
+        refuseRun(static_cast<int>(RunResult::ProgrammingError),
+                  std::string("The run could not start: ") + e.what());
+    }
+}
+
+void TfrmMain::refuseRun(int exitCode, const std::string& message) {
+    if (unattended()) {
+        hooks_.endProcess(exitCode);
+        return;
+    }
+    dialogs_.ShowOk(message);
 }
 
 void TfrmMain::SetControlsIdle(bool idle) {
@@ -401,7 +456,6 @@ void TfrmMain::OnRunFinished(RunResult result) {
     }
     finishing_ = false;
     if (closeRequested_) {
-        closeStopTimer_->stop();
         unsetCursor();
         // After this hand-over has returned, so that the worker can end.
         QTimer::singleShot(0, this, &QWidget::close);
@@ -459,7 +513,6 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     if (!closeRequested_) {
         closeRequested_ = true;
         setCursor(Qt::BusyCursor);
-        closeStopTimer_->start();
     }
     if (lastThread_ != nullptr) {
         lastThread_->Stop();

@@ -42,6 +42,8 @@ struct MainWindowHooks {
     std::function<bool(const QString& path)> openDocument;
     // The help file; by default the executable's path with ".chm".
     QString helpFile;
+    // Starts a run's worker thread; throws when the system cannot make one.
+    std::function<void(GenericThread& thread)> startRun;
 };
 
 // The program's window: the loaded package, the port, and the run, started,
@@ -52,6 +54,11 @@ class TfrmMain : public QMainWindow {
 
   public:
     static constexpr int kPortCount = 255;
+    // Unattended (-U), where nobody can help a run start, the process ends
+    // with these codes (the headless front end's own) besides a run's result.
+    static constexpr int kExitNoAutoRun = 64;
+    static constexpr int kExitBadPackage = 66;
+    static constexpr int kExitAccessCode = 77;
 
     explicit TfrmMain(MainWindowHooks hooks = {}, QWidget* parent = nullptr);
     ~TfrmMain() override;
@@ -81,6 +88,11 @@ class TfrmMain : public QMainWindow {
   private:
     void createActions();
     void createControls();
+    // Shows what LoadPackage or a reload before a run found at path.
+    void showPackage(const std::string& path, bool loaded);
+    bool unattended() const;
+    // The run cannot start after all: back to idle, with the reason.
+    void refuseRun(int exitCode, const std::string& message);
     void showPortToolTip();
     QString portName() const;
 
@@ -115,9 +127,6 @@ class TfrmMain : public QMainWindow {
     QLabel* StatusBarDevice = nullptr;
     QLabel* StatusBarVersion = nullptr;
     QTimer* StartTimer = nullptr;
-    // Repeats the stop request of a pending close: a run that had not yet
-    // registered its procedure when the window was closed hears it later.
-    QTimer* closeStopTimer_ = nullptr;
 };
 
 }  // namespace korvel::app

@@ -42,8 +42,7 @@ void Report(const char* what, const std::vector<double>& ms) {
 
 int main() {
     const std::string hex = sim::WriteIntelHex({{0, bench::Pattern(kImageBytes, 7)}});
-    const auto* text = reinterpret_cast<const std::uint8_t*>(hex.data());
-    const auto length = static_cast<std::int32_t>(hex.size());
+    const std::span text(reinterpret_cast<const std::uint8_t*>(hex.data()), hex.size());
 
     std::printf("Loading a 512 KB image (%zu bytes) from Intel HEX text of %zu KB, %d rounds.\n\n",
                 kImageBytes, hex.size() / 1024, kRounds);
@@ -51,7 +50,7 @@ int main() {
 
     FlashImage image;
     int total = 0;
-    const auto parse = TimeRounds([&] { total = image.LoadHex(text, length); });
+    const auto parse = TimeRounds([&] { total = image.LoadHex(text).total; });
     Report("HEX text to flash image", parse);
 
     const std::filesystem::path file =
@@ -67,7 +66,10 @@ int main() {
     bool loaded = true;
     const auto read = TimeRounds([&] {
         loaded = loaded && package.LoadFromFile(file.string());
-        loaded = loaded && image.LoadHex(package.entryData(0), package.entrySize(0)) > 0;
+        loaded =
+            loaded &&
+            image.LoadHex({package.entryData(0), static_cast<std::size_t>(package.entrySize(0))})
+                .ok();
     });
     package.Clear();
     std::filesystem::remove(file);

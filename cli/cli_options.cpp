@@ -110,7 +110,8 @@ std::string UsageText() {
       Program the board on the serial port with the firmware package (.pr2),
       exactly as the Korvel window would. Status texts and progress are shown
       as they change. Packages that need an access code ask for it here.
-      Ctrl+C asks the procedure to stop; a second Ctrl+C ends at once.
+      Ctrl+C, SIGTERM and SIGHUP ask the procedure to stop (exit code 5); a
+      second one, or the first at a prompt, ends at once.
       --port   the port: COM<n> or <n> (mapped to a device by the [PORTS]
                section of korvel.ini, else /dev/ttyS<n-1>), or a device path
                such as /dev/ttyUSB0. Default: SerialPort in korvel.ini.
@@ -134,7 +135,7 @@ $XDG_CONFIG_HOME/korvel/ or ~/.config/korvel/ ('korvel-cli ports' names it).
 Exit codes:
   0  programming succesful          3  device error
   1  the port could not be opened   4  programming error
-  2  device not supported           5  aborted (Ctrl+C)
+  2  device not supported           5  aborted (Ctrl+C, a signal)
   64 wrong usage   66 the package does not load   77 wrong access code
 )";
 }

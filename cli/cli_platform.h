@@ -14,6 +14,14 @@ namespace korvel::cli {
 // Whether standard output is a terminal (the progress is then one redrawn line).
 bool StdoutIsTerminal();
 
+// Ctrl+C and the system's other requests to end a job (on POSIX SIGTERM and
+// SIGHUP, a station's supervisor) count as requests to stop. The second one
+// ends the process at once with exitCode, and so does the first while the
+// program waits for a line of input (the terminal is restored first).
+void CatchStopRequests(int exitCode);
+// How many stop requests came so far.
+int StopRequests();
+
 // Reads one line from standard input, without a trailing carriage return.
 // With echo off, what is typed on a terminal is not shown (passwords), and
 // the line end the user typed is written to `out` instead.

@@ -3,13 +3,54 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <iostream>
 
 #include "cli/cli_platform.h"
 #include "cli/port_listing.h"
 
 namespace korvel::cli {
+
+namespace {
+
+// Shared with the signal handler: lock-free atomics and plain values set
+// before the handler can see them.
+std::atomic<int> stopRequests{0};
+std::atomic<int> stopExitCode{0};
+std::atomic<bool> readingInput{false};
+std::atomic<bool> echoTurnedOff{false};
+termios terminalBeforeInput{};
+
+extern "C" void OnStopRequest(int) {
+    if (readingInput || stopRequests.fetch_add(1) >= 1) {
+        if (echoTurnedOff) {
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &terminalBeforeInput);
+        }
+        if (readingInput && ::write(STDOUT_FILENO, "\n", 1) < 0) {
+            // Nothing to be done: the process ends either way.
+        }
+        ::_exit(stopExitCode);
+    }
+}
+
+}  // namespace
+
+void CatchStopRequests(int exitCode) {
+    stopExitCode = exitCode;
+    struct sigaction action {};
+    action.sa_handler = OnStopRequest;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+int StopRequests() {
+    return stopRequests;
+}
 
 bool StdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
@@ -19,14 +60,19 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
     termios saved{};
     const bool terminal = ::isatty(STDIN_FILENO) != 0 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (terminal && !echo) {
+        terminalBeforeInput = saved;
+        echoTurnedOff = true;
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
     std::string line;
+    readingInput = true;
     std::getline(std::cin, line);
+    readingInput = false;
     if (terminal && !echo) {
         ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        echoTurnedOff = false;
         // The Enter key was not echoed either.
         std::fputc('\n', out);
     }
@@ -40,15 +86,22 @@ std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure
     std::string text =
         devicePath + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
     if (failure.permissionDenied) {
-        std::string owner = "dialout";
+        // Joining the device's group helps only when that group may read and
+        // write it, and never means joining root's group.
         struct stat st {};
-        if (::stat(devicePath.c_str(), &st) == 0) {
-            if (const struct group* g = ::getgrgid(st.st_gid)) {
-                owner = g->gr_name;
-            }
+        const struct group* g = nullptr;
+        if (::stat(devicePath.c_str(), &st) == 0 && st.st_gid != 0 &&
+            (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+            g = ::getgrgid(st.st_gid);
         }
-        text += "\nAdd your user to the group that owns the device: sudo usermod -aG " + owner +
-                " $USER, then log in again.";
+        if (g != nullptr) {
+            text += "\nAdd your user to the group that owns the device: sudo usermod -aG " +
+                    std::string(g->gr_name) + " $USER, then log in again.";
+        } else {
+            text +=
+                "\nNo group of yours may use this device: an administrator must grant access "
+                "to it, for example with a udev rule that gives it a group such as dialout.";
+        }
     } else if (failure.code == ENOENT) {
         text += "\nCheck the cable and the port; 'korvel-cli ports' lists the devices present.";
     }

@@ -3,7 +3,10 @@
 #include <io.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <utility>
@@ -36,7 +39,31 @@ int ComNumber(const char* name) {
     return n;
 }
 
+// Shared with the signal handler, which the runtime calls on a thread of its own.
+std::atomic<int> stopRequests{0};
+std::atomic<int> stopExitCode{0};
+std::atomic<bool> readingInput{false};
+
+extern "C" void OnStopRequest(int signal) {
+    if (readingInput || stopRequests.fetch_add(1) >= 1) {
+        std::_Exit(stopExitCode);
+    }
+    // The runtime resets the handler before it calls it.
+    std::signal(signal, OnStopRequest);
+}
+
 }  // namespace
+
+void CatchStopRequests(int exitCode) {
+    stopExitCode = exitCode;
+    for (int signal : {SIGINT, SIGBREAK, SIGTERM}) {
+        std::signal(signal, OnStopRequest);
+    }
+}
+
+int StopRequests() {
+    return stopRequests;
+}
 
 bool StdoutIsTerminal() {
     return ::_isatty(::_fileno(stdout)) != 0;
@@ -50,7 +77,9 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
         ::SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     }
     std::string line;
+    readingInput = true;
     std::getline(std::cin, line);
+    readingInput = false;
     if (console && !echo) {
         ::SetConsoleMode(input, saved);
         // The Enter key was not echoed either.

@@ -1,8 +1,8 @@
 // korvel-cli: the headless front end for production stations and scripts.
 #include <atomic>
-#include <csignal>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -12,6 +12,7 @@
 #include "jobs/generic_thread.h"
 #include "jobs/queued_handover.h"
 #include "jobs/run_messages.h"
+#include "package/printable_text.h"
 #include "package/tfilepro.h"
 #include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
@@ -22,23 +23,36 @@ using namespace korvel::cli;
 
 namespace {
 
-std::atomic<int> interrupts{0};
-
-extern "C" void OnInterrupt(int) {
-    if (interrupts.fetch_add(1) >= 1) {
-        // The second Ctrl+C: the user wants out now.
-        std::_Exit(static_cast<int>(RunResult::Aborted));
-    }
-}
+constexpr int kExitStopped = static_cast<int>(RunResult::Aborted);
+constexpr const char* kCannotStop =
+    "the boot monitor run cannot be stopped; it ends by itself; Ctrl+C again quits now";
 
 int LoadOrReport(TFilePro& package, const std::string& path) {
     if (!package.LoadFromFile(path)) {
-        std::fprintf(
-            stderr,
-            "korvel-cli: cannot load the package '%s': the file is missing, unreadable or not a "
-            ".pr2 firmware package\n",
-            path.c_str());
+        std::fprintf(stderr,
+                     "korvel-cli: cannot load the package '%s': the file is missing, unreadable, "
+                     "not a regular file or not a .pr2 firmware package\n",
+                     PrintableText(path).c_str());
         return kExitBadPackage;
+    }
+    return 0;
+}
+
+// Right before the run: the package as it is on disk now, never a stale copy.
+int ReloadIfChanged(TFilePro& package, TerminalConsole& console) {
+    switch (package.ReloadIfChanged()) {
+        case TFilePro::Freshness::Unchanged:
+            break;
+        case TFilePro::Freshness::Reloaded:
+            console.message("The package changed on disk and was loaded again: Device: " +
+                            PrintableText(package.entryName(0)) +
+                            ", Version: " + PrintableText(package.entryVersion(0)));
+            break;
+        case TFilePro::Freshness::NoLongerLoads:
+            console.message(
+                "The package changed on disk and no longer loads; nothing was "
+                "programmed");
+            return kExitBadPackage;
     }
     return 0;
 }
@@ -48,16 +62,19 @@ int Info(const CliOptions& options) {
     if (int code = LoadOrReport(package, options.package)) {
         return code;
     }
-    const PackageKind& kind = FindPackageKind(package.kind());
-    std::printf("Package: %s\n", options.package.c_str());
-    std::printf("Kind:    '%c' (0x%02X), %s\n", package.kind(),
-                static_cast<unsigned char>(package.kind()),
-                kind.procedure != nullptr ? kind.procedure
-                                          : "no programming procedure (runs end with result 2)");
+    const PackageKind& packageKind = FindPackageKind(package.kind());
+    std::printf("Package: %s\n", PrintableText(options.package).c_str());
+    std::printf(
+        "Kind:    '%s' (0x%02X), %s\n", PrintableText(std::string(1, package.kind())).c_str(),
+        static_cast<unsigned char>(package.kind()),
+        packageKind.procedure != nullptr ? packageKind.procedure
+                                         : "no programming procedure (runs end with result 2)");
     std::printf("%-5s %-14s %-7s %10s  %s\n", "Entry", "Name", "Version", "Size", "Kind");
     for (int i = 0; i < package.entryCount(); ++i) {
-        std::printf("%-5d %-14s %-7s %10d  '%c'\n", i, package.entryName(i).c_str(),
-                    package.entryVersion(i).c_str(), package.entrySize(i), package.entryKind(i));
+        const char kind = package.entryKind(i);
+        std::printf("%-5d %-14s %-7s %10d  %s\n", i, PrintableText(package.entryName(i)).c_str(),
+                    PrintableText(package.entryVersion(i)).c_str(), package.entrySize(i),
+                    ("'" + PrintableText(std::string(1, kind)) + "'").c_str());
     }
     return 0;
 }
@@ -69,16 +86,24 @@ int Program(const CliOptions& options, Settings& settings) {
     }
     const bool interactive = StdoutIsTerminal();
     TerminalConsole console(stdout, interactive);
+    // From here on a supervisor's SIGTERM or a Ctrl+C stops the run; at a
+    // prompt it ends the program at once.
+    CatchStopRequests(kExitStopped);
     if (FindPackageKind(package.kind()).needsAccessCode &&
         console.AskPassword("Password", kAccessCode) != DialogYes) {
         return kExitWrongPassword;
+    }
+    if (int code = ReloadIfChanged(package, console)) {
+        return code;
     }
 
     int portNumber = options.portNumber.value_or(settings.SerialPort);
     if (!options.devicePath.empty()) {
         PortResolver::instance().mapPath(portNumber, options.devicePath);
     }
-    const std::string portName = "COM" + std::to_string(portNumber);
+    // A port given as a device path is named by that path.
+    const std::string portName =
+        options.devicePath.empty() ? "COM" + std::to_string(portNumber) : options.devicePath;
 
     QueuedHandover handover;
     std::atomic<bool> finished{false};
@@ -91,15 +116,25 @@ int Program(const CliOptions& options, Settings& settings) {
     thread.Setup(package, &console, options.baudRate.value_or(kDefaultBaudRate), &console,
                  portNumber);
 
-    std::signal(SIGINT, OnInterrupt);
-    thread.Start();
-    bool stopRequested = false;
+    try {
+        thread.Start();
+    } catch (const std::exception& e) {
+        console.message(std::string("The run could not start: ") + e.what());
+        return static_cast<int>(RunResult::ProgrammingError);
+    }
+    enum class Told { Nothing, Stopping, CannotStop } told = Told::Nothing;
     while (!finished) {
         handover.Serve(std::chrono::milliseconds(50));
-        if (interrupts > 0 && !stopRequested) {
-            stopRequested = true;
-            console.message("Stopping... (Ctrl+C again to quit at once)");
-            thread.Stop();
+        // Asked again until the run's procedure is known: one that cannot be
+        // stopped says so.
+        if (StopRequests() > 0 && told != Told::CannotStop) {
+            if (!thread.Stop()) {
+                told = Told::CannotStop;
+                console.message(kCannotStop);
+            } else if (told == Told::Nothing) {
+                told = Told::Stopping;
+                console.message("Stopping... (Ctrl+C again to quit at once)");
+            }
         }
     }
     console.finishLine();

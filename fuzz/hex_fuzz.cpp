@@ -1,6 +1,7 @@
-// LoadHex on arbitrary text, then the image read back the ways the ISP run
-// reads it: what was never written reads as erased, requests outside the
-// image change nothing, and the vector checksum always balances.
+// LoadHex on arbitrary text: a failure names its line, a success its highest
+// address. Then the image read back the ways the ISP run reads it: what was
+// never written reads as erased, requests outside the image change nothing,
+// and the vector checksum always balances.
 #include <cstdint>
 #include <cstdlib>
 
@@ -24,8 +25,17 @@ std::uint32_t Word(const std::uint8_t* b) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // One image for the process, as the ISP run has; LoadHex resets it.
     static korvel::FlashImage image;
-    const int total = image.LoadHex(data, static_cast<std::int32_t>(size));
-    Require(total == korvel::FlashImage::kParseError || total >= 0);
+    const korvel::HexLoad load = image.LoadHex({data, size});
+    using korvel::HexError;
+    // A malformed record names its line; a text without data names none.
+    Require((load.error == HexError::None || load.error == HexError::NoData) == (load.line == 0));
+    Require(load.total >= 0);
+    if (load.ok()) {
+        // The highest address is the last byte that holds data.
+        Require(load.highest >= 0 && image.AnyData(load.highest, load.highest));
+        Require(!image.AnyData(load.highest + 1, korvel::FlashImage::kSize - 1));
+    }
+    Require(load.error != HexError::NoData || !image.AnyData(0, korvel::FlashImage::kSize - 1));
 
     // Probe ranges named by the input's own bytes, plus the image's edges.
     std::uint32_t seed = 2166136261u;

@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     board.onExhausted = [&] { proc.RequestAbort(); };
     Require(proc.Open());
     const std::string& hex = korvel::fuzz::IspFuzzImage();
-    const korvel::RunResult result = proc.Run(reinterpret_cast<const std::uint8_t*>(hex.data()),
-                                              static_cast<std::int32_t>(hex.size()));
+    const korvel::RunResult result =
+        proc.Run({reinterpret_cast<const std::uint8_t*>(hex.data()), hex.size()});
     Require(result == korvel::RunResult::Success || result == korvel::RunResult::ProgrammingError ||
             result == korvel::RunResult::Aborted);
     return 0;

@@ -173,8 +173,7 @@ void IspDialogues(Corpus& corpus) {
             return;
         }
         const std::string& hex = IspFuzzImage();
-        proc.Run(reinterpret_cast<const std::uint8_t*>(hex.data()),
-                 static_cast<std::int32_t>(hex.size()));
+        proc.Run({reinterpret_cast<const std::uint8_t*>(hex.data()), hex.size()});
         corpus.add("isp_dialogue_fuzz", name, recorder.script());
     };
     record("lpc2131", "LPC2131", {});

@@ -43,16 +43,30 @@ void GenericThread::Start() {
     worker_ = std::thread([this] { Execute(); });
 }
 
-void GenericThread::Stop() {
+bool GenericThread::Stop() {
     std::lock_guard lock(abortMutex_);
+    stopRequested_ = true;
     if (abort_) {
         abort_();
     }
+    return !unstoppable_;
 }
 
 void GenericThread::RegisterAbort(std::function<void()> abort) {
     std::lock_guard lock(abortMutex_);
     abort_ = std::move(abort);
+    if (abort_ && stopRequested_) {
+        abort_();
+    }
+}
+
+void GenericThread::RepeatStop() {
+    if (stopRequested_) {
+        std::lock_guard lock(abortMutex_);
+        if (abort_) {
+            abort_();
+        }
+    }
 }
 
 void GenericThread::Execute() {
@@ -82,13 +96,25 @@ RunResult GenericThread::Drive(ProcContext& context, SerialPort& port, std::func
         GenericThread& thread;
         ~Registration() { thread.RegisterAbort(nullptr); }
     } registration{*this};
-    if (abort) {
+    const bool stoppable = abort != nullptr;
+    if (stoppable) {
         RegisterAbort(std::move(abort));
+    } else {
+        std::lock_guard lock(abortMutex_);
+        unstoppable_ = true;
+    }
+    // Stopped before the board was reached: the port stays untouched.
+    if (stoppable && stopRequested_) {
+        return RunResult::Aborted;
     }
     if (!port.open()) {
         portFailure_ = port.lastOpenFailure();
         portDevice_ = port.devicePath();
         return RunResult::PortNotOpened;
+    }
+    if (stoppable && stopRequested_) {
+        port.close();
+        return RunResult::Aborted;
     }
     Bind(context);
     RunResult result = RunResult::ProgrammingError;
@@ -110,6 +136,7 @@ void GenericThread::Bind(ProcContext& context) {
     context.statusControl = nullptr;
     context.statusLog = nullptr;
     context.onProgressMax = [this](int maximum) {
+        RepeatStop();
         ui_.Synchronize([&] {
             if (progressBar_ != nullptr) {
                 progressBar_->setMaximum(maximum);
@@ -117,6 +144,7 @@ void GenericThread::Bind(ProcContext& context) {
         });
     };
     context.onProgressPosition = [this](int position) {
+        RepeatStop();
         ui_.Synchronize([&] {
             if (progressBar_ != nullptr) {
                 progressBar_->setPosition(position);
@@ -124,6 +152,7 @@ void GenericThread::Bind(ProcContext& context) {
         });
     };
     context.onProgressStep = [this](int delta) {
+        RepeatStop();
         // Adds to the bar's position as it is when the step runs.
         ui_.Synchronize([&] {
             if (progressBar_ != nullptr) {
@@ -132,6 +161,7 @@ void GenericThread::Bind(ProcContext& context) {
         });
     };
     context.onStatus = [this](const std::string& text) {
+        RepeatStop();
         ui_.Synchronize([&] {
             if (statusPanel_ != nullptr) {
                 statusPanel_->setText(text);

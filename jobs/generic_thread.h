@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <span>
@@ -42,8 +43,11 @@ class GenericThread {
     void Setup(const TFilePro& package, ProgressTarget* progressBar, int baudRate,
                StatusTarget* statusPanel, int portNumber);
     void Start();
-    // Asks the running procedure to stop, if it can be stopped; never waits.
-    void Stop();
+    // Asks the run to stop; never waits. A stop that comes before the
+    // procedure is registered (the port opening, the image being read) is
+    // kept and reaches the procedure as soon as it is. False when the run's
+    // procedure cannot be stopped and runs to its end.
+    bool Stop();
 
     std::function<void(RunResult)> OnFinished;
 
@@ -70,6 +74,9 @@ class GenericThread {
     void Execute();
     void Bind(ProcContext& context);
     void RegisterAbort(std::function<void()> abort);
+    // Hands a stop that was asked for to the procedure again: a procedure
+    // may forget requests made before its run began.
+    void RepeatStop();
 
     UiHandover& ui_;
     DialogService* dialogs_;
@@ -85,6 +92,8 @@ class GenericThread {
     // lock keeps Stop from reaching a procedure that is being destroyed.
     std::mutex abortMutex_;
     std::function<void()> abort_;
+    std::atomic<bool> stopRequested_{false};
+    bool unstoppable_ = false;
 
     OpenFailure portFailure_;
     std::string portDevice_;

@@ -10,6 +10,11 @@ namespace korvel {
 
 namespace {
 
+FileStamp StampFrom(const struct stat& st) {
+    return {static_cast<std::int64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
 class PosixPackageFile : public PackageFile {
   public:
     explicit PosixPackageFile(int fd) : fd_(fd) {}
@@ -18,6 +23,11 @@ class PosixPackageFile : public PackageFile {
     std::int64_t size() const override {
         struct stat st {};
         return ::fstat(fd_, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+    }
+
+    FileStamp stamp() const override {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 ? StampFrom(st) : FileStamp{-1, -1};
     }
 
     std::size_t readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t count) override {
@@ -43,12 +53,20 @@ class PosixPackageFile : public PackageFile {
 }  // namespace
 
 std::unique_ptr<PackageFile> PackageFile::Open(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO would block the open until a writer comes, a device might
+    // answer to being opened: only a regular file is opened, and without
+    // waiting in case another thing took its place after the check.
+    struct stat named {};
+    if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) {
+        return nullptr;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return nullptr;
     }
@@ -65,6 +83,14 @@ std::unique_ptr<PackageFile> PackageFile::Open(const std::string& path) {
         return nullptr;
     }
     return std::make_unique<PosixPackageFile>(fd);
+}
+
+std::optional<FileStamp> PackageFile::StampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return StampFrom(st);
 }
 
 }  // namespace korvel

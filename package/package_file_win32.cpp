@@ -8,6 +8,12 @@ namespace korvel {
 
 namespace {
 
+FileStamp StampFrom(DWORD sizeHigh, DWORD sizeLow, FILETIME written) {
+    return {static_cast<std::int64_t>((std::uint64_t{sizeHigh} << 32) | sizeLow),
+            static_cast<std::int64_t>((std::uint64_t{written.dwHighDateTime} << 32) |
+                                      written.dwLowDateTime)};
+}
+
 class Win32PackageFile : public PackageFile {
   public:
     explicit Win32PackageFile(HANDLE handle) : handle_(handle) {}
@@ -19,6 +25,14 @@ class Win32PackageFile : public PackageFile {
     std::int64_t size() const override {
         LARGE_INTEGER size{};
         return ::GetFileSizeEx(handle_, &size) ? static_cast<std::int64_t>(size.QuadPart) : -1;
+    }
+
+    FileStamp stamp() const override {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(handle_, &info)) {
+            return {-1, -1};
+        }
+        return StampFrom(info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime);
     }
 
     std::size_t readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t count) override {
@@ -61,6 +75,14 @@ std::unique_ptr<PackageFile> PackageFile::Open(const std::string& path) {
         return nullptr;
     }
     return std::make_unique<Win32PackageFile>(handle);
+}
+
+std::optional<FileStamp> PackageFile::StampOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
+    }
+    return StampFrom(data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime);
 }
 
 }  // namespace korvel

@@ -55,6 +55,8 @@ std::span<const std::uint8_t> TFilePro::entryImageWithTrailer(int i) const {
 
 void TFilePro::Clear() {
     stream_.reset();
+    fileName_.clear();
+    stamp_ = {};
     fileSize_ = 0;
     entryCount_ = 0;
     entries_ = {};
@@ -65,6 +67,8 @@ bool TFilePro::LoadFromFile(const std::string& fileName) {
     try {
         stream_ = PackageFile::Open(fileName);
         if (stream_ && readEntries()) {
+            fileName_ = fileName;
+            stamp_ = stream_->stamp();
             return true;
         }
     } catch (const std::bad_alloc&) {
@@ -72,6 +76,17 @@ bool TFilePro::LoadFromFile(const std::string& fileName) {
     }
     Clear();
     return false;
+}
+
+TFilePro::Freshness TFilePro::ReloadIfChanged() {
+    if (stream_ == nullptr) {
+        return Freshness::NoLongerLoads;
+    }
+    if (PackageFile::StampOf(fileName_) == stamp_) {
+        return Freshness::Unchanged;
+    }
+    const std::string name = fileName_;
+    return LoadFromFile(name) ? Freshness::Reloaded : Freshness::NoLongerLoads;
 }
 
 bool TFilePro::readEntries() {

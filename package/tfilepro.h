@@ -29,6 +29,13 @@ class TFilePro {
     bool LoadFromFile(const std::string& fileName);
     void Clear();
 
+    // What a run finds of the loaded file on disk before it programs it.
+    enum class Freshness { Unchanged, Reloaded, NoLongerLoads };
+    // When the file changed on disk since it was loaded (size or modification
+    // time, or it is gone), loads it again: a run never programs a stale copy.
+    Freshness ReloadIfChanged();
+    const std::string& fileName() const { return fileName_; }
+
     std::int64_t fileSize() const { return fileSize_; }
     int entryCount() const { return entryCount_; }
     // The package's kind character: entry 0's kind, 0 when nothing is loaded.
@@ -66,6 +73,8 @@ class TFilePro {
     bool readEntries();
 
     std::unique_ptr<PackageFile> stream_;
+    std::string fileName_;
+    FileStamp stamp_;
     std::int64_t fileSize_ = 0;
     int entryCount_ = 0;
     std::array<Entry, kMaxEntries> entries_;

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <random>
 #include <sstream>
 #include <system_error>
 
@@ -41,6 +44,44 @@ std::optional<std::string> SectionName(const std::string& line) {
         }
     }
     return std::nullopt;
+}
+
+// Beside the target, unlikely to exist: 64 random bits in the name.
+std::string TemporaryName(const std::filesystem::path& target) {
+    static std::mt19937_64 random{std::random_device{}()};
+    static std::mutex randomMutex;
+    std::error_code ec;
+    std::string name;
+    do {
+        std::uint64_t bits = 0;
+        {
+            std::lock_guard lock(randomMutex);
+            bits = random();
+        }
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(bits));
+        name = target.string() + suffix;
+    } while (std::filesystem::exists(std::filesystem::symlink_status(name, ec)));
+    return name;
+}
+
+// Overwrites the file from its start and cuts it to the new length: no new
+// file is made, so the file keeps its owner, permissions and links.
+bool WriteInPlace(const std::filesystem::path& target, const std::string& text) {
+    {
+        std::fstream out(target, std::ios::binary | std::ios::in | std::ios::out);
+        if (!out) {
+            return false;
+        }
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.flush();
+        if (!out) {
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::resize_file(target, text.size(), ec);
+    return !ec;
 }
 
 bool IsComment(const std::string& trimmed) {
@@ -129,20 +170,23 @@ std::vector<std::pair<std::string, std::string>> IniFile::entries(
     return result;
 }
 
-void IniFile::set(const std::string& section, const std::string& key, const std::string& value) {
+bool IniFile::set(const std::string& section, const std::string& key, const std::string& value) {
+    if ((key + value).find_first_of("\r\n") != std::string::npos) {
+        return false;
+    }
     const std::string line = key + "=" + value;
     std::size_t s = findSection(section);
     if (s == std::string::npos) {
         lines_.push_back("[" + section + "]");
         lines_.push_back(line);
-        return;
+        return true;
     }
     const std::size_t end = sectionEnd(s);
     std::size_t lastContent = s;
     for (std::size_t i = s + 1; i < end; ++i) {
         if (auto kv = KeyValue(lines_[i]); kv && SameName(kv->first, key)) {
             lines_[i] = line;
-            return;
+            return true;
         }
         if (!Trim(lines_[i]).empty()) {
             lastContent = i;
@@ -150,6 +194,7 @@ void IniFile::set(const std::string& section, const std::string& key, const std:
     }
     // A new key goes after the section's last line, before any blank lines.
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastContent + 1), line);
+    return true;
 }
 
 std::string IniFile::text() const {
@@ -197,11 +242,15 @@ bool IniFile::WriteFileAtomically(const std::string& path, const std::string& te
             return false;
         }
     }
-    const std::string temporary = target.string() + ".tmp";
+    // A name of its own: two programs saving at once, or a stale file left by
+    // one that died, must not meet here.
+    const std::string temporary = TemporaryName(target);
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) {
-            return false;
+            // The folder takes no new file (read-only folder, file writable):
+            // the file itself is all there is to write.
+            return fs::is_regular_file(existing) && WriteInPlace(target, text);
         }
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.flush();

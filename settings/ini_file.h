@@ -16,15 +16,19 @@ class IniFile {
     explicit IniFile(const std::string& text);
 
     std::optional<std::string> get(const std::string& section, const std::string& key) const;
-    void set(const std::string& section, const std::string& key, const std::string& value);
+    // False, and nothing changed, for a key or value holding a line end: written
+    // raw it would end the line and could plant keys or sections of its own.
+    bool set(const std::string& section, const std::string& key, const std::string& value);
     // Every key = value of a section, in file order.
     std::vector<std::pair<std::string, std::string>> entries(const std::string& section) const;
 
     std::string text() const;
 
     // Whole-file helpers; a missing or unreadable file reads as nullopt. Write
-    // goes through a temporary file and an atomic rename, so a failure never
-    // leaves a truncated file behind. Returns false on failure.
+    // goes through a temporary file of a name of its own and an atomic rename,
+    // so a failure never leaves a truncated file behind; only where the folder
+    // takes no new file but the file itself is writable is it written in place.
+    // Returns false on failure.
     static std::optional<std::string> ReadFile(const std::string& path);
     static bool WriteFileAtomically(const std::string& path, const std::string& text);
 

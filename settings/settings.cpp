@@ -153,12 +153,22 @@ void Settings::Save() const {
     if (readOnly_) {
         return;
     }
-    IniFile ini(IniFile::ReadFile(fileName_).value_or(""));
-    ini.set(kSection, "LastFiles", LastFiles);
+    std::error_code ec;
+    const auto text = IniFile::ReadFile(fileName_);
+    if (!text && std::filesystem::exists(std::filesystem::status(fileName_, ec))) {
+        // There but unreadable: rewritten from what we hold, it would lose
+        // everything else the file has.
+        return;
+    }
+    IniFile ini(text.value_or(""));
+    // A path with a line end cannot be stored; an empty one loads nothing
+    // rather than a package the user did not choose.
+    if (!ini.set(kSection, "LastFiles", LastFiles)) {
+        ini.set(kSection, "LastFiles", "");
+    }
     ini.set(kSection, "SerialPort", std::to_string(SerialPort));
     ini.set(kSection, "AutoRun", AutoRun ? "1" : "0");
     // The user's configuration folder may not be there yet.
-    std::error_code ec;
     if (const auto folder = std::filesystem::path(fileName_).parent_path(); !folder.empty()) {
         std::filesystem::create_directories(folder, ec);
     }

@@ -1,7 +1,6 @@
 #include "procedures/isp/flash_image.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace korvel {
 
@@ -51,6 +50,30 @@ bool Inside(std::int32_t start, std::int32_t count) {
 
 }  // namespace
 
+const char* Describe(HexError error) {
+    switch (error) {
+        case HexError::None:
+            return "no error";
+        case HexError::NoLineEnd:
+            return "no line end";
+        case HexError::LineTooLong:
+            return "line too long";
+        case HexError::NoColon:
+            return "does not start with ':'";
+        case HexError::TooShort:
+            return "record too short";
+        case HexError::NotHexDigit:
+            return "not a hex digit";
+        case HexError::BadChecksum:
+            return "wrong checksum";
+        case HexError::OutsideImage:
+            return "address beyond 512 KB";
+        case HexError::NoData:
+            return "no data";
+    }
+    return "unreadable";
+}
+
 FlashImage::FlashImage() : data_(kSize, kErased), written_(kSize, 0) {}
 
 void FlashImage::reset() {
@@ -58,70 +81,76 @@ void FlashImage::reset() {
     std::fill(written_.begin(), written_.end(), std::uint8_t{0});
     extendedAddress_ = 0;
     total_ = 0;
+    highest_ = -1;
     endSeen_ = false;
 }
 
-int FlashImage::LoadHex(const std::uint8_t* text, std::int32_t length) {
+HexLoad FlashImage::LoadHex(std::span<const std::uint8_t> text) {
     reset();
-    if (text == nullptr || length <= 0) {
-        return total_;
-    }
-    const char* chars = reinterpret_cast<const char*>(text);
-    const auto size = static_cast<std::size_t>(length);
-    auto findCrLf = [&](std::size_t from, std::size_t limit) {
-        for (std::size_t i = from; i + 1 < limit; ++i) {
-            if (chars[i] == '\r' && chars[i + 1] == '\n') {
-                return i;
-            }
-        }
-        return size;
+    const char* chars = reinterpret_cast<const char*>(text.data());
+    const std::size_t size = text.size();
+    auto findLf = [&](std::size_t from, std::size_t limit) {
+        const char* lf = std::find(chars + from, chars + limit, '\n');
+        return static_cast<std::size_t>(lf - chars);
     };
+    HexLoad load;
     std::size_t p = 0;
-    int lineNumber = 0;
     char line[kLineCapacity];
-    while (p < size) {
-        ++lineNumber;
+    while (p < size && !endSeen_) {
+        ++load.line;
         if (chars[p] == '\0') {
             // Padding after the text; it may be longer than a line.
-            const std::size_t end = findCrLf(p, size);
-            p = end == size ? size : end + 2;
+            p = findLf(p, size) + 1;
             continue;
         }
-        const std::size_t end = findCrLf(p, std::min(size, p + kLineCapacity));
-        bool malformed = end == size;  // no CR LF within the line buffer
-        if (!malformed) {
-            const std::size_t body = end - p;
-            std::copy_n(chars + p, body, line);
-            line[body] = '\n';
-            p = end + 2;
-            malformed = parseRecord(line, body + 1) == Record::Malformed;
+        const std::size_t limit = std::min(size, p + kLineCapacity);
+        const std::size_t lf = findLf(p, limit);
+        if (lf == limit) {
+            load.error = limit == size ? HexError::NoLineEnd : HexError::LineTooLong;
+            return load;
         }
-        if (malformed) {
-            std::printf("Warning, parse error line %d\n", lineNumber);
-            return kParseError;
+        // The record is read with a single LF for its line end, whichever it had.
+        std::size_t body = lf - p;
+        if (body > 0 && chars[lf - 1] == '\r') {
+            --body;
         }
-        if (endSeen_) {
-            break;
+        std::copy_n(chars + p, body, line);
+        line[body] = '\n';
+        p = lf + 1;
+        load.error = parseRecord(line, body + 1);
+        if (!load.ok()) {
+            return load;
         }
     }
-    return total_;
+    load.line = 0;
+    load.total = total_;
+    load.highest = highest_;
+    if (highest_ < 0) {
+        load.error = HexError::NoData;
+    }
+    return load;
 }
 
-FlashImage::Record FlashImage::parseRecord(const char* line, std::size_t length) {
+HexError FlashImage::parseRecord(const char* line, std::size_t length) {
+    if (line[0] != ':') {
+        return HexError::NoColon;
+    }
+    if (length < 11) {
+        return HexError::TooShort;
+    }
     std::uint32_t n = 0;
     std::uint32_t a = 0;
     std::uint32_t t = 0;
-    if (length < 11 || line[0] != ':' || !ReadHex(line, 1, 2, n) || !ReadHex(line, 3, 4, a) ||
-        !ReadHex(line, 7, 2, t)) {
-        return Record::Malformed;
+    if (!ReadHex(line, 1, 2, n) || !ReadHex(line, 3, 4, a) || !ReadHex(line, 7, 2, t)) {
+        return HexError::NotHexDigit;
     }
     if (length < 2 * n + 11) {
-        return Record::Malformed;
+        return HexError::TooShort;
     }
     // 64-bit: a type 04 value alone can exceed the 32-bit range with the address added.
     const std::uint64_t first = static_cast<std::uint64_t>(extendedAddress_) + a;
     if (first + n >= static_cast<std::uint64_t>(kSize)) {
-        return Record::Malformed;
+        return HexError::OutsideImage;
     }
     std::uint32_t sum = n + (a >> 8) + (a & 0xFF) + t;
     switch (t) {
@@ -130,21 +159,22 @@ FlashImage::Record FlashImage::parseRecord(const char* line, std::size_t length)
             for (std::uint32_t i = 0; i < n; ++i) {
                 std::uint32_t b = 0;
                 if (!ReadHex(line, 9 + 2 * i, 2, b)) {
-                    return Record::Malformed;
+                    return HexError::NotHexDigit;
                 }
                 data_[first + i] = static_cast<std::uint8_t>(b);
                 written_[first + i] = 1;
+                highest_ = std::max(highest_, static_cast<std::int32_t>(first + i));
                 sum += b;
             }
             std::uint32_t c = 0;
-            if (!ReadHex(line, 9 + 2 * n, 2, c) || ((sum + c) & 0xFF) != 0) {
-                return Record::Malformed;
+            if (!ReadHex(line, 9 + 2 * n, 2, c)) {
+                return HexError::NotHexDigit;
             }
-            return Record::Ok;
+            return ((sum + c) & 0xFF) == 0 ? HexError::None : HexError::BadChecksum;
         }
         case kEndOfFile:
             endSeen_ = true;
-            return Record::Ok;
+            return HexError::None;
         case kExtendedSegment:
         case kExtendedLinear: {
             std::uint32_t v = 0;
@@ -154,10 +184,10 @@ FlashImage::Record FlashImage::parseRecord(const char* line, std::size_t length)
                 ((sum + (v >> 8) + (v & 0xFF) + c) & 0xFF) == 0) {
                 extendedAddress_ = t == kExtendedSegment ? v * 16 : v * 65536;
             }
-            return Record::Ok;
+            return HexError::None;
         }
         default:
-            return Record::Ok;
+            return HexError::None;
     }
 }
 

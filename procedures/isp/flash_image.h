@@ -7,6 +7,35 @@
 
 namespace korvel {
 
+// Why a HEX text cannot be programmed.
+enum class HexError : std::uint8_t {
+    None,
+    NoLineEnd,     // the text ends inside a line
+    LineTooLong,   // no line end within the line buffer
+    NoColon,       // a line that does not start with ':'
+    TooShort,      // fewer characters than the record's byte count needs
+    NotHexDigit,   // a count, address, type, data or checksum digit
+    BadChecksum,   // a data record whose bytes do not add up to 0
+    OutsideImage,  // a record reaching past the 512 KB address range
+    NoData,        // a text without a single data byte
+};
+
+// The user's words for an error: "not a hex digit".
+const char* Describe(HexError error);
+
+// What LoadHex made of a text.
+struct HexLoad {
+    HexError error = HexError::None;
+    // The malformed line, counted from 1; 0 when the error is the whole text's.
+    int line = 0;
+    // The byte counts of all data records read (overlapping records count twice).
+    std::int32_t total = 0;
+    // The highest address that received data; -1 when none did.
+    std::int32_t highest = -1;
+
+    bool ok() const { return error == HexError::None; }
+};
+
 // The chip's flash address space as an Intel HEX text defines it, plus the
 // encoding of image bytes into the uuencoded lines of the ISP data transfer.
 //
@@ -18,15 +47,14 @@ class FlashImage {
     static constexpr std::int32_t kSize = 0x80000;
     // A HEX line including its CR LF must fit in this many characters.
     static constexpr int kLineCapacity = 1024;
-    static constexpr int kParseError = -2;
     static constexpr int kMaxLineBytes = 45;
 
     FlashImage();
 
-    // Resets the image and loads the text. Returns the sum of the byte counts
-    // of all data records, or kParseError at the first malformed record (the
-    // records before it stay loaded); the warning goes to standard output.
-    int LoadHex(const std::uint8_t* text, std::int32_t length);
+    // Resets the image and loads the text, lines ending in CR LF or LF alone.
+    // Stops at the first malformed record (the records before it stay loaded)
+    // and names its line.
+    HexLoad LoadHex(std::span<const std::uint8_t> text);
 
     // Some byte from first to last (inclusive) was defined.
     bool AnyData(std::int32_t first, std::int32_t last) const;
@@ -41,14 +69,14 @@ class FlashImage {
     bool endSeen() const { return endSeen_; }
 
   private:
-    enum class Record { Ok, Malformed };
-    Record parseRecord(const char* line, std::size_t length);
+    HexError parseRecord(const char* line, std::size_t length);
     void reset();
 
     std::vector<std::uint8_t> data_;
     std::vector<std::uint8_t> written_;
     std::uint32_t extendedAddress_ = 0;
     std::int32_t total_ = 0;
+    std::int32_t highest_ = -1;
     bool endSeen_ = false;
 };
 

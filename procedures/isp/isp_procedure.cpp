@@ -1,6 +1,7 @@
 #include "procedures/isp/isp_procedure.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -9,28 +10,6 @@
 namespace korvel {
 
 namespace {
-
-// The dialogue's states, in the order a run passes through them.
-enum State : std::int32_t {
-    kSync = 0,
-    kConfirmSync = 1,
-    kCrystal = 2,
-    kIdentify = 3,
-    kUnlock = 4,
-    kBlankCheck = 5,
-    kPrepareErase = 6,
-    kErase = 7,
-    kNextBlock = 8,
-    kDataLine = 9,
-    kChecksum = 10,
-    kPrepareCopy = 11,
-    kCopy = 12,
-    kBoot = 13,
-    kLoadJump = 14,
-    kJumpLine = 15,
-    kJumpChecksum = 16,
-    kGo = 17,
-};
 
 // Time-outs in slices of kSliceMs, one per command.
 constexpr int kSyncSlices = 2;
@@ -61,6 +40,7 @@ constexpr int kMaxSyncRetries = 5;
 constexpr int kCrystalKhz = 12000;
 constexpr int kLinesPerGroup = 20;
 constexpr int kLogCapacity = 512;
+constexpr std::int32_t kGroupBytes = kLinesPerGroup * FlashImage::kMaxLineBytes;
 
 constexpr const char* kSyncError =
     "\r\nERROR: Unable to sync to baud rate.\r\n"
@@ -74,7 +54,7 @@ constexpr const char* kSyncError =
     "is tied to DTR via RS-232 level translator).\r\n";
 
 constexpr const char* kUnknownChip =
-    "\r\nUnknown chip ID: \"%s\".\r\n"
+    "\r\nUnknown chip ID: \"%s\"%s.\r\n"
     "\r\n"
     "Perhaps you have a new Philips LPC chip which does not\r\n"
     "have its ID string and sector map defined in this program?\r\n"
@@ -97,6 +77,17 @@ std::string Format(const char* format, ...) {
     }
     va_end(again);
     return text;
+}
+
+// " (0x0002FF25)" for the identification "196389"; nothing for a text that
+// is not a 32-bit number.
+std::string HexOfPartId(const std::string& id) {
+    std::uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(id.data(), id.data() + id.size(), value);
+    if (id.empty() || ec != std::errc() || end != id.data() + id.size()) {
+        return {};
+    }
+    return Format(" (0x%08X)", static_cast<unsigned>(value));
 }
 
 bool IsBlankOrControl(char c) {
@@ -125,102 +116,404 @@ void IspProcedure::Close() {
     port.close();
 }
 
-RunResult IspProcedure::Run(const std::uint8_t* image, std::int32_t size) {
-    // A parse error only shrinks the progress range; the records before the
-    // bad line are programmed.
-    const int total = image_.LoadHex(image, size);
-    SetProgress(0);
-    SetProgressMax(total / 1024);
+RunResult IspProcedure::Run(std::span<const std::uint8_t> image) {
     abortRequested = false;
-
+    progressCount_ = 0;
+    SetProgress(0);
+    SetProgressMax(0);
+    // The whole image is read and checked before the first byte goes to the
+    // board, so that a bad file leaves the board with the firmware it has.
+    if (!LoadImage(image)) {
+        return RunResult::ProgrammingError;
+    }
     Log("\r\nEntering Bootloader Mode\r\n");
     image_.SetVectorChecksum();
-    state_ = kSync;
-    HandleEvent(Event::Begin);
-    runStatus_ = RunStatus::Running;
-    progressCount_ = 0;
 
-    do {
-        const std::uint32_t sliceStart = port.tickMs();
-        bool complete = false;
-        do {
-            std::uint8_t c = 0;
-            const int n = port.read(&c, 1);
-            if (n == 0) {
-                port.waitMs(kIdlePollMs);
-            }
-            complete = Feed(&c, n);
-        } while (!complete && static_cast<std::uint32_t>(port.tickMs() - sliceStart) < kSliceMs);
-
-        if (timeoutSlices_ > 0 && --timeoutSlices_ == 0) {
-            echoPos_ = -1;
-            HandleEvent(Event::Timeout);
-        }
-        if (complete) {
-            HandleEvent(Event::Response);
-        }
-        SetProgress(progressCount_);
-    } while (runStatus_ == RunStatus::Running && !abortRequested);
-
+    const bool started = Synchronise() && Identify() && CheckImageFits() && Unlock() &&
+                         EraseSectors() && WriteBlocks() && StartFirmware();
+    SetProgress(progressCount_);
     if (abortRequested) {
         return RunResult::Aborted;
     }
-    return runStatus_ == RunStatus::Succeeded ? RunResult::Success : RunResult::ProgrammingError;
+    return started ? RunResult::Success : RunResult::ProgrammingError;
 }
 
-void IspProcedure::Transmit(const char* text, int slices) {
-    const std::size_t length = std::strlen(text);
-    if (length == 0) {
-        return;
-    }
-    TransmitRaw(text, static_cast<int>(length));
-    // The probe is the one command the boot loader does not echo.
-    echoLength_ =
-        state_ == kSync ? 0 : static_cast<int>(std::min<std::size_t>(length, kBufferSize - 1));
-    std::memcpy(echo_, text, static_cast<std::size_t>(echoLength_));
-    echoPos_ = 0;
-    responseEnd_ = 0;
-    timeoutSlices_ = slices;
-}
-
-void IspProcedure::TransmitRaw(const char* bytes, int count) {
-    port.write(reinterpret_cast<const std::uint8_t*>(bytes), static_cast<std::uint16_t>(count));
-}
-
-bool IspProcedure::Feed(const std::uint8_t* bytes, int count) {
-    if (count <= 0 || echoPos_ < 0) {
+bool IspProcedure::LoadImage(std::span<const std::uint8_t> text) {
+    const HexLoad load = image_.LoadHex(text);
+    if (!load.ok()) {
+        if (load.line > 0) {
+            Log("Firmware image: line %d: %s", load.line, Describe(load.error));
+        } else {
+            Log("Firmware image: %s", Describe(load.error));
+        }
         return false;
     }
-    auto append = [&](std::uint8_t c) {
-        if (responseEnd_ >= kBufferSize - 1) {
-            // More than the dialogue ever expects without a command: take
-            // nothing more, so the command runs into its time-out.
-            echoPos_ = -1;
+    highestAddress_ = load.highest;
+    return true;
+}
+
+bool IspProcedure::Synchronise() {
+    Log("Attempting baud sync");
+    int retries = 0;
+    for (;;) {
+        Send({"?", kSyncSlices}, Reply::ToProbe);
+        const Wait wait = Await(0);
+        if (wait == Wait::Stopped) {
             return false;
         }
-        response_[responseEnd_++] = static_cast<char>(c);
+        if (wait != Wait::Answered) {
+            if (retries >= kMaxSyncRetries) {
+                Cancel(kSyncError);
+                return false;
+            }
+            ++retries;
+        } else if (AnswerStartsWith("Synchronized\r\n")) {
+            break;
+        } else if (AnswerStartsWith("?")) {
+            // An echoed probe: the board is synchronised already, with echo on.
+            if (++retries > kMaxSyncRetries) {
+                Cancel(kSyncError);
+                return false;
+            }
+            port.waitMs(kEchoedProbePauseMs);
+            break;
+        } else {
+            Cancel(Format("Unexpected response to sync, \"%s\"", response_).c_str());
+            return false;
+        }
+    }
+    if (!Exchange({"Synchronized\r\n", kConfirmSyncSlices}, "OK\r\n",
+                  {"No response to complete baud sync", "Unable to complete baud sync, ", true}) ||
+        !Exchange({Format("%d\r\n", kCrystalKhz), kCrystalSlices}, "OK\r\n",
+                  {"No response to crystal speed", "wrong response to crystal: ", true})) {
+        return false;
+    }
+    Log("Baud sync sucessful\r\n");
+    return true;
+}
+
+bool IspProcedure::Identify() {
+    // "0", then the identification in decimal.
+    if (!Exchange({"J\r\n", kIdentifySlices, 2}, "0\r\n",
+                  {"No response to unlock command", "wrong response to ID: ", true})) {
+        return false;
+    }
+    const char* id = response_ + 3;
+    // Both iterators const: some C libraries' strstr returns char*.
+    const char* idEnd = std::strstr(id, "\r\n");
+    const std::string partId(id, idEnd);
+    chip_ = ChipTable::find(partId);
+    if (chip_ == nullptr) {
+        Cancel(Format(kUnknownChip, partId.c_str(), HexOfPartId(partId).c_str()).c_str());
+        return false;
+    }
+    Log("Found chip: \"%s\"\r\n", chip_->name);
+    return true;
+}
+
+bool IspProcedure::CheckImageFits() {
+    const SectorGeometry last = chip_->sector(chip_->sectorCount - 1);
+    const std::int32_t flashBytes = last.start + last.size;
+    if (highestAddress_ >= flashBytes) {
+        Cancel(Format("Firmware image: highest address 0x%08X does not fit the %d KB flash of "
+                      "the %s",
+                      static_cast<unsigned>(highestAddress_), flashBytes / 1024, chip_->name)
+                   .c_str());
+        return false;
+    }
+    // The bar counts accepted checksum groups and copied blocks: one unit per
+    // group of every block that is written.
+    const auto blocks = Blocks();
+    const auto written =
+        std::count_if(blocks.begin(), blocks.end(), [this](const Block& b) { return HasData(b); });
+    const std::int32_t groups = (chip_->blockSize + kGroupBytes - 1) / kGroupBytes;
+    SetProgressMax(static_cast<int>(written) * groups);
+    return true;
+}
+
+bool IspProcedure::Unlock() {
+    if (!Exchange({"U 23130\r\n", kUnlockSlices}, "0\r\n",
+                  {"No response to unlock command", "wrong response unlock: ", true})) {
+        return false;
+    }
+    Log("Device Unlocked\r\n");
+    Log("Erasing....\r\n");
+    return true;
+}
+
+bool IspProcedure::EraseSectors() {
+    const Refusal prepare{"No response", "Unable to prep for write"};
+    const Refusal erase{"No response", "Unable to erase flash", false, "Error\r\n"};
+    for (std::int32_t i = 0; i < chip_->sectorCount; ++i) {
+        Log("  Sector %2d: ", i);
+        const SectorGeometry sector = chip_->sector(i);
+        if (!image_.AnyData(sector.start, sector.start + sector.size - 1)) {
+            Log("not used\r\n");
+            continue;
+        }
+        // The loader shows its own vectors at 0x00-0x3F, so sector 0 never
+        // reads blank: erase it without asking.
+        if (i != 0) {
+            const std::optional<bool> blank = SectorIsBlank(i);
+            if (!blank) {
+                return false;
+            }
+            if (*blank) {
+                Log("already blank\r\n");
+                continue;
+            }
+        }
+        const std::string range = Format("%d %d\r\n", i, i);
+        if (!Exchange({"P " + range, kPrepareEraseSlices}, "0\r\n", prepare) ||
+            !Exchange({"E " + range, kEraseSlices}, "0\r\n", erase)) {
+            return false;
+        }
+        Log("Ok\r\n");
+    }
+    Log("Programming....\r\n");
+    return true;
+}
+
+std::optional<bool> IspProcedure::SectorIsBlank(std::int32_t sector) {
+    Send({Format("I %d %d\r\n", sector, sector), kBlankCheckSlices});
+    Wait wait = Await(1);
+    if (wait == Wait::Answered && AnswerStartsWith("0\r\n")) {
         return true;
-    };
-    if (state_ == kSync && count == 1 && bytes[0] == '?') {
-        // An echoed probe: the board is synchronised already, with echo on.
-        if (!append('?')) {
+    }
+    if (wait == Wait::Answered) {
+        // Code, offset and contents of the first word that is not blank.
+        wait = Await(3);
+    }
+    if (wait == Wait::Stopped) {
+        return std::nullopt;
+    }
+    if (wait != Wait::Answered) {
+        Cancel("No response to blank check");
+        return std::nullopt;
+    }
+    return false;
+}
+
+bool IspProcedure::WriteBlocks() {
+    for (const Block& block : Blocks()) {
+        Log("  Sector %2d (0x%08X-0x%08X): ", block.sector, static_cast<unsigned>(block.address),
+            static_cast<unsigned>(block.address + chip_->blockSize - 1));
+        if (!HasData(block)) {
+            Log("not used\r\n");
+        } else if (!WriteBlock(block)) {
             return false;
         }
+    }
+    return true;
+}
+
+bool IspProcedure::WriteBlock(const Block& block) {
+    const Refusal toRam{"No response", "can't xmit to ram"};
+    const Refusal copy{"No response", "Unable to prep for write"};
+    // A whole block always goes, bytes without data as 0xFF.
+    if (!Exchange({Format("W %d %d\r\n", chip_->ramBuffer, chip_->blockSize), kWriteSlices},
+                  "0\r\n", toRam) ||
+        !TransferToRam(block.address, chip_->blockSize) ||
+        !Exchange({Format("P %d %d\r\n", block.sector, block.sector), kPrepareCopySlices}, "0\r\n",
+                  copy) ||
+        !Exchange({Format("C %d %d %d\r\n", block.address, chip_->ramBuffer, chip_->blockSize),
+                   kCopySlices},
+                  "0\r\n", copy)) {
+        return false;
+    }
+    Log("Ok\r\n");
+    ++progressCount_;
+    return true;
+}
+
+bool IspProcedure::TransferToRam(std::int32_t address, std::int32_t count) {
+    const Refusal echo{"No response", "data xmit did not echo"};
+    const Refusal checksum{"No response", "bad checksum"};
+    while (count > 0) {
+        std::int32_t sum = 0;
+        for (int line = 0; line < kLinesPerGroup && count > 0; ++line) {
+            const std::int32_t n = std::min<std::int32_t>(FlashImage::kMaxLineBytes, count);
+            std::uint8_t bytes[FlashImage::kMaxLineBytes] = {};
+            image_.ReadImage(address, n, bytes);
+            for (std::int32_t i = 0; i < n; ++i) {
+                sum += bytes[i];
+            }
+            address += n;
+            count -= n;
+            // The line without its CR LF is the expected echo; the echoed CR
+            // LF is the answer.
+            Send({UuencodeLine(bytes, n), kDataLineSlices});
+            Write("\r\n");
+            if (!Judge(Await(1), "\r\n", echo)) {
+                return false;
+            }
+        }
+        if (!Exchange({Format("%d\r\n", sum), kChecksumSlices}, "OK\r\n", checksum)) {
+            return false;
+        }
+        if (count > 0) {
+            ++progressCount_;
+        }
+    }
+    return true;
+}
+
+bool IspProcedure::StartFirmware() {
+    Log("Booting (soft jump)...\r\n");
+    Log("loading jump code\r\n");
+    const auto code = chip_->jumpCode();
+    const auto bytes = static_cast<std::int32_t>(4 * code.size());
+    if (!Exchange({Format("W %d %d\r\n", chip_->ramBuffer, bytes), kLoadJumpSlices}, "0\r\n",
+                  {"No response", "can't xmit to ram"})) {
+        return false;
+    }
+    // The jump program goes out through the image, from address 0.
+    for (std::size_t i = 0; i < code.size(); ++i) {
+        const std::uint32_t w = code[i];
+        const std::uint8_t word[4] = {
+            static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8),
+            static_cast<std::uint8_t>(w >> 16), static_cast<std::uint8_t>(w >> 24)};
+        image_.WriteImage(static_cast<std::int32_t>(4 * i), 4, word);
+    }
+    if (!TransferToRam(0, bytes)) {
+        return false;
+    }
+
+    Log("jumping now!\r\n");
+    Send({Format("G %d A\r\n", chip_->ramBuffer), kGoSlices});
+    const Wait wait = Await(1);
+    if (wait == Wait::Stopped) {
+        return false;
+    }
+    // Silence means the jump program runs: it took the loader away. An answer
+    // that came with the time-out's last slice is still judged.
+    if (wait == Wait::TimedOut || AnswerStartsWith("0\r\n")) {
+        return true;
+    }
+    Log("response = %s", response_);
+    Cancel("couldn't run program");
+    return false;
+}
+
+std::vector<IspProcedure::Block> IspProcedure::Blocks() const {
+    std::vector<Block> blocks;
+    for (std::int32_t i = 0; i < chip_->sectorCount; ++i) {
+        const SectorGeometry sector = chip_->sector(i);
+        for (std::int32_t offset = 0; offset < sector.size; offset += chip_->blockSize) {
+            blocks.push_back({i, sector.start + offset});
+        }
+    }
+    return blocks;
+}
+
+bool IspProcedure::HasData(const Block& block) const {
+    return image_.AnyData(block.address, block.address + chip_->blockSize - 1);
+}
+
+bool IspProcedure::Exchange(const Command& command, const char* accepted, const Refusal& refusal) {
+    Send(command);
+    return Judge(Await(command.lines), accepted, refusal);
+}
+
+bool IspProcedure::Judge(Wait wait, const char* accepted, const Refusal& refusal) {
+    switch (wait) {
+        case Wait::Stopped:
+            return false;
+        case Wait::TimedOut:
+        case Wait::AnsweredAtTimeOut:
+            Cancel(refusal.noAnswer);
+            return false;
+        case Wait::Answered:
+            break;
+    }
+    if (AnswerStartsWith(accepted)) {
+        return true;
+    }
+    if (refusal.note != nullptr) {
+        Log("%s", refusal.note);
+    }
+    Cancel(refusal.showAnswer ? (std::string(refusal.refused) + response_).c_str()
+                              : refusal.refused);
+    return false;
+}
+
+void IspProcedure::Send(const Command& command, Reply reply) {
+    Write(command.text);
+    reply_ = reply;
+    // The probe is the one command the boot loader does not echo.
+    echoLength_ =
+        reply == Reply::ToProbe
+            ? 0
+            : static_cast<int>(std::min<std::size_t>(command.text.size(), kBufferSize - 1));
+    std::memcpy(echo_, command.text.data(), static_cast<std::size_t>(echoLength_));
+    echoPos_ = 0;
+    responseEnd_ = 0;
+    timeoutSlices_ = command.slices;
+}
+
+void IspProcedure::Write(const std::string& bytes) {
+    port.write(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+               static_cast<std::uint16_t>(bytes.size()));
+}
+
+IspProcedure::Wait IspProcedure::Await(int lines) {
+    for (;;) {
+        SetProgress(progressCount_);
+        if (abortRequested) {
+            return Wait::Stopped;
+        }
+        const bool complete = ReadSlice();
+        const bool answered = complete && LineCount() >= lines;
+        if (timeoutSlices_ > 0 && --timeoutSlices_ == 0) {
+            echoPos_ = -1;
+            return answered ? Wait::AnsweredAtTimeOut : Wait::TimedOut;
+        }
+        if (answered) {
+            return Wait::Answered;
+        }
+    }
+}
+
+bool IspProcedure::ReadSlice() {
+    // A slice ends early when a line of the answer is complete.
+    const std::uint32_t sliceStart = port.tickMs();
+    do {
+        std::uint8_t c = 0;
+        if (port.read(&c, 1) == 0) {
+            port.waitMs(kIdlePollMs);
+        } else if (Feed(c)) {
+            return true;
+        }
+    } while (static_cast<std::uint32_t>(port.tickMs() - sliceStart) < kSliceMs);
+    return false;
+}
+
+bool IspProcedure::Feed(std::uint8_t byte) {
+    if (echoPos_ < 0) {
+        return false;
+    }
+    if (responseEnd_ >= kBufferSize - 1) {
+        // More than the dialogue ever expects without a command: take
+        // nothing more, so the command runs into its time-out.
+        echoPos_ = -1;
+        return false;
+    }
+    if (reply_ == Reply::ToProbe && byte == '?') {
+        // An echoed probe.
+        response_[responseEnd_++] = '?';
         response_[responseEnd_] = '\0';
         timeoutSlices_ = 0;
         return true;
     }
-    for (int i = 0; i < count; ++i) {
-        if (echoPos_ < echoLength_) {
-            if (static_cast<char>(bytes[i]) != echo_[echoPos_]) {
-                echoPos_ = -1;
-                return false;
-            }
-            ++echoPos_;
-        } else if (!append(bytes[i])) {
+    if (echoPos_ < echoLength_) {
+        if (static_cast<char>(byte) != echo_[echoPos_]) {
+            echoPos_ = -1;
             return false;
         }
+        ++echoPos_;
+        return false;
     }
+    response_[responseEnd_++] = static_cast<char>(byte);
     response_[responseEnd_] = '\0';
     return responseEnd_ >= 2 && response_[responseEnd_ - 2] == '\r' &&
            response_[responseEnd_ - 1] == '\n';
@@ -234,8 +527,8 @@ int IspProcedure::LineCount() const {
     return lines;
 }
 
-bool IspProcedure::ResponseIs(const char* text) const {
-    return std::strcmp(response_, text) == 0;
+bool IspProcedure::AnswerStartsWith(const char* line) const {
+    return std::strncmp(response_, line, std::strlen(line)) == 0;
 }
 
 void IspProcedure::Log(const char* format, ...) {
@@ -261,440 +554,17 @@ void IspProcedure::Log(const char* format, ...) {
     if (end > begin && text[end - 1] == ':') {
         --end;
     }
-    const std::string shown(text + begin, end - begin);
-    if (shown == ".") {
-        ++progressCount_;
-        return;
-    }
-    Status("%s", shown.c_str());
+    Status("%s", std::string(text + begin, end - begin).c_str());
 }
 
 void IspProcedure::Cancel(const char* message) {
     Log("\r\nDownload Canceled");
-    if (message != nullptr && *message != '\0') {
+    // A message that opens with a blank line still shows its first words.
+    message += std::strspn(message, "\r\n");
+    if (*message != '\0') {
         Log(": %s", message);
     }
     Log("\r\n");
-    runStatus_ = RunStatus::Failed;
-}
-
-void IspProcedure::GoTo(std::int32_t next) {
-    state_ = next;
-    beginPending_ = true;
-}
-
-void IspProcedure::HandleEvent(Event event) {
-    // "Go to" runs Begin of the new state within the same call; a loop rather
-    // than recursion keeps long runs of skipped sectors off the stack.
-    Dispatch(event);
-    while (beginPending_) {
-        beginPending_ = false;
-        Dispatch(Event::Begin);
-    }
-}
-
-std::int32_t IspProcedure::BlockAddress() const {
-    return chip_->sector(sectorIndex_).start + blockOffset_;
-}
-
-void IspProcedure::Dispatch(Event event) {
-    switch (state_) {
-        case kSync:
-            switch (event) {
-                case Event::Begin:
-                    Log("Attempting baud sync");
-                    syncRetries_ = 0;
-                    [[fallthrough]];
-                case Event::Retry:
-                    Log(".");
-                    Transmit("?", kSyncSlices);
-                    break;
-                case Event::Response:
-                    if (ResponseIs("Synchronized\r\n")) {
-                        GoTo(kConfirmSync);
-                    } else if (ResponseIs("?")) {
-                        if (++syncRetries_ > kMaxSyncRetries) {
-                            Cancel(kSyncError);
-                        } else {
-                            port.waitMs(kEchoedProbePauseMs);
-                            GoTo(kConfirmSync);
-                        }
-                    } else {
-                        Cancel(Format("Unexpected response to sync, \"%s\"", response_).c_str());
-                    }
-                    break;
-                case Event::Timeout:
-                    if (syncRetries_ >= kMaxSyncRetries) {
-                        Cancel(kSyncError);
-                    } else {
-                        ++syncRetries_;
-                        Dispatch(Event::Retry);
-                    }
-                    break;
-            }
-            break;
-
-        case kConfirmSync:
-            if (event == Event::Begin) {
-                Transmit("Synchronized\r\n", kConfirmSyncSlices);
-            } else if (event == Event::Response && LineCount() == 1) {
-                if (ResponseIs("OK\r\n")) {
-                    GoTo(kCrystal);
-                } else {
-                    Cancel(Format("Unable to complete baud sync, %s", response_).c_str());
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response to complete baud sync");
-            }
-            break;
-
-        case kCrystal:
-            if (event == Event::Begin) {
-                Transmit(Format("%d\r\n", kCrystalKhz).c_str(), kCrystalSlices);
-            } else if (event == Event::Response && LineCount() == 1) {
-                if (ResponseIs("OK\r\n")) {
-                    Log("Baud sync sucessful\r\n");
-                    GoTo(kIdentify);
-                } else {
-                    Cancel(Format("wrong response to crystal: %s", response_).c_str());
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response to crystal speed");
-            }
-            break;
-
-        case kIdentify:
-            if (event == Event::Begin) {
-                Transmit("J\r\n", kIdentifySlices);
-            } else if (event == Event::Response && LineCount() >= 2) {
-                if (std::strncmp(response_, "0\r\n", 3) != 0) {
-                    Cancel(Format("wrong response to ID: %s", response_).c_str());
-                    break;
-                }
-                const char* id = response_ + 3;
-                // Both iterators const: some C libraries' strstr returns char*.
-                const char* idEnd = std::strstr(id, "\r\n");
-                const std::string partId(id, idEnd);
-                chip_ = ChipTable::find(partId);
-                if (chip_ == nullptr) {
-                    Cancel(Format(kUnknownChip, partId.c_str()).c_str());
-                } else {
-                    Log("Found chip: \"%s\"\r\n", chip_->name);
-                    GoTo(kUnlock);
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response to unlock command");
-            }
-            break;
-
-        case kUnlock:
-            if (event == Event::Begin) {
-                Transmit("U 23130\r\n", kUnlockSlices);
-            } else if (event == Event::Response && LineCount() == 1) {
-                if (ResponseIs("0\r\n")) {
-                    Log("Device Unlocked\r\n");
-                    Log("Erasing....\r\n");
-                    sectorIndex_ = 0;
-                    GoTo(kBlankCheck);
-                } else {
-                    Cancel(Format("wrong response unlock: %s", response_).c_str());
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response to unlock command");
-            }
-            break;
-
-        case kBlankCheck:
-            if (event == Event::Begin) {
-                BeginBlankCheck();
-            } else if (event == Event::Response) {
-                if (LineCount() == 1 && ResponseIs("0\r\n")) {
-                    Log("already blank\r\n");
-                    ++sectorIndex_;
-                    GoTo(kBlankCheck);
-                } else if (LineCount() >= 3) {
-                    // Code, offset and contents of the first non-blank word.
-                    GoTo(kPrepareErase);
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response to blank check");
-            }
-            break;
-
-        case kPrepareErase:
-            if (event == Event::Begin) {
-                Transmit(Format("P %d %d\r\n", sectorIndex_, sectorIndex_).c_str(),
-                         kPrepareEraseSlices);
-            } else if (event == Event::Response && LineCount() == 1) {
-                if (ResponseIs("0\r\n")) {
-                    GoTo(kErase);
-                } else {
-                    Cancel("Unable to prep for write");
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response");
-            }
-            break;
-
-        case kErase:
-            if (event == Event::Begin) {
-                Transmit(Format("E %d %d\r\n", sectorIndex_, sectorIndex_).c_str(), kEraseSlices);
-            } else if (event == Event::Response && LineCount() >= 1) {
-                if (ResponseIs("0\r\n")) {
-                    Log("Ok\r\n");
-                    ++sectorIndex_;
-                    GoTo(kBlankCheck);
-                } else {
-                    Log("Error\r\n");
-                    Cancel("Unable to erase flash");
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response");
-            }
-            break;
-
-        case kNextBlock:
-            if (event == Event::Begin) {
-                BeginNextBlock();
-            } else if (event == Event::Response && LineCount() == 1) {
-                if (ResponseIs("0\r\n")) {
-                    xferAddress_ = BlockAddress();
-                    xferRemaining_ = chip_->blockSize;
-                    lineCount_ = 0;
-                    groupSum_ = 0;
-                    GoTo(kDataLine);
-                } else {
-                    Cancel("can't xmit to ram");
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response");
-            }
-            break;
-
-        case kDataLine:
-        case kJumpLine:
-            if (event == Event::Begin) {
-                SendDataLine();
-            } else if (event == Event::Response) {
-                if (state_ == kDataLine) {
-                    OnDataLineEcho(kDataLine, kChecksum);
-                } else {
-                    OnDataLineEcho(kJumpLine, kJumpChecksum);
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response");
-            }
-            break;
-
-        case kChecksum:
-        case kJumpChecksum:
-            if (event == Event::Begin) {
-                Transmit(Format("%d\r\n", groupSum_).c_str(), kChecksumSlices);
-            } else if (event == Event::Response) {
-                if (state_ == kChecksum) {
-                    OnChecksumAnswer(kDataLine, kPrepareCopy);
-                } else {
-                    OnChecksumAnswer(kJumpLine, kGo);
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response");
-            }
-            break;
-
-        case kPrepareCopy:
-            if (event == Event::Begin) {
-                Transmit(Format("P %d %d\r\n", sectorIndex_, sectorIndex_).c_str(),
-                         kPrepareCopySlices);
-            } else if (event == Event::Response && LineCount() == 1) {
-                if (ResponseIs("0\r\n")) {
-                    GoTo(kCopy);
-                } else {
-                    Cancel("Unable to prep for write");
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response");
-            }
-            break;
-
-        case kCopy:
-            if (event == Event::Begin) {
-                Transmit(
-                    Format("C %d %d %d\r\n", BlockAddress(), chip_->ramBuffer, chip_->blockSize)
-                        .c_str(),
-                    kCopySlices);
-            } else if (event == Event::Response && LineCount() == 1) {
-                if (ResponseIs("0\r\n")) {
-                    Log("Ok\r\n");
-                    blockOffset_ += chip_->blockSize;
-                    if (blockOffset_ >= chip_->sector(sectorIndex_).size) {
-                        blockOffset_ = 0;
-                        ++sectorIndex_;
-                        ++progressCount_;
-                    }
-                    GoTo(kNextBlock);
-                } else {
-                    Cancel("Unable to prep for write");
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response");
-            }
-            break;
-
-        case kBoot:
-            if (event == Event::Begin) {
-                GoTo(kLoadJump);
-            }
-            break;
-
-        case kLoadJump:
-            if (event == Event::Begin) {
-                Log("Booting (soft jump)...\r\n");
-                Log("loading jump code\r\n");
-                const auto words = static_cast<int>(chip_->jumpCode().size());
-                Transmit(Format("W %d %d\r\n", chip_->ramBuffer, 4 * words).c_str(),
-                         kLoadJumpSlices);
-            } else if (event == Event::Response && LineCount() >= 1) {
-                if (ResponseIs("0\r\n")) {
-                    // The jump program goes out through the image, from address 0.
-                    const auto code = chip_->jumpCode();
-                    for (std::size_t i = 0; i < code.size(); ++i) {
-                        const std::uint32_t w = code[i];
-                        const std::uint8_t bytes[4] = {
-                            static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8),
-                            static_cast<std::uint8_t>(w >> 16), static_cast<std::uint8_t>(w >> 24)};
-                        image_.WriteImage(static_cast<std::int32_t>(4 * i), 4, bytes);
-                    }
-                    xferAddress_ = 0;
-                    xferRemaining_ = static_cast<std::int32_t>(4 * code.size());
-                    lineCount_ = 0;
-                    groupSum_ = 0;
-                    GoTo(kJumpLine);
-                } else {
-                    Cancel("can't xmit to ram");
-                }
-            } else if (event == Event::Timeout) {
-                Cancel("No response");
-            }
-            break;
-
-        case kGo:
-            if (event == Event::Begin) {
-                Log("jumping now!\r\n");
-                Transmit(Format("G %d A\r\n", chip_->ramBuffer).c_str(), kGoSlices);
-            } else if (event == Event::Response && LineCount() >= 1) {
-                if (ResponseIs("0\r\n")) {
-                    runStatus_ = RunStatus::Succeeded;
-                } else {
-                    Log("response = %s", response_);
-                    Cancel("couldn't run program");
-                }
-            } else if (event == Event::Timeout) {
-                runStatus_ = RunStatus::Succeeded;
-            }
-            break;
-
-        default:
-            break;
-    }
-}
-
-void IspProcedure::BeginBlankCheck() {
-    if (sectorIndex_ >= chip_->sectorCount) {
-        Log("Programming....\r\n");
-        blockOffset_ = 0;
-        sectorIndex_ = 0;
-        GoTo(kNextBlock);
-        return;
-    }
-    Log("  Sector %2d: ", sectorIndex_);
-    const SectorGeometry sector = chip_->sector(sectorIndex_);
-    if (!image_.AnyData(sector.start, sector.start + sector.size - 1)) {
-        Log("not used\r\n");
-        ++sectorIndex_;
-        GoTo(kBlankCheck);
-        return;
-    }
-    if (sectorIndex_ == 0) {
-        // The loader shows its own vectors at 0x00-0x3F, so sector 0 never
-        // reads blank: erase it without asking.
-        GoTo(kPrepareErase);
-        return;
-    }
-    Transmit(Format("I %d %d\r\n", sectorIndex_, sectorIndex_).c_str(), kBlankCheckSlices);
-}
-
-void IspProcedure::BeginNextBlock() {
-    if (sectorIndex_ >= chip_->sectorCount) {
-        sectorIndex_ = 0;
-        GoTo(kBoot);
-        return;
-    }
-    const std::int32_t a = BlockAddress();
-    const std::int32_t last = a + chip_->blockSize - 1;
-    Log("  Sector %2d (0x%08X-0x%08X): ", sectorIndex_, static_cast<unsigned>(a),
-        static_cast<unsigned>(last));
-    if (!image_.AnyData(a, last)) {
-        Log("not used\r\n");
-        AdvanceBlock();
-        GoTo(kNextBlock);
-        return;
-    }
-    // A whole block always goes, bytes without data as 0xFF.
-    Transmit(Format("W %d %d\r\n", chip_->ramBuffer, chip_->blockSize).c_str(), kWriteSlices);
-}
-
-void IspProcedure::AdvanceBlock() {
-    blockOffset_ += chip_->blockSize;
-    if (blockOffset_ >= chip_->sector(sectorIndex_).size) {
-        blockOffset_ = 0;
-        ++sectorIndex_;
-    }
-}
-
-void IspProcedure::SendDataLine() {
-    const std::int32_t n = std::min<std::int32_t>(FlashImage::kMaxLineBytes, xferRemaining_);
-    std::uint8_t bytes[FlashImage::kMaxLineBytes] = {};
-    image_.ReadImage(xferAddress_, n, bytes);
-    for (std::int32_t i = 0; i < n; ++i) {
-        groupSum_ += bytes[i];
-    }
-    const std::string line = UuencodeLine(bytes, n);
-    xferAddress_ += n;
-    xferRemaining_ -= n;
-    ++lineCount_;
-    // The line without its CR LF is the expected echo; the echoed CR LF
-    // becomes the response.
-    Transmit(line.c_str(), kDataLineSlices);
-    TransmitRaw("\r\n", 2);
-}
-
-void IspProcedure::OnDataLineEcho(std::int32_t lineState, std::int32_t checksumState) {
-    if (LineCount() != 1) {
-        return;
-    }
-    if (!ResponseIs("\r\n")) {
-        Cancel("data xmit did not echo");
-    } else if (lineCount_ >= kLinesPerGroup || xferRemaining_ <= 0) {
-        GoTo(checksumState);
-    } else {
-        GoTo(lineState);
-    }
-}
-
-void IspProcedure::OnChecksumAnswer(std::int32_t lineState, std::int32_t doneState) {
-    if (LineCount() != 1) {
-        return;
-    }
-    if (!ResponseIs("OK\r\n")) {
-        Cancel("bad checksum");
-    } else if (xferRemaining_ > 0) {
-        Log(".");
-        lineCount_ = 0;
-        groupSum_ = 0;
-        GoTo(lineState);
-    } else {
-        GoTo(doneState);
-    }
 }
 
 }  // namespace korvel

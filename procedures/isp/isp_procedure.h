@@ -2,6 +2,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "jobs/proc_context.h"
 #include "jobs/run_result.h"
@@ -14,8 +18,8 @@ namespace korvel {
 // Programs an LPC2000 chip through its serial ISP boot loader: baud sync,
 // identification, unlock, erase of the sectors the image needs, the image in
 // blocks through a RAM buffer, then a small jump program that starts the new
-// firmware. A state machine driven one slice (at most 2 s) at a time, so that
-// Stop and time-outs are seen between steps.
+// firmware. Every command waits for its answer one slice (at most 2 s) at a
+// time, so that Stop and time-outs are seen between steps.
 class IspProcedure : public ProcContext {
   public:
     // Characters kept of a command's echo and of the answer after it.
@@ -29,55 +33,88 @@ class IspProcedure : public ProcContext {
     bool Open();
     void Close();
     // The Intel HEX text of the firmware. Success, ProgrammingError or Aborted.
-    RunResult Run(const std::uint8_t* image, std::int32_t size);
+    RunResult Run(std::span<const std::uint8_t> image);
 
     SerialPort port;
 
   private:
-    enum class Event { Begin, Response, Timeout, Retry };
-    enum class RunStatus { Running, Succeeded, Failed };
+    // How the answer to the command in flight comes back.
+    enum class Reply : std::uint8_t {
+        AfterEcho,  // the command's echo, then the answer lines
+        ToProbe,    // the probe is not echoed; "?" alone is an echo of it
+    };
+    // How waiting for an answer ended.
+    enum class Wait : std::uint8_t { Answered, TimedOut, AnsweredAtTimeOut, Stopped };
 
-    void Transmit(const char* text, int slices);
-    void TransmitRaw(const char* bytes, int count);
-    bool Feed(const std::uint8_t* bytes, int count);
+    // One command of the dialogue: its text, its time-out, and how many lines
+    // of answer after the echo are judged.
+    struct Command {
+        std::string text;
+        int slices;
+        int lines = 1;
+    };
+    // What the user is told when a command's answer does not let the run go on.
+    struct Refusal {
+        const char* noAnswer;        // the time-out ran out
+        const char* refused;         // any other answer
+        bool showAnswer = false;     // `refused` is followed by the answer
+        const char* note = nullptr;  // logged before the cancel on a refusal
+    };
+    struct Block {
+        std::int32_t sector;
+        std::int32_t address;
+    };
+
+    // The phases of a run, in order; each returns false when the run ends there.
+    bool LoadImage(std::span<const std::uint8_t> text);
+    bool Synchronise();
+    bool Identify();
+    bool CheckImageFits();
+    bool Unlock();
+    bool EraseSectors();
+    bool WriteBlocks();
+    bool StartFirmware();
+
+    std::optional<bool> SectorIsBlank(std::int32_t sector);
+    bool WriteBlock(const Block& block);
+    // Sends count image bytes from address as data lines into the chip's RAM
+    // buffer, a checksum after every group of lines.
+    bool TransferToRam(std::int32_t address, std::int32_t count);
+    // Every block of every sector of the chip, in flash order.
+    std::vector<Block> Blocks() const;
+    bool HasData(const Block& block) const;
+
+    // The command primitive: sends the command and judges the first line of
+    // its answer. True when it is `accepted`; otherwise the run is cancelled
+    // with the refusal's texts (or was stopped).
+    bool Exchange(const Command& command, const char* accepted, const Refusal& refusal);
+    // The same judgement of an answer awaited after a Send of the caller's own.
+    bool Judge(Wait wait, const char* accepted, const Refusal& refusal);
+    void Send(const Command& command, Reply reply = Reply::AfterEcho);
+    void Write(const std::string& bytes);
+    // Reads slice by slice until `lines` answer lines are there, the time-out
+    // armed by the last Send runs out, or Stop was asked for.
+    Wait Await(int lines);
+    bool ReadSlice();
+    bool Feed(std::uint8_t byte);
     int LineCount() const;
+    bool AnswerStartsWith(const char* line) const;
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void Cancel(const char* message);
-    void HandleEvent(Event event);
-
-    void Dispatch(Event event);
-    void GoTo(std::int32_t next);
-    void BeginBlankCheck();
-    void BeginNextBlock();
-    void SendDataLine();
-    void AdvanceBlock();
-    void OnDataLineEcho(std::int32_t lineState, std::int32_t checksumState);
-    void OnChecksumAnswer(std::int32_t lineState, std::int32_t doneState);
-    bool ResponseIs(const char* text) const;
-    std::int32_t BlockAddress() const;
 
     FlashImage image_;
+    std::int32_t highestAddress_ = -1;
+    const ChipRow* chip_ = nullptr;
 
+    Reply reply_ = Reply::AfterEcho;
     char echo_[kBufferSize] = {};
     int echoLength_ = 0;
     int echoPos_ = -1;  // -1: none, after a mismatch or a time-out
     char response_[kBufferSize] = {};
     int responseEnd_ = 0;
     std::int32_t timeoutSlices_ = 0;
-    std::int32_t state_ = 0;
-    RunStatus runStatus_ = RunStatus::Running;
+    // Accepted checksum groups and copied blocks.
     std::int32_t progressCount_ = 0;
-    // Set by GoTo: Begin of the new state runs before HandleEvent returns.
-    bool beginPending_ = false;
-
-    std::int32_t syncRetries_ = 0;
-    const ChipRow* chip_ = nullptr;
-    std::int32_t sectorIndex_ = 0;
-    std::int32_t blockOffset_ = 0;
-    std::int32_t xferAddress_ = 0;
-    std::int32_t xferRemaining_ = 0;
-    std::int32_t lineCount_ = 0;
-    std::int32_t groupSum_ = 0;
 };
 
 }  // namespace korvel

@@ -16,7 +16,7 @@ RunResult RunIsp(GenericThread& thread) {
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             const TFilePro& package = thread.package();
-            return proc.Run(package.entryData(0), package.entrySize(0));
+            return proc.Run({package.entryData(0), static_cast<std::size_t>(package.entrySize(0))});
         });
 }
 

@@ -28,6 +28,13 @@ make_hex "$TMP/sparse.hex" "0 64 1" "24832 300 2" "73728 9000 3" "122864 16 4"
 "$SIM" pack -o "$TMP/sparse.pr2" "':LPC2106:2.1:$TMP/sparse.hex" || fail "pack"
 program lpc2106 LPC2106 "$TMP/sparse.pr2" 122880 "$TMP/sparse.hex"
 
+# The same kind of image with LF line ends, as most toolchains on Linux write
+# it, on an LPC2138 and up to its last sector.
+make_hex "$TMP/crlf.hex" "0 5000 8" "507904 300 9"
+tr -d '\r' <"$TMP/crlf.hex" >"$TMP/lf.hex"
+"$SIM" pack -o "$TMP/lf.pr2" "F:LPC2138:1.1:$TMP/lf.hex" || fail "pack"
+program lf LPC2138 "$TMP/lf.pr2" 512000 "$TMP/lf.hex"
+
 # Data across 64 KB boundaries (type 04 records) on an LPC2368.
 make_hex "$TMP/linear.hex" "0 2048 5" "65520 9216 6" "499728 5000 7"
 "$SIM" pack -o "$TMP/linear.pr2" "F:LPC2368:3.0:$TMP/linear.hex" || fail "pack"

@@ -61,11 +61,11 @@ TEST(IspFaultMatrixTest, EveryNamedFaultEndsAsItsStepSaysWithinItsTimeOut) {
     const std::vector<FaultRow> rows = {
         // Six probes, each given two slices: twelve slices of silence.
         {LpcFault::Silent, "silent", RunResult::ProgrammingError,
-         {"Attempting baud sync", "", "", ""}, 12},
+         {"Attempting baud sync", "", ": ERROR: Unable to sync to baud rate.", ""}, 12},
         {LpcFault::NoEcho, "no-echo", RunResult::ProgrammingError,
          {"", ": No response to complete baud sync", ""}, 3},
         {LpcFault::UnknownId, "unknown-id", RunResult::ProgrammingError,
-         {"Baud sync sucessful", "", "", ""}, 0},
+         {"Baud sync sucessful", "", ": Unknown chip ID: \"33685249\" (0x0201FF01).", ""}, 0},
         {LpcFault::RefuseUnlock, "refuse-unlock", RunResult::ProgrammingError,
          {"", ": wrong response unlock: 16", ""}, 0},
         {LpcFault::RefuseErase, "refuse-erase", RunResult::ProgrammingError,

@@ -158,8 +158,8 @@ RunResult RunIsp(sim::LpcBoard& board, Failure failure, int step,
     IspStepFault tap(board, failure, step);
     IspProcedure proc(std::make_unique<VirtualSerialDevice>(tap), 0x00, 38400);
     EXPECT_TRUE(proc.Open());
-    const RunResult result = proc.Run(reinterpret_cast<const std::uint8_t*>(kIspImage.data()),
-                                      static_cast<std::int32_t>(kIspImage.size()));
+    const RunResult result =
+        proc.Run({reinterpret_cast<const std::uint8_t*>(kIspImage.data()), kIspImage.size()});
     if (lines != nullptr) {
         *lines = tap.lines;
     }

@@ -122,16 +122,18 @@ TEST_F(SettingsFaultsTest, AFileWithoutTheSectionGivesTheDefaultsAndKeepsTheOthe
               text + "[SETTINGS]\r\nLastFiles=\r\nSerialPort=1\r\nAutoRun=0\r\n");
 }
 
-TEST_F(SettingsFaultsTest, AFailedSaveLeavesTheFileAsItWas) {
+TEST_F(SettingsFaultsTest, WhatAnEarlierSaveLeftInTheTemporarysPlaceNeitherBlocksNorIsTouched) {
     const std::string text = "[SETTINGS]\r\nSerialPort=3\r\n[OTHER]\r\nx=1\r\n";
     dir.write("korvel.ini", text);
-    // The temporary file cannot be written: a directory is in its place.
     fs::create_directory(file() + ".tmp");
+    dir.write("korvel.ini.tmp/keep", "x");
     Settings s(file());
     s.Load({});
     s.SerialPort = 4;
     s.Save();
-    EXPECT_EQ(dir.read("korvel.ini"), text);
+    EXPECT_EQ(dir.read("korvel.ini"),
+              "[SETTINGS]\r\nSerialPort=4\r\nLastFiles=\r\nAutoRun=0\r\n[OTHER]\r\nx=1\r\n");
+    EXPECT_EQ(dir.read("korvel.ini.tmp/keep"), "x");
 }
 
 }  // namespace

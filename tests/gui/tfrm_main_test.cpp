@@ -11,6 +11,7 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "app/progress_bar_control.h"
 #include "app/status_panel_control.h"
@@ -628,12 +629,12 @@ class TfrmMainTest : public QObject {
 
     void unattendedModeEndsTheProcessWithTheResult() {
         settings().LastFiles = package('F');
+        settings().AutoRun = true;
         settings().unattendedExit = "1";
         DialogAnswerer answerer;
         answerer.then(DialogAnswerer::Leave()).then(DialogAnswerer::Click("cmdYesNoYes"));
         auto window = makeWindow();
-        window->ActionProgramExecute();
-        QVERIFY(waitForRunEnd(*window));
+        QVERIFY(ServeEventsUntil([&] { return !exits_.empty(); }, 20000));
         QCOMPARE(exits_, std::vector<int>{0});
         QCOMPARE(answerer.texts, (QStringList{"Reset the board", "Erase all?"}));  // no outcome
 
@@ -642,6 +643,102 @@ class TfrmMainTest : public QObject {
         window->ActionProgramExecute();
         QVERIFY(waitForRunEnd(*window));
         QCOMPARE(exits_, (std::vector<int>{0, 2}));
+    }
+
+    void unattendedNeverWaitsForAPerson() {
+        struct Case {
+            const char* name;
+            std::string lastFiles;
+            bool autoRun;
+            bool threadFails;
+            int exit;
+        };
+        const Case cases[] = {
+            {"the package does not load", dir_.path("missing.pr2").string(), true, false,
+             TfrmMain::kExitBadPackage},
+            {"AutoRun is not set", package('9', "nine.pr2"), false, false,
+             TfrmMain::kExitNoAutoRun},
+            {"the kind asks for the access code", package('7', "seven.pr2"), true, false,
+             TfrmMain::kExitAccessCode},
+            {"the run's thread does not start", package('9', "nine.pr2"), true, true,
+             static_cast<int>(RunResult::ProgrammingError)},
+        };
+        for (const Case& c : cases) {
+            settings().LastFiles = c.lastFiles;
+            settings().AutoRun = c.autoRun;
+            settings().unattendedExit = "1";
+            exits_.clear();
+            DialogAnswerer answerer;
+            auto h = hooks();
+            if (c.threadFails) {
+                h.startRun = [](GenericThread&) {
+                    throw std::system_error(
+                        std::make_error_code(std::errc::resource_unavailable_try_again));
+                };
+            }
+            auto window = std::make_unique<TfrmMain>(h);
+            window->show();
+            QVERIFY2(ServeEventsUntil([&] { return !exits_.empty(); }, 5000), c.name);
+            QTest::qWait(20);
+            QCOMPARE(exits_, std::vector<int>{c.exit});
+            QVERIFY2(answerer.texts.isEmpty(), c.name);
+            QVERIFY(!window->running());
+        }
+    }
+
+    void aRunThatCannotStartReturnsToIdleAndSaysWhy() {
+        settings().LastFiles = package('9');
+        auto h = hooks();
+        h.startRun = [](GenericThread&) {
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "no thread");
+        };
+        auto window = std::make_unique<TfrmMain>(h);
+        window->show();
+        DialogAnswerer answerer;
+        answerer.then(DialogAnswerer::Click("cmdOkOk"));
+        window->ActionProgramExecute();
+        QCOMPARE(answerer.texts.size(), 1);
+        QVERIFY2(answerer.texts[0].startsWith("The run could not start: no thread"),
+                 qPrintable(answerer.texts[0]));
+        QVERIFY(!window->running());
+        QCOMPARE(status(*window), QString("Error"));
+        QCOMPARE(control<QAction>(*window, "ActionProgram")->toolTip(), QString("Program"));
+        QVERIFY(control<QAction>(*window, "ActionLoad")->isEnabled());
+    }
+
+    void aPackageChangedOnDiskIsLoadedAgainBeforeTheRun() {
+        const std::string file = package('9', "changing.pr2");
+        settings().LastFiles = file;
+        auto window = makeWindow();
+        QCOMPARE(control<QLabel>(*window, "StatusBarDevice")->text(), QString("Device: LPC2138"));
+        // Rewritten behind the window's back, with an escape sequence in its name.
+        dir_.write("changing.pr2",
+                   sim::BuildPackage({{"NEW\x1b[2J", "2.00", '9', {1, 2, 3, 4, 5}}}));
+        {
+            DialogAnswerer answerer;
+            answerer.then(DialogAnswerer::Click("cmdOkOk"));
+            window->ActionProgramExecute();
+            QVERIFY(waitForRunEnd(*window));
+            QCOMPARE(answerer.texts, QStringList{"Device error"});
+        }
+        QCOMPARE(control<QLabel>(*window, "StatusBarDevice")->text(),
+                 QString("Device: NEW\\x1B[2J"));
+        QCOMPARE(control<QLabel>(*window, "StatusBarVersion")->text(), QString("Version: 2.00"));
+        QCOMPARE(window->package().entrySize(0), 5);
+
+        dir_.write("changing.pr2", std::string("no longer a package"));
+        {
+            DialogAnswerer answerer;
+            answerer.then(DialogAnswerer::Click("cmdOkOk"));
+            window->ActionProgramExecute();
+            QCOMPARE(answerer.texts,
+                     QStringList{QString::fromStdString(
+                         "The package file changed on disk and no longer loads:\r\n" + file)});
+        }
+        QVERIFY(!window->running());
+        QVERIFY(!control<QAction>(*window, "ActionProgram")->isEnabled());
+        QCOMPARE(control<QLabel>(*window, "StatusBarDevice")->text(), QString("Device: "));
     }
 
     void unattendedProgramEndsWithTheResultAsExitCode() {

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <charconv>
+#include <map>
 #include <string>
+#include <vector>
+
+#include "sim/lpc_parts.h"
 
 namespace korvel {
 namespace {
@@ -28,6 +34,54 @@ TEST(ChipTableTest, EveryRowHasContiguousSectorsFromZeroThatItsBlocksDivide) {
         const bool newer = name.compare(0, 5, "LPC23") == 0 || name.compare(0, 5, "LPC24") == 0;
         EXPECT_EQ(row.jumpCode().size(), newer ? 19u : 6u) << row.name;
     }
+}
+
+// The low digit of an LPC21xx/22xx identification is its flash size: 1 for
+// 32 or 64 KB, 2 for 128 KB, 3 for 256 KB, 5 for 512 KB. Where the boot
+// loader sits in that flash, up to 12 KB of it are not the user's.
+bool FlashMatchesId(std::int32_t usableKilobytes, std::uint32_t partId) {
+    static const std::map<std::uint32_t, std::vector<std::int32_t>> bySizeDigit = {
+        {1, {32, 64}}, {2, {128}}, {3, {256}}, {5, {512}}};
+    const auto it = bySizeDigit.find(partId & 0xF);
+    if (it == bySizeDigit.end()) {
+        return false;
+    }
+    return std::any_of(it->second.begin(), it->second.end(), [&](std::int32_t named) {
+        return usableKilobytes <= named && usableKilobytes >= named - 12;
+    });
+}
+
+bool IsLpc21Or22(const std::string& name) {
+    return name.compare(0, 5, "LPC21") == 0 || name.compare(0, 5, "LPC22") == 0;
+}
+
+TEST(ChipTableTest, EveryLpc21xxAnd22xxRowHasTheFlashItsIdentificationNames) {
+    int checked = 0;
+    for (const ChipRow& row : ChipTable::rows()) {
+        if (!IsLpc21Or22(row.name)) {
+            continue;
+        }
+        std::uint32_t id = 0;
+        const std::string text = row.partId;
+        ASSERT_EQ(std::from_chars(text.data(), text.data() + text.size(), id).ec, std::errc());
+        const SectorGeometry last = row.sector(row.sectorCount - 1);
+        EXPECT_TRUE(FlashMatchesId((last.start + last.size) / 1024, id))
+            << row.name << " with id 0x" << std::hex << id;
+        ++checked;
+    }
+    // The board model plays the same parts: its flash follows the same rule.
+    for (const sim::LpcPart& part : sim::LpcParts()) {
+        if (!IsLpc21Or22(part.name)) {
+            continue;
+        }
+        const auto kilobytes = static_cast<std::int32_t>(part.flashBytes() / 1024);
+        EXPECT_TRUE(FlashMatchesId(kilobytes, part.partId)) << "board model " << part.name;
+    }
+    EXPECT_EQ(checked, 23);
+    ASSERT_NE(ChipTable::find("16908051"), nullptr);
+    EXPECT_STREQ(ChipTable::find("16908051")->name, "LPC2124 (248k)");
+    ASSERT_NE(ChipTable::find("67239698"), nullptr);
+    EXPECT_STREQ(ChipTable::find("67239698")->name, "LPC2212 (120k)");
 }
 
 TEST(ChipTableTest, LookupMatchesTheWholeTextAndTakesTheFirstRow) {

@@ -12,15 +12,19 @@ constexpr const char* kRecord0123 = ":0400000001020304F2\r\n";
 constexpr const char* kEof = ":00000001FF\r\n";
 
 struct Loaded {
-    int result;
-    std::string stdoutText;
+    HexLoad load;
+    // The loader reports through its result only.
+    std::string printed;
 };
 
 Loaded Load(FlashImage& image, const std::string& text) {
     testing::internal::CaptureStdout();
-    const int result = image.LoadHex(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                     static_cast<std::int32_t>(text.size()));
-    return {result, testing::internal::GetCapturedStdout()};
+    testing::internal::CaptureStderr();
+    const HexLoad load =
+        image.LoadHex({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    std::string printed = testing::internal::GetCapturedStdout();
+    printed += testing::internal::GetCapturedStderr();
+    return {load, printed};
 }
 
 std::vector<std::uint8_t> Read(const FlashImage& image, std::int32_t start, std::int32_t count) {
@@ -36,8 +40,10 @@ TEST(FlashImageTest, DataRecordsLoadUntilTheEndOfFileRecord) {
     // Lines after the end-of-file record are not read, not even malformed ones.
     const Loaded loaded =
         Load(image, std::string(kRecord0123) + kEof + ":zz\r\n" + ":010020005A85\r\n");
-    EXPECT_EQ(loaded.result, 4);
-    EXPECT_EQ(loaded.stdoutText, "");
+    EXPECT_TRUE(loaded.load.ok());
+    EXPECT_EQ(loaded.load.total, 4);
+    EXPECT_EQ(loaded.load.highest, 3);
+    EXPECT_EQ(loaded.printed, "");
     EXPECT_EQ(Read(image, 0, 5), (Bytes{1, 2, 3, 4, 0xFF}));
     EXPECT_FALSE(image.AnyData(0x20, 0x20));
     EXPECT_TRUE(image.endSeen());
@@ -47,7 +53,8 @@ TEST(FlashImageTest, TextWithoutEndRecordLoadsToItsLastLineAndCountsOverlapsTwic
     FlashImage image;
     const Loaded loaded = Load(image, std::string(kRecord0123) + ":010020005A85\r\n" + kRecord0123 +
                                           ":03001000deadbea4\r\n");
-    EXPECT_EQ(loaded.result, 4 + 1 + 4 + 3);
+    EXPECT_EQ(loaded.load.total, 4 + 1 + 4 + 3);
+    EXPECT_EQ(loaded.load.highest, 0x20);
     EXPECT_EQ(Read(image, 0x20, 1), Bytes{0x5A});
     EXPECT_EQ(Read(image, 0x10, 3), (Bytes{0xDE, 0xAD, 0xBE}));
 }
@@ -57,41 +64,85 @@ TEST(FlashImageTest, MalformedRecordStopsTheLoadButKeepsWhatCameBefore) {
     // Wrong checksum byte on line 2: its bytes stay, the line number is reported.
     const Loaded loaded = Load(image, std::string(":010020005A85\r\n") + ":0400000001020304F3\r\n" +
                                           ":03001000DEADBEA4\r\n");
-    EXPECT_EQ(loaded.result, FlashImage::kParseError);
-    EXPECT_EQ(loaded.stdoutText, "Warning, parse error line 2\n");
+    EXPECT_EQ(loaded.load.error, HexError::BadChecksum);
+    EXPECT_EQ(loaded.load.line, 2);
+    EXPECT_EQ(loaded.printed, "");
     EXPECT_EQ(Read(image, 0, 4), (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(Read(image, 0x20, 1), Bytes{0x5A});
     EXPECT_FALSE(image.AnyData(0x10, 0x12));
 }
 
-TEST(FlashImageTest, EveryKindOfBadLineIsMalformed) {
-    const std::string before = kRecord0123;
-    const std::vector<std::pair<const char*, std::string>> cases = {
-        {"empty line", "\r\n"},
-        {"no colon", "0400000001020304F2\r\n"},
-        {"too short", ":000000\r\n"},
-        {"shorter than its count", ":0400000001020304\r\n"},
-        {"count not hex", ":G400000001020304F2\r\n"},
-        {"data not hex", ":04000000010203X4F2\r\n"},
-        {"checksum not hex", ":0400000001020304FZ\r\n"},
-        {"LF line end", ":00000001FF\n"},
-        {"last line without CR LF", ":00000001FF"},
-        {"line longer than the buffer", ":" + std::string(1100, '0') + "\r\n"},
+TEST(FlashImageTest, EveryKindOfBadInputIsRefusedWithItsLineAndReason) {
+    std::string twoHundredLines;
+    for (int i = 1; i < 200; ++i) {
+        twoHundredLines += kRecord0123;
+    }
+    twoHundredLines += ":0400000001020G04F2\r\n";
+    struct Case {
+        const char* what;
+        std::string text;
+        HexError error;
+        int line;
+        const char* reason;
     };
-    for (const auto& [what, line] : cases) {
+    const std::string before = kRecord0123;
+    const std::vector<Case> cases = {
+        {"empty line", before + "\r\n", HexError::NoColon, 2, "does not start with ':'"},
+        {"no colon", before + "0400000001020304F2\r\n", HexError::NoColon, 2,
+         "does not start with ':'"},
+        {"too short", before + ":000000\r\n", HexError::TooShort, 2, "record too short"},
+        {"shorter than its count", before + ":0400000001020304\r\n", HexError::TooShort, 2,
+         "record too short"},
+        {"count not hex", before + ":G400000001020304F2\r\n", HexError::NotHexDigit, 2,
+         "not a hex digit"},
+        {"data not hex", before + ":04000000010203X4F2\r\n", HexError::NotHexDigit, 2,
+         "not a hex digit"},
+        {"checksum not hex", before + ":0400000001020304FZ\r\n", HexError::NotHexDigit, 2,
+         "not a hex digit"},
+        {"wrong checksum", before + ":0400000001020304F3\r\n", HexError::BadChecksum, 2,
+         "wrong checksum"},
+        {"wrong checksum, LF line ends", ":0400000001020304F2\n:0400000001020304F3\n",
+         HexError::BadChecksum, 2, "wrong checksum"},
+        {"bad digit on line 200", twoHundredLines, HexError::NotHexDigit, 200, "not a hex digit"},
+        {"record past the 512 KB window", before + ":020000040007F3\r\n:02FFFE00AABB9C\r\n",
+         HexError::OutsideImage, 3, "address beyond 512 KB"},
+        {"last line without a line end", before + ":00000001FF", HexError::NoLineEnd, 2,
+         "no line end"},
+        {"line longer than the buffer", before + ":" + std::string(1100, '0') + "\r\n",
+         HexError::LineTooLong, 2, "line too long"},
+        {"no data record", std::string(":020000040001F9\r\n") + kEof, HexError::NoData, 0,
+         "no data"},
+        {"only empty data records", ":0000000000\r\n" + std::string(kEof), HexError::NoData, 0,
+         "no data"},
+        {"nothing at all", "", HexError::NoData, 0, "no data"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         FlashImage image;
-        const Loaded loaded = Load(image, before + line);
-        EXPECT_EQ(loaded.result, FlashImage::kParseError) << what;
-        EXPECT_EQ(loaded.stdoutText, "Warning, parse error line 2\n") << what;
-        EXPECT_EQ(Read(image, 0, 4), (Bytes{1, 2, 3, 4})) << what;
+        const Loaded loaded = Load(image, c.text);
+        EXPECT_FALSE(loaded.load.ok());
+        EXPECT_EQ(loaded.load.error, c.error);
+        EXPECT_EQ(loaded.load.line, c.line);
+        EXPECT_STREQ(Describe(loaded.load.error), c.reason);
+        EXPECT_EQ(loaded.printed, "");
     }
 }
 
-TEST(FlashImageTest, LfOnlyTextIsMalformedAtItsFirstLine) {
-    FlashImage image;
-    const Loaded loaded = Load(image, ":0400000001020304F2\n:00000001FF\n");
-    EXPECT_EQ(loaded.result, FlashImage::kParseError);
-    EXPECT_EQ(loaded.stdoutText, "Warning, parse error line 1\n");
+TEST(FlashImageTest, LfLineEndsReadLikeCrLf) {
+    const std::string crLf = std::string(kRecord0123) + ":020000040001F9\r\n" + kRecord0123 + kEof;
+    for (const std::string& text :
+         {std::string(":0400000001020304F2\n:020000040001F9\n:0400000001020304F2\n:00000001FF\n"),
+          std::string(
+              ":0400000001020304F2\n:020000040001F9\r\n:0400000001020304F2\n:00000001FF\r\n")}) {
+        FlashImage image;
+        FlashImage reference;
+        const Loaded loaded = Load(image, text);
+        ASSERT_TRUE(loaded.load.ok());
+        EXPECT_EQ(loaded.load.total, 8);
+        EXPECT_EQ(loaded.load.highest, 0x10003);
+        ASSERT_TRUE(Load(reference, crLf).load.ok());
+        EXPECT_EQ(Read(image, 0, 0x10004), Read(reference, 0, 0x10004));
+    }
 }
 
 TEST(FlashImageTest, LinesUpToTheBufferSizeAndZeroPaddingAreAccepted) {
@@ -105,41 +156,47 @@ TEST(FlashImageTest, LinesUpToTheBufferSizeAndZeroPaddingAreAccepted) {
     text += kEof;
     text += std::string(40, '\0');  // padding after the text
     const Loaded loaded = Load(image, text);
-    EXPECT_EQ(loaded.result, 4);
-    EXPECT_EQ(loaded.stdoutText, "");
+    EXPECT_TRUE(loaded.load.ok());
+    EXPECT_EQ(loaded.load.total, 4);
+    // With LF alone, the line itself may be one character longer.
+    const std::string lfLine = std::string(kRecord0123).substr(0, 19) + std::string(1004, ' ');
+    EXPECT_TRUE(Load(image, lfLine + "\n" + ":00000001FF\n").load.ok());
 }
 
 TEST(FlashImageTest, ExtendedAddressesMoveTheFollowingRecords) {
     FlashImage image;
     // Type 04 with 0x0001: the next record lands at 0x10000.
-    EXPECT_EQ(Load(image, std::string(":020000040001F9\r\n") + kRecord0123 + kEof).result, 4);
+    EXPECT_EQ(Load(image, std::string(":020000040001F9\r\n") + kRecord0123 + kEof).load.total, 4);
     EXPECT_EQ(Read(image, 0x10000, 4), (Bytes{1, 2, 3, 4}));
     EXPECT_FALSE(image.AnyData(0, 0xFFFF));
     // Type 02 with 0x1000: segment * 16.
-    EXPECT_EQ(Load(image, std::string(":020000021000EC\r\n") + kRecord0123).result, 4);
+    EXPECT_EQ(Load(image, std::string(":020000021000EC\r\n") + kRecord0123).load.total, 4);
     EXPECT_EQ(Read(image, 0x10000, 4), (Bytes{1, 2, 3, 4}));
     // An address record with a wrong checksum is skipped, not malformed.
-    EXPECT_EQ(Load(image, std::string(":020000040001F8\r\n") + kRecord0123).result, 4);
+    EXPECT_EQ(Load(image, std::string(":020000040001F8\r\n") + kRecord0123).load.total, 4);
     EXPECT_EQ(Read(image, 0, 4), (Bytes{1, 2, 3, 4}));
     // Unknown record types are skipped too.
-    EXPECT_EQ(Load(image, std::string(":00000005FB\r\n") + kRecord0123).result, 4);
+    EXPECT_EQ(Load(image, std::string(":00000005FB\r\n") + kRecord0123).load.total, 4);
 }
 
 TEST(FlashImageTest, ExtendedAddressAtTheImageEndMakesEveryLaterRecordMalformed) {
     FlashImage image;
     // 0x80000 alone is past the image: even the end-of-file record is malformed.
     const Loaded loaded = Load(image, std::string(":020000040008F2\r\n") + kEof);
-    EXPECT_EQ(loaded.result, FlashImage::kParseError);
-    EXPECT_EQ(loaded.stdoutText, "Warning, parse error line 2\n");
+    EXPECT_EQ(loaded.load.error, HexError::OutsideImage);
+    EXPECT_EQ(loaded.load.line, 2);
 }
 
 TEST(FlashImageTest, TheLastImageByteNeverReceivesData) {
     FlashImage image;
-    EXPECT_EQ(Load(image, std::string(":020000040007F3\r\n") + ":02FFFD00AABB9D\r\n").result, 2);
+    const HexLoad last =
+        Load(image, std::string(":020000040007F3\r\n") + ":02FFFD00AABB9D\r\n").load;
+    EXPECT_EQ(last.total, 2);
+    EXPECT_EQ(last.highest, 0x7FFFE);
     EXPECT_EQ(Read(image, 0x7FFFD, 2), (Bytes{0xAA, 0xBB}));
     const Loaded loaded = Load(image, std::string(":020000040007F3\r\n") + ":02FFFE00AABB9C\r\n");
-    EXPECT_EQ(loaded.result, FlashImage::kParseError);
-    EXPECT_EQ(loaded.stdoutText, "Warning, parse error line 2\n");
+    EXPECT_EQ(loaded.load.error, HexError::OutsideImage);
+    EXPECT_EQ(loaded.load.line, 2);
 }
 
 TEST(FlashImageTest, RequestsOutsideTheImageReadErasedAndWriteNothing) {
@@ -174,7 +231,7 @@ TEST(FlashImageTest, VectorChecksumMakesTheEightVectorsAddUpToZero) {
                                     "18F09FE518F09FE518F09FE518F09FE5"
                                     "C0\r\n") +
                                 ":10001000" + "18F09FE518F09FE518F09FE518F09FE5" + "B0\r\n";
-    ASSERT_EQ(Load(image, vectors).result, 32);
+    ASSERT_EQ(Load(image, vectors).load.total, 32);
     image.SetVectorChecksum();
     // 7 * 0xE59FF018 = 0x6475F90A8 -> low word 0x475F90A8, negated 0xB8A06F58.
     EXPECT_EQ(Read(image, 0x14, 4), (Bytes{0x58, 0x6F, 0xA0, 0xB8}));

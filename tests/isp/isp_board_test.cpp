@@ -66,7 +66,13 @@ struct ImageCase {
     const char* chip;
     const char* what;
     std::vector<HexSegment> segments;
+    bool lfLineEnds = false;
 };
+
+std::string WithoutCr(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
 
 TEST(IspBoardTest, EveryChipFamilyEndsWithTheImageInFlashAndTheFirmwareStarted) {
     const std::vector<ImageCase> cases = {
@@ -85,12 +91,14 @@ TEST(IspBoardTest, EveryChipFamilyEndsWithTheImageInFlashAndTheFirmwareStarted) 
           {0x7CFFC, Pattern(4, 9)}}},
         {"LPC2129", "64 KB sectors", {{0, Pattern(32, 10)}, {0x10000, Pattern(0x10000, 11)}}},
         {"LPC2131", "one block", {{0x100, Pattern(7, 12)}}},
+        {"LPC2138", "LF line ends", {{0, Pattern(5000, 13)}, {0x7C000, Pattern(300, 14)}}, true},
     };
     for (const ImageCase& c : cases) {
         SCOPED_TRACE(std::string(c.chip) + " " + c.what);
         LpcBoard board(Part(c.chip));
         IspHarness h(board);
-        EXPECT_EQ(h.run(sim::WriteIntelHex(c.segments)), RunResult::Success);
+        const std::string hex = sim::WriteIntelHex(c.segments);
+        EXPECT_EQ(h.run(c.lfLineEnds ? WithoutCr(hex) : hex), RunResult::Success);
         EXPECT_EQ(board.flash(), sim::ExpectedLpcFlash(c.segments, board.part().flashBytes()));
         EXPECT_TRUE(board.vectorsValid());
         ASSERT_TRUE(board.started());
@@ -136,9 +144,8 @@ TEST(IspBoardTest, A512ByteImageErasesSectorZeroOnlyAndCopiesOneBlock) {
               texts.end());
     EXPECT_EQ(Tail(texts, 3),
               (Texts{"Booting (soft jump)...", "loading jump code", "jumping now!"}));
-    // Range 512 / 1024 = 0; four accepted checksums before the block's last
-    // one and sector 0 done: the position may pass the range.
-    EXPECT_EQ(h.bar.maximum, 0);
+    // One block of five checksum groups: full once it is copied.
+    EXPECT_EQ(h.bar.maximum, 5);
     EXPECT_EQ(h.bar.pos, 5);
 }
 
@@ -215,11 +222,15 @@ TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
         Texts lastTexts;
     };
     const std::vector<Case> cases = {
-        {LpcFault::Silent, RunResult::ProgrammingError, {"Attempting baud sync", "", "", ""}},
+        {LpcFault::Silent,
+         RunResult::ProgrammingError,
+         {"Attempting baud sync", "", ": ERROR: Unable to sync to baud rate.", ""}},
         {LpcFault::NoEcho,
          RunResult::ProgrammingError,
          {"", ": No response to complete baud sync", ""}},
-        {LpcFault::UnknownId, RunResult::ProgrammingError, {"Baud sync sucessful", "", "", ""}},
+        {LpcFault::UnknownId,
+         RunResult::ProgrammingError,
+         {"Baud sync sucessful", "", ": Unknown chip ID: \"33685249\" (0x0201FF01).", ""}},
         {LpcFault::RefuseUnlock,
          RunResult::ProgrammingError,
          {"", ": wrong response unlock: 16", ""}},
@@ -326,36 +337,86 @@ TEST(IspBoardTest, StopInTheMiddleOfATransferSendsNoMoreThanTheStepUnderWay) {
     EXPECT_LE(h.sentLines().size(), linesAtStop + 1);
 }
 
-TEST(IspBoardTest, AMalformedHexLineStillProgramsTheRecordsBeforeIt) {
-    const auto data = Pattern(3000, 70);
-    std::string hex = sim::WriteIntelHex({{0, data}});
+TEST(IspBoardTest, AnImageThatCannotBeProgrammedWholeLeavesTheFlashAsItWas) {
+    std::string badChecksum = sim::WriteIntelHex({{0, Pattern(3000, 70)}});
     // Line 101 (addresses 0x640 on) gets a bad checksum byte.
     std::size_t pos = 0;
     for (int line = 1; line < 101; ++line) {
-        pos = hex.find("\r\n", pos) + 2;
+        pos = badChecksum.find("\r\n", pos) + 2;
     }
-    const std::size_t end = hex.find("\r\n", pos);
-    hex[end - 1] = hex[end - 1] == '0' ? '1' : '0';
+    const std::size_t end = badChecksum.find("\r\n", pos);
+    badChecksum[end - 1] = badChecksum[end - 1] == '0' ? '1' : '0';
+    const std::string upToIdentification = "?Synchronized\r\n12000\r\nJ\r\n";
 
-    LpcBoard board(Part("LPC2138"));
-    IspHarness h(board);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(h.run(hex), RunResult::Success);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Warning, parse error line 101\n");
-    // The bad record's own bytes were stored before its checksum was read.
-    const std::vector<HexSegment> loaded = {{0, std::vector(data.begin(), data.begin() + 0x650)}};
-    EXPECT_EQ(board.flash(), sim::ExpectedLpcFlash(loaded, board.part().flashBytes()));
-    EXPECT_EQ(h.bar.maximum, 0);
+    struct Case {
+        const char* what;
+        const char* chip;
+        std::string hex;
+        Texts lastTexts;
+        std::string sent;
+    };
+    const std::vector<Case> cases = {
+        {"wrong checksum on line 101",
+         "LPC2138",
+         badChecksum,
+         {"Firmware image: line 101: wrong checksum"},
+         ""},
+        {"no data", "LPC2138", ":00000001FF\r\n", {"Firmware image: no data"}, ""},
+        {"a record past the end of an LPC2106",
+         "LPC2106",
+         sim::WriteIntelHex({{0, Pattern(64, 71)}, {0x1E000, Pattern(16, 72)}}),
+         {"",
+          ": Firmware image: highest address 0x0001E00F does not fit the 120 KB flash of the "
+          "LPC2106 (120k)",
+          ""},
+         upToIdentification},
+        {"one byte past the end of an LPC2138",
+         "LPC2138",
+         sim::WriteIntelHex({{0, Pattern(64, 73)}, {0x7CFFF, Pattern(2, 74)}}),
+         {"",
+          ": Firmware image: highest address 0x0007D000 does not fit the 500 KB flash of the "
+          "LPC2138 (500k)",
+          ""},
+         upToIdentification},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const sim::LpcPart& part = Part(c.chip);
+        LpcBoard::Options options;
+        options.flash = Pattern(part.flashBytes(), 75);
+        LpcBoard board(part, options);
+        IspHarness h(board);
+        EXPECT_EQ(h.run(c.hex), RunResult::ProgrammingError);
+        EXPECT_EQ(Tail(h.status.texts, c.lastTexts.size()), c.lastTexts);
+        EXPECT_EQ(h.sent(), c.sent);
+        EXPECT_EQ(board.flash(), options.flash);
+    }
 }
 
-TEST(IspBoardTest, ProgressCountsAcceptedChecksumsAndFinishedSectors) {
+TEST(IspBoardTest, TheBarIsFullOnlyOnceTheLastBlockIsCopied) {
+    // Data up to sector 26 of an LPC2138, as the bundled example has.
     LpcBoard board(Part("LPC2138"));
-    IspHarness h(board);
-    ASSERT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(40000, 80)}})), RunResult::Success);
-    EXPECT_EQ(h.bar.maximum, 39);
-    // Ten blocks with four checksums before their last; sectors 0 to 7 done
-    // by a copy (sector 8's later blocks are skipped, not copied).
-    EXPECT_EQ(h.bar.pos, 10 * 4 + 8);
+    test::TapLineEnd tap(board);
+    IspHarness h(tap);
+    std::vector<int> beforeCopies;
+    int beforeGo = -1;
+    tap.onHostLine = [&](VirtualNs, const std::string& line) {
+        if (line.rfind("C ", 0) == 0) {
+            beforeCopies.push_back(h.bar.pos);
+        } else if (line == "G 1073742336 A\r\n") {
+            beforeGo = h.bar.pos;
+        }
+    };
+    ASSERT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(40000, 80)}, {0x7C000, Pattern(16, 81)}})),
+              RunResult::Success);
+    // Eleven 4 KB blocks of five checksum groups each.
+    EXPECT_EQ(h.bar.maximum, 11 * 5);
+    ASSERT_EQ(beforeCopies.size(), 11u);
+    for (std::size_t i = 0; i < beforeCopies.size(); ++i) {
+        EXPECT_EQ(beforeCopies[i], static_cast<int>(5 * i + 4)) << i;
+    }
+    EXPECT_EQ(beforeGo, 11 * 5);
+    EXPECT_EQ(h.bar.pos, 11 * 5);
 }
 
 TEST(IspBoardTest, APacedRunAt38400TakesTheLineTimeOfABoardAndMatches) {

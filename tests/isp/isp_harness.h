@@ -103,8 +103,7 @@ struct IspHarness {
         if (!proc->port.isOpen() && !proc->Open()) {
             return RunResult::PortNotOpened;
         }
-        return proc->Run(reinterpret_cast<const std::uint8_t*>(hex.data()),
-                         static_cast<std::int32_t>(hex.size()));
+        return proc->Run({reinterpret_cast<const std::uint8_t*>(hex.data()), hex.size()});
     }
 
     // Everything the host sent, as text.

@@ -16,6 +16,11 @@ using test::kNsPerMs;
 using Texts = std::vector<std::string>;
 
 constexpr VirtualNs kSliceNs = 2000 * kNsPerMs;
+// 16 bytes at address 0: one block to write, once the dialogue gets there.
+constexpr const char* kSyncErrorText = ": ERROR: Unable to sync to baud rate.";
+const std::string kImage =
+    ":10000000000102030405060708090A0B0C0D0E0F78\r\n"
+    ":00000001FF\r\n";
 
 // A board that answers host lines from a table (echo included in the answer)
 // and stays silent on anything else.
@@ -54,7 +59,7 @@ std::map<std::string, std::string> Handshake() {
 TEST(IspProcedureTest, ABoardThatNeverAnswersGetsSixProbesTwoSlicesApart) {
     ScriptedBoard board;
     IspHarness h(board.tap);
-    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.run(kImage), RunResult::ProgrammingError);
     EXPECT_EQ(h.sent(), "??????");
     const auto times = h.hostTimesOf('?');
     ASSERT_EQ(times.size(), 6u);
@@ -62,11 +67,11 @@ TEST(IspProcedureTest, ABoardThatNeverAnswersGetsSixProbesTwoSlicesApart) {
         EXPECT_GE(times[i] - times[i - 1], 2 * kSliceNs);
         EXPECT_LT(times[i] - times[i - 1], 2 * kSliceNs + 50 * kNsPerMs);
     }
-    // The sync error message starts with CR LF, so its line shows empty.
-    EXPECT_EQ(h.status.texts, (Texts{"", "Attempting baud sync", "", "", ""}));
-    // One step for every probe after the first; the range is 0 for no data.
+    // The sync error message starts with CR LF; its first words are shown.
+    EXPECT_EQ(h.status.texts, (Texts{"", "Attempting baud sync", "", kSyncErrorText, ""}));
+    // Nothing was written: the bar stays empty, its range unknown before the chip is.
     EXPECT_EQ(h.bar.maximum, 0);
-    EXPECT_EQ(h.bar.pos, 5);
+    EXPECT_EQ(h.bar.pos, 0);
     // Given up two slices after the sixth probe.
     EXPECT_GE(h.device->now() - times.back(), 2 * kSliceNs);
     EXPECT_LT(h.device->now() - times.back(), 2 * kSliceNs + 50 * kNsPerMs);
@@ -91,7 +96,7 @@ TEST(IspProcedureTest, AnEchoedProbeIsConfirmedAfterAPauseWithoutProbingAgain) {
         }
     };
     IspHarness h(board.tap, 38400, /*paced=*/true);
-    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.run(kImage), RunResult::ProgrammingError);
     EXPECT_EQ(h.sentLines(), (Texts{"?Synchronized", "12000", "J", "U 23130"}));
     EXPECT_GE(confirmSent - probeEchoed, 300 * kNsPerMs);
     EXPECT_LT(confirmSent - probeEchoed, 320 * kNsPerMs);
@@ -110,9 +115,9 @@ TEST(IspProcedureTest, AnEchoOfTheSixthProbeStillFailsWithTheSyncError) {
         }
     };
     IspHarness h(board.tap);
-    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.run(kImage), RunResult::ProgrammingError);
     EXPECT_EQ(h.sent(), "??????");
-    EXPECT_EQ(h.status.texts, (Texts{"", "Attempting baud sync", "", "", ""}));
+    EXPECT_EQ(h.status.texts, (Texts{"", "Attempting baud sync", "", kSyncErrorText, ""}));
 }
 
 TEST(IspProcedureTest, UnexpectedAnswersEndTheRunWithTheirFirstLine) {
@@ -146,11 +151,11 @@ TEST(IspProcedureTest, UnexpectedAnswersEndTheRunWithTheirFirstLine) {
          {"?Synchronized", "12000", "J"}},
         {"unknown identification",
          handshakeWith("J\r\n", "J\r\n0\r\n196390\r\n"),
-         {"", "", ""},
+         {"", ": Unknown chip ID: \"196390\" (0x0002FF26).", ""},
          {"?Synchronized", "12000", "J"}},
         {"identification with a trailing blank",
          handshakeWith("J\r\n", "J\r\n0\r\n196389 \r\n"),
-         {"", "", ""},
+         {"", ": Unknown chip ID: \"196389 \".", ""},
          {"?Synchronized", "12000", "J"}},
         {"no confirmation",
          {{"?", "Synchronized\r\n"}},
@@ -170,7 +175,7 @@ TEST(IspProcedureTest, UnexpectedAnswersEndTheRunWithTheirFirstLine) {
         ScriptedBoard board;
         board.answers = c.answers;
         IspHarness h(board.tap);
-        EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+        EXPECT_EQ(h.run(kImage), RunResult::ProgrammingError);
         EXPECT_EQ(h.sentLines(), c.lines);
         ASSERT_GE(h.status.texts.size(), c.lastTexts.size());
         EXPECT_EQ(Texts(h.status.texts.end() - static_cast<std::ptrdiff_t>(c.lastTexts.size()),
@@ -184,7 +189,7 @@ TEST(IspProcedureTest, AnEchoThatDiffersFromTheCommandRunsIntoItsTimeOut) {
     board.answers = Handshake();
     board.answers["12000\r\n"] = "12001\r\nOK\r\n";
     IspHarness h(board.tap);
-    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.run(kImage), RunResult::ProgrammingError);
     // Three slices after the crystal line, not at the wrong echo.
     const auto times = h.hostTimesOf('\n');
     ASSERT_EQ(times.size(), 2u);
@@ -198,7 +203,7 @@ TEST(IspProcedureTest, AChattyBoardCannotOverrunTheResponse) {
     board.answers = Handshake();
     board.answers["J\r\n"] = "J\r\n" + std::string(10000, 'x') + "\r\n";
     IspHarness h(board.tap);
-    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.run(kImage), RunResult::ProgrammingError);
     EXPECT_EQ(h.status.texts[h.status.texts.size() - 2], ": No response to unlock command");
 }
 
@@ -207,7 +212,7 @@ TEST(IspProcedureTest, AnAbortRequestedBeforeTheRunIsForgotten) {
     board.answers = {{"?", "Hello\r\n"}};
     IspHarness h(board.tap);
     h.proc->RequestAbort();
-    EXPECT_EQ(h.run(""), RunResult::ProgrammingError);
+    EXPECT_EQ(h.run(kImage), RunResult::ProgrammingError);
     EXPECT_EQ(h.sent(), "?");
 }
 

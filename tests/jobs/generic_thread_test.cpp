@@ -34,7 +34,6 @@ struct TestProcedure : ProcContext {
 
 std::atomic<int> proceduresAlive{0};
 std::atomic<bool> procedureRunning{false};
-std::atomic<bool> stopWasCalled{false};
 
 struct CountedProcedure : TestProcedure {
     using TestProcedure::TestProcedure;
@@ -76,23 +75,6 @@ RunResult RunUntilStopped(GenericThread& t) {
         });
 }
 
-// Not registered for Stop (as the boot monitor): runs until the test has
-// called Stop during the run, then tells whether the request reached it.
-RunResult RunUnregistered(GenericThread& t) {
-    CountedProcedure proc(t.portNumber());
-    return t.Drive(proc, proc.port, nullptr, [&] {
-        procedureRunning = true;
-        const auto deadline = std::chrono::steady_clock::now() + kRunDeadline;
-        while (!stopWasCalled && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::yield();
-        }
-        if (!stopWasCalled) {
-            return RunResult::DeviceError;
-        }
-        return proc.abortRequested ? RunResult::Aborted : RunResult::Success;
-    });
-}
-
 RunResult RunAsking(GenericThread& t) {
     CountedProcedure proc(t.portNumber());
     return t.Drive(proc, proc.port, nullptr, [&] {
@@ -101,14 +83,65 @@ RunResult RunAsking(GenericThread& t) {
     });
 }
 
+// The test's Stop comes while the driver waits here.
+std::atomic<bool> waitingForStop{false};
+std::atomic<bool> stopSent{false};
+
+void AwaitStop() {
+    waitingForStop = true;
+    const auto deadline = std::chrono::steady_clock::now() + kRunDeadline;
+    while (!stopSent && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Reads its image before the procedure registers: the stop comes then.
+RunResult RunStoppedWhileReading(GenericThread& t) {
+    CountedProcedure proc(t.portNumber());
+    AwaitStop();
+    return t.Drive(
+        proc, proc.port, [&] { proc.RequestAbort(); }, [&] { return RunResult::Success; });
+}
+
+// Forgets requests made before its run began, as the ISP procedure does,
+// then reports and polls for a while.
+RunResult RunForgettingEarlierStops(GenericThread& t) {
+    CountedProcedure proc(t.portNumber());
+    return t.Drive(
+        proc, proc.port, [&] { proc.RequestAbort(); },
+        [&] {
+            AwaitStop();
+            proc.abortRequested = false;
+            proc.Status("Connecting");
+            for (int slice = 0; slice < 1000 && !proc.abortRequested; ++slice) {
+                proc.port.waitMs(1);
+            }
+            return proc.abortRequested ? RunResult::Aborted : RunResult::Success;
+        });
+}
+
+// Not registered for Stop: always runs to its end.
+RunResult RunUnstoppable(GenericThread& t) {
+    CountedProcedure proc(t.portNumber());
+    return t.Drive(proc, proc.port, nullptr, [&] {
+        AwaitStop();
+        return RunResult::Success;
+    });
+}
+
 RunResult ThrowOutsideTheGuard(GenericThread&) {
     throw std::runtime_error("dispatch failure");
 }
 
 constexpr DriverEntry kTestDrivers[] = {
-    {'A', "reporting", RunReporting},       {'B', "throwing", RunThrowing},
-    {'C', "stoppable", RunUntilStopped},    {'D', "asking", RunAsking},
-    {'E', "outside", ThrowOutsideTheGuard}, {'G', "unregistered", RunUnregistered},
+    {'A', "reporting", RunReporting},
+    {'B', "throwing", RunThrowing},
+    {'C', "stoppable", RunUntilStopped},
+    {'D', "asking", RunAsking},
+    {'E', "outside", ThrowOutsideTheGuard},
+    {'P', "reading", RunStoppedWhileReading},
+    {'Q', "forgetting", RunForgettingEarlierStops},
+    {'S', "unstoppable", RunUnstoppable},
 };
 
 struct YesDialogs : DialogService {
@@ -146,6 +179,7 @@ class GenericThreadTest : public ::testing::Test {
     // as a user-interface thread would; `duringRun` runs on this thread too.
     std::vector<RunResult> run(char kind, int port,
                                const std::function<void(GenericThread&)>& duringRun = {}) {
+        package.Clear();  // Windows keeps writers out of a loaded package
         const auto file = dir.write("p.pr2", sim::BuildPackage({{"DEV", "1.0", kind, {1, 2, 3}}}));
         EXPECT_TRUE(package.LoadFromFile(file));
         std::vector<RunResult> results;
@@ -232,18 +266,34 @@ TEST_F(GenericThreadTest, StopReachesTheRegisteredProcedure) {
     EXPECT_EQ(results, std::vector<RunResult>{RunResult::Aborted});
 }
 
-TEST_F(GenericThreadTest, StopDuringARunNotRegisteredForItDoesNothing) {
-    procedureRunning = false;
-    stopWasCalled = false;
-    const auto results = run('G', kPort, [&](GenericThread& t) {
-        if (procedureRunning && !stopWasCalled) {
-            t.Stop();
-            stopWasCalled = true;
-        }
-    });
-    EXPECT_TRUE(stopWasCalled);
-    EXPECT_EQ(results, std::vector<RunResult>{RunResult::Success})
-        << "the procedure ran to its end without seeing the request";
+TEST_F(GenericThreadTest, AStopIsNeverLostAndAnUnstoppableRunSaysSo) {
+    struct Case {
+        char kind;
+        RunResult result;
+        bool stoppable;
+        bool portOpened;
+    };
+    const Case cases[] = {
+        {'P', RunResult::Aborted, true, false},
+        {'Q', RunResult::Aborted, true, true},
+        {'S', RunResult::Success, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        waitingForStop = false;
+        stopSent = false;
+        devicesMade = 0;
+        bool answer = !c.stoppable;
+        const auto results = run(c.kind, kPort, [&](GenericThread& t) {
+            if (waitingForStop && !stopSent) {
+                answer = t.Stop();
+                stopSent = true;
+            }
+        });
+        EXPECT_EQ(results, std::vector<RunResult>{c.result});
+        EXPECT_EQ(answer, c.stoppable);
+        EXPECT_EQ(devicesMade > 0, c.portOpened);
+    }
 }
 
 TEST_F(GenericThreadTest, QuestionsAreAnsweredOnTheUserInterfaceThread) {

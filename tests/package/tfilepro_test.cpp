@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "package/printable_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel {
@@ -139,6 +140,12 @@ TEST_F(TFileProTest, HeaderTextsAreCutAndTrimmed) {
     ASSERT_TRUE(pro.LoadFromFile(dir.write("t.pr2", Entry("  ABC", "\t1.0 ", 'G', {}))));
     EXPECT_EQ(pro.entryName(0), "ABC");
     EXPECT_EQ(pro.entryVersion(0), "1.0");
+
+    // Control characters inside a text stay in it; shown, they are escaped.
+    ASSERT_TRUE(
+        pro.LoadFromFile(dir.write("e.pr2", Entry("A\x1b[2JB\x9b", "1\x07\x7f\xe9", 'G', {}))));
+    EXPECT_EQ(PrintableText(pro.entryName(0)), "A\\x1B[2JB\\x9B");
+    EXPECT_EQ(PrintableText(pro.entryVersion(0)), "1\\x07\\x7F\xe9");
 }
 
 TEST_F(TFileProTest, FailedSecondLoadLeavesNothingOfTheFirst) {

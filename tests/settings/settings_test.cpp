@@ -116,15 +116,15 @@ TEST_F(SettingsTest, SaveKeepsEveryOtherLineSectionAndComment) {
     EXPECT_EQ(s.ports.at(4), "/dev/ttyUSB0");
 }
 
-TEST_F(SettingsTest, FailedSaveLeavesTheOldFileWhole) {
+TEST_F(SettingsTest, AnotherSavesTemporaryFileIsNeitherUsedNorTouched) {
     dir.write("korvel.ini", "[SETTINGS]\r\nSerialPort=4\r\n");
     Settings s = load();
     s.SerialPort = 9;
-    // A directory where the temporary file would go makes the write fail
-    // (for root too): the old file must stay as it was.
-    std::filesystem::create_directory(dir.path("korvel.ini.tmp"));
+    // Another program's save, half written, under the name every save used to take.
+    dir.write("korvel.ini.tmp", "[SETTINGS]\r\nSerialPo");
     s.Save();
-    EXPECT_EQ(dir.read("korvel.ini"), "[SETTINGS]\r\nSerialPort=4\r\n");
+    EXPECT_EQ(dir.read("korvel.ini"), "[SETTINGS]\r\nSerialPort=9\r\nLastFiles=\r\nAutoRun=0\r\n");
+    EXPECT_EQ(dir.read("korvel.ini.tmp"), "[SETTINGS]\r\nSerialPo");
 }
 
 TEST(IniFileTest, NewKeysAndSectionsAreAppended) {
