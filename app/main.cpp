@@ -7,7 +7,7 @@
 #include "app/icon_set.h"
 #include "app/korvel_application.h"
 #include "app/tfrm_main.h"
-#include "serial/port_resolver.h"
+#include "serial/usb_port_info.h"
 #include "settings/settings.h"
 
 int main(int argc, char** argv) {
@@ -26,9 +26,7 @@ int main(int argc, char** argv) {
     // argv; what is left is the program's command line, byte for byte.
     const std::vector<std::string> args(argv + 1, argv + argc);
     korvel::Settings::Initialise(korvel::DefaultSettingsFile(), args, /*readOnly=*/false);
-    for (const auto& [number, path] : korvel::Settings::Instance().ports) {
-        korvel::PortResolver::instance().mapPath(number, path);
-    }
+    korvel::MapSettingsPorts(korvel::Settings::Instance().ports);
 
     korvel::app::TfrmMain window;
     window.show();

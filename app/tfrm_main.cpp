@@ -1,6 +1,7 @@
 #include "app/tfrm_main.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -227,8 +228,18 @@ void TfrmMain::createControls() {
         ComboBoxBaudRate->addItem(QString::number(rate));
     }
     ComboBoxBaudRate->setCurrentIndex(0);
+    // Only the LPC packages that the baud rate is for can be read back.
+    CheckBoxVerify = new QCheckBox(QStringLiteral("Verify"), GroupBoxBaudRate);
+    CheckBoxVerify->setObjectName(QStringLiteral("CheckBoxVerify"));
+    CheckBoxVerify->setToolTip(QStringLiteral("Read the flash back and compare it with the image"));
+    CheckBoxVerify->setChecked(settings_.Verify);
+    connect(CheckBoxVerify, &QCheckBox::toggled, this, [this](bool checked) {
+        settings_.Verify = checked;
+        settings_.Save();
+    });
     auto* baudLayout = new QHBoxLayout(GroupBoxBaudRate);
     baudLayout->addWidget(ComboBoxBaudRate);
+    baudLayout->addWidget(CheckBoxVerify);
 
     // Hidden groups keep their place, so the window never changes its size.
     for (QGroupBox* group : {GroupBoxCom, GroupBoxBaudRate}) {
@@ -393,6 +404,7 @@ void TfrmMain::ActionProgramExecute() {
     lastThread_->OnFinished = [this](RunResult result) { OnRunFinished(result); };
     lastThread_->Setup(package_, ProgressBar, ComboBoxBaudRate->currentText().toInt(), PanelStatus,
                        settings_.SerialPort);
+    lastThread_->SetVerify(settings_.Verify);
     try {
         hooks_.startRun(*lastThread_);
     } catch (const std::exception& e) {
@@ -422,6 +434,7 @@ void TfrmMain::SetControlsIdle(bool idle) {
     ActionHelp->setEnabled(idle);
     LabelFileName->setEnabled(idle);
     GroupBoxCom->setEnabled(idle);
+    CheckBoxVerify->setEnabled(idle);
     ComboBoxCom->setEnabled(idle);
 }
 

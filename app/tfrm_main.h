@@ -14,6 +14,7 @@
 #include "procedures/package_kinds.h"
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -122,6 +123,7 @@ class TfrmMain : public QMainWindow {
     QComboBox* ComboBoxCom = nullptr;
     QGroupBox* GroupBoxBaudRate = nullptr;
     QComboBox* ComboBoxBaudRate = nullptr;
+    QCheckBox* CheckBoxVerify = nullptr;
     ProgressBarControl* ProgressBar = nullptr;
     StatusPanelControl* PanelStatus = nullptr;
     QLabel* StatusBarDevice = nullptr;

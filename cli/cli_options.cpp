@@ -4,6 +4,7 @@
 #include <string>
 
 #include "procedures/package_kinds.h"
+#include "serial/usb_port_info.h"
 
 namespace korvel::cli {
 
@@ -18,9 +19,10 @@ std::optional<int> PositiveNumber(const std::string& text) {
     return value;
 }
 
-// "COM3", "com3" or "3" name a port number; anything with a "/" is a device path.
+// "COM3", "com3" or "3" name a port number; anything with a "/" is a device
+// path, and usb:VID:PID[:SERIAL] names an adapter.
 bool ParsePort(const std::string& text, CliOptions& options) {
-    if (text.find('/') != std::string::npos) {
+    if (text.find('/') != std::string::npos || ParseUsbPortSpec(text)) {
         options.devicePath = text;
         return true;
     }
@@ -30,6 +32,18 @@ bool ParsePort(const std::string& text, CliOptions& options) {
     }
     options.portNumber = PositiveNumber(digits);
     return options.portNumber.has_value();
+}
+
+// The same port however it was spelt: COM3, com3 and 3 are one port, and
+// adapter ids are hex digits in either case.
+std::string PortKey(const std::string& text, const CliOptions& parsed) {
+    if (const auto usb = ParseUsbPortSpec(text)) {
+        return kUsbPortPrefix + usb->vendorId + ":" + usb->productId + ":" + usb->serial;
+    }
+    if (!parsed.devicePath.empty()) {
+        return text;
+    }
+    return "COM" + std::to_string(*parsed.portNumber);
 }
 
 }  // namespace
@@ -73,10 +87,23 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             if (!v) {
                 return std::nullopt;
             }
-            if (!ParsePort(*v, options)) {
-                error = "--port takes COM<n>, <n> or a device path, not '" + *v + "'";
+            CliOptions parsed;
+            if (!ParsePort(*v, parsed)) {
+                error = "--port takes COM<n>, <n>, a device path or usb:VID:PID[:SERIAL], not '" +
+                        *v + "'";
                 return std::nullopt;
             }
+            const std::string key = PortKey(*v, parsed);
+            for (const std::string& earlier : options.ports) {
+                CliOptions other;
+                ParsePort(earlier, other);
+                if (PortKey(earlier, other) == key) {
+                    error = "the port " + *v + " is given twice";
+                    return std::nullopt;
+                }
+            }
+            ParsePort(*v, options);
+            options.ports.push_back(*v);
         } else if (arg == "--baud" && options.command == CliOptions::Command::Program) {
             auto v = value("--baud");
             if (!v) {
@@ -87,6 +114,16 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                 error = "--baud takes a positive number, not '" + *v + "'";
                 return std::nullopt;
             }
+        } else if (arg == "--json" && options.command == CliOptions::Command::Program) {
+            options.json = true;
+        } else if (arg == "--verify" && options.command == CliOptions::Command::Program) {
+            options.verify = true;
+        } else if (arg == "--record" && options.command == CliOptions::Command::Program) {
+            auto v = value("--record");
+            if (!v) {
+                return std::nullopt;
+            }
+            options.recordFile = *v;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             error = "unknown option '" + arg + "' for " + command;
             return std::nullopt;
@@ -104,19 +141,41 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
     return options;
 }
 
+std::optional<int> PortNumber(const std::string& port) {
+    CliOptions parsed;
+    if (!ParsePort(port, parsed) || !parsed.devicePath.empty()) {
+        return std::nullopt;
+    }
+    return parsed.portNumber;
+}
+
 std::string UsageText() {
     return R"(Usage:
-  korvel-cli program PACKAGE [--port COM<n>|<n>|DEVICE-PATH] [--baud N]
+  korvel-cli program PACKAGE [--port PORT]... [--baud N] [--json]
+                             [--record FILE] [--verify]
       Program the board on the serial port with the firmware package (.pr2),
       exactly as the Korvel window would. Status texts and progress are shown
       as they change. Packages that need an access code ask for it here.
       Ctrl+C, SIGTERM and SIGHUP ask the procedure to stop (exit code 5); a
       second one, or the first at a prompt, ends at once.
       --port   the port: COM<n> or <n> (mapped to a device by the [PORTS]
-               section of korvel.ini, else /dev/ttyS<n-1>), or a device path
-               such as /dev/ttyUSB0. Default: SerialPort in korvel.ini.
+               section of korvel.ini, else /dev/ttyS<n-1>), a device path
+               such as /dev/ttyUSB0 or /dev/serial/by-id/..., or the adapter
+               as usb:VID:PID[:SERIAL] ('korvel-cli ports' shows it).
+               Default: SerialPort in korvel.ini. Give it once per board to
+               program several boards at once (one live line each; Ctrl+C
+               stops them all); the same port twice is a usage error.
       --baud   the baud rate of LPC ISP packages (default )" +
            std::to_string(kDefaultBaudRate) + R"().
+      --json   print one JSON object per board on stdout as its run ends
+               (port, device, package, package_sha256, kind, name, version,
+               chip, part_id, result, result_name, status, message, start,
+               duration_s, verified); human output goes to stderr then.
+      --record append that line for every board to FILE, on the disk before
+               the board's result is shown; several processes may share FILE.
+      --verify read the flash back and compare it where the loader can; where
+               it cannot the run says so and "verified" is false (no loader
+               reads back yet).
   korvel-cli info PACKAGE
       Show every entry of a package and the procedure it selects.
   korvel-cli ports
@@ -130,13 +189,17 @@ Settings: the window's korvel.ini (read here, never written): beside the
 executable when it is there or can be made there, else in
 $XDG_CONFIG_HOME/korvel/ or ~/.config/korvel/ ('korvel-cli ports' names it).
   [SETTINGS] SerialPort=<n>     default port
-  [PORTS]    COM<n>=<device>    map a port number to a device path
+  [PORTS]    COM<n>=<device>    map a port number to a device path or to
+                                usb:VID:PID[:SERIAL]
 
 Exit codes:
   0  programming succesful          3  device error
   1  the port could not be opened   4  programming error
   2  device not supported           5  aborted (Ctrl+C, a signal)
   64 wrong usage   66 the package does not load   77 wrong access code
+  74 every board succeeded but the record file failed
+  Several boards: 0 when all succeeded, else the result of the first port
+  (in the order given) that did not.
 )";
 }
 

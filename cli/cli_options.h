@@ -10,6 +10,8 @@ namespace korvel::cli {
 inline constexpr int kExitUsage = 64;
 inline constexpr int kExitBadPackage = 66;
 inline constexpr int kExitWrongPassword = 77;
+// Every board succeeded, but a line of the production record did not reach the disk.
+inline constexpr int kExitRecordFailed = 74;
 
 struct CliOptions {
     enum class Command { Help, Version, Program, Info, Ports };
@@ -19,11 +21,23 @@ struct CliOptions {
     std::optional<int> portNumber;
     std::string devicePath;
     std::optional<int> baudRate;
+    // Every --port as given, in order; more than one programs the boards at once.
+    std::vector<std::string> ports;
+    bool json = false;
+    std::string recordFile;
+    bool verify = false;
+
+    // Whether the run goes through the station front end: several boards,
+    // or any of its outputs asked for.
+    bool station() const { return ports.size() > 1 || json || !recordFile.empty() || verify; }
 };
 
 // Parses the arguments after the program name. On a usage error returns
 // nullopt and puts the reason in `error`.
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error);
+
+// The number that COM3, com3 or 3 names; nullopt for a device path or adapter.
+std::optional<int> PortNumber(const std::string& port);
 
 std::string UsageText();
 

@@ -11,8 +11,11 @@ namespace korvel::cli {
 // The few things the headless front end asks of the system it runs on. One
 // backend per system, chosen by the build.
 
-// Whether standard output is a terminal (the progress is then one redrawn line).
-bool StdoutIsTerminal();
+// Whether a stream is a terminal (progress is then redrawn in place).
+bool IsTerminal(std::FILE* stream);
+// Makes a terminal take the cursor movements that redraw lines in place;
+// false where it cannot (an old Windows console).
+bool EnableCursorControl(std::FILE* stream);
 
 // Ctrl+C and the system's other requests to end a job (on POSIX SIGTERM and
 // SIGHUP, a station's supervisor) count as requests to stop. The second one

@@ -10,6 +10,7 @@
 
 #include "cli/cli_platform.h"
 #include "cli/port_listing.h"
+#include "serial/usb_port_info.h"
 
 namespace korvel::cli {
 
@@ -52,8 +53,12 @@ int StopRequests() {
     return stopRequests;
 }
 
-bool StdoutIsTerminal() {
-    return ::isatty(STDOUT_FILENO) != 0;
+bool IsTerminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) != 0;
+}
+
+bool EnableCursorControl(std::FILE*) {
+    return true;
 }
 
 std::string ReadInputLine(bool echo, std::FILE* out) {
@@ -108,6 +113,28 @@ std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure
     return text;
 }
 
+namespace {
+
+// The adapter's ids, serial number and description, and the name that
+// finds it again after the system renumbers its ttys.
+void PrintAdapter(std::FILE* out, const SerialDeviceInfo& device) {
+    const auto usb = UsbInfoForTty(device.path.substr(device.path.rfind('/') + 1));
+    if (!usb) {
+        return;
+    }
+    std::string description = usb->manufacturer;
+    if (!usb->product.empty()) {
+        description += (description.empty() ? "" : " ") + usb->product;
+    }
+    std::fprintf(out, "%14s USB %s:%s  serial %s  %s\n", "", usb->vendorId.c_str(),
+                 usb->productId.c_str(), usb->serial.empty() ? "-" : usb->serial.c_str(),
+                 description.c_str());
+    std::fprintf(out, "%14s --port usb:%s:%s%s%s\n", "", usb->vendorId.c_str(),
+                 usb->productId.c_str(), usb->serial.empty() ? "" : ":", usb->serial.c_str());
+}
+
+}  // namespace
+
 void PrintPorts(std::FILE* out, const std::map<int, std::string>& portMap,
                 const std::string& settingsFile) {
     const auto devices = ListSerialDevices(portMap);
@@ -118,10 +145,12 @@ void PrintPorts(std::FILE* out, const std::map<int, std::string>& portMap,
         std::fprintf(out, "%-14s %-12s %-8s %s\n", d.path.c_str(), d.kind.c_str(),
                      d.comNumber > 0 ? ("COM" + std::to_string(d.comNumber)).c_str() : "-",
                      d.byIdName.c_str());
+        PrintAdapter(out, d);
     }
     std::fprintf(out,
                  "\nMap a device to COM<n> under [PORTS] in %s, for example:\n  "
-                 "COM5=/dev/serial/by-id/<name>\n",
+                 "COM5=/dev/serial/by-id/<name>   or   COM5=usb:<vid>:<pid>:<serial>\n"
+                 "--port takes the same names.\n",
                  settingsFile.c_str());
 }
 

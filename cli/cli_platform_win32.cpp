@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/cli_platform.h"
+#include "cli/com_port_names.h"
 
 namespace korvel::cli {
 
@@ -65,8 +66,15 @@ int StopRequests() {
     return stopRequests;
 }
 
-bool StdoutIsTerminal() {
-    return ::_isatty(::_fileno(stdout)) != 0;
+bool IsTerminal(std::FILE* stream) {
+    return ::_isatty(::_fileno(stream)) != 0;
+}
+
+bool EnableCursorControl(std::FILE* stream) {
+    const HANDLE console = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    DWORD mode = 0;
+    return ::GetConsoleMode(console, &mode) &&
+           ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
 
 std::string ReadInputLine(bool echo, std::FILE* out) {
@@ -131,8 +139,11 @@ void PrintPorts(std::FILE* out, const std::map<int, std::string>&, const std::st
     if (ports.empty()) {
         std::fprintf(out, "No serial ports found.\n");
     }
+    const auto friendly = ComPortFriendlyNames();
     for (const auto& [n, target] : ports) {
-        std::fprintf(out, "COM%-5d %s\n", n, target.c_str());
+        const auto name = friendly.find(n);
+        std::fprintf(out, "COM%-5d %-24s %s\n", n, target.c_str(),
+                     name != friendly.end() ? name->second.c_str() : "");
     }
     std::fprintf(out, "\nUse a port with --port COM<n>.\n");
 }

@@ -8,6 +8,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_platform.h"
+#include "cli/station_program.h"
 #include "cli/terminal_console.h"
 #include "jobs/generic_thread.h"
 #include "jobs/queued_handover.h"
@@ -16,6 +17,7 @@
 #include "package/tfilepro.h"
 #include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
+#include "serial/usb_port_info.h"
 #include "settings/settings.h"
 
 using namespace korvel;
@@ -84,8 +86,9 @@ int Program(const CliOptions& options, Settings& settings) {
     if (int code = LoadOrReport(package, options.package)) {
         return code;
     }
-    const bool interactive = StdoutIsTerminal();
-    TerminalConsole console(stdout, interactive);
+    // With --json, standard output carries the records only.
+    std::FILE* human = options.json ? stderr : stdout;
+    TerminalConsole console(human, IsTerminal(human));
     // From here on a supervisor's SIGTERM or a Ctrl+C stops the run; at a
     // prompt it ends the program at once.
     CatchStopRequests(kExitStopped);
@@ -96,10 +99,20 @@ int Program(const CliOptions& options, Settings& settings) {
     if (int code = ReloadIfChanged(package, console)) {
         return code;
     }
+    if (options.station()) {
+        return ProgramStation(options, package, settings.SerialPort,
+                              [] { return StopRequests() > 0; });
+    }
 
     int portNumber = options.portNumber.value_or(settings.SerialPort);
     if (!options.devicePath.empty()) {
-        PortResolver::instance().mapPath(portNumber, options.devicePath);
+        std::string error;
+        const std::string device = ResolveAdapterPath(options.devicePath, error);
+        if (device.empty()) {
+            console.message(error);
+            return static_cast<int>(RunResult::PortNotOpened);
+        }
+        PortResolver::instance().mapPath(portNumber, device);
     }
     // A port given as a device path is named by that path.
     const std::string portName =
@@ -180,9 +193,7 @@ int main(int argc, char** argv) {
     // mapping, never written from here.
     Settings::Initialise(DefaultSettingsFile(), {}, /*readOnly=*/true);
     Settings& settings = Settings::Instance();
-    for (const auto& [number, path] : settings.ports) {
-        PortResolver::instance().mapPath(number, path);
-    }
+    MapSettingsPorts(settings.ports);
     switch (options->command) {
         case CliOptions::Command::Info:
             return Info(*options);

@@ -128,6 +128,7 @@ RunResult GenericThread::Drive(ProcContext& context, SerialPort& port, std::func
         result = RunResult::ProgrammingError;
     }
     port.close();
+    learned_ = context.learned;
     return result;
 }
 

@@ -42,6 +42,9 @@ class GenericThread {
     // The package must stay loaded and the targets alive until OnFinished ran.
     void Setup(const TFilePro& package, ProgressTarget* progressBar, int baudRate,
                StatusTarget* statusPanel, int portNumber);
+    // Asks the procedure to read the flash back and compare it, where its
+    // loader can; learned().verified says whether that happened.
+    void SetVerify(bool verify) { verify_ = verify; }
     void Start();
     // Asks the run to stop; never waits. A stop that comes before the
     // procedure is registered (the port opening, the image being read) is
@@ -55,6 +58,7 @@ class GenericThread {
     const TFilePro& package() const { return *package_; }
     int baudRate() const { return baudRate_; }
     int portNumber() const { return portNumber_; }
+    bool verifyRequested() const { return verify_; }
 
     // The frame every driver shares: register for Stop (when abort is given),
     // open the port (PortNotOpened when that fails), bind the context's
@@ -69,6 +73,8 @@ class GenericThread {
     // After OnFinished: what escaped the procedure (a failing serial line,
     // for one) when the run ended with ProgrammingError that way; else empty.
     const std::string& failureText() const { return failureText_; }
+    // After OnFinished: what the procedure learned about the board.
+    const ProcContext::Learned& learned() const { return learned_; }
 
   private:
     void Execute();
@@ -87,6 +93,7 @@ class GenericThread {
     StatusTarget* statusPanel_ = nullptr;
     int baudRate_ = 0;
     int portNumber_ = 1;
+    bool verify_ = false;
 
     // Stop may run while the worker registers or drops the procedure; the
     // lock keeps Stop from reaching a procedure that is being destroyed.
@@ -98,6 +105,7 @@ class GenericThread {
     OpenFailure portFailure_;
     std::string portDevice_;
     std::string failureText_;
+    ProcContext::Learned learned_;
     std::thread worker_;
 };
 

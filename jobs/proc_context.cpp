@@ -7,6 +7,7 @@ namespace korvel {
 
 void ProcContext::Clear() {
     abortRequested = false;
+    learned = {};
     progressBar = nullptr;
     onProgressMax = nullptr;
     onProgressPosition = nullptr;

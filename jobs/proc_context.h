@@ -15,6 +15,14 @@ namespace korvel {
 // knows whether it reports into controls directly or through callbacks.
 class ProcContext {
   public:
+    // What a procedure found out about the board, for the run's record.
+    struct Learned {
+        std::string chip;
+        std::string partId;
+        // Only when a read-back of the flash was compared with the image.
+        bool verified = false;
+    };
+
     using IntCallback = std::function<void(int)>;
     using TextCallback = std::function<void(const std::string&)>;
     using DialogCallback = std::function<int(const std::string&)>;
@@ -37,10 +45,16 @@ class ProcContext {
     void Status(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void Status(StatusId id) { Status("%s", Text(id)); }
 
+    void ReportChip(std::string chip, std::string partId) {
+        learned.chip = std::move(chip);
+        learned.partId = std::move(partId);
+    }
+
     // Called from the user-interface thread; procedures poll abortRequested.
     virtual void RequestAbort() { abortRequested = true; }
 
     std::atomic<bool> abortRequested{false};
+    Learned learned;
 
     // Direct targets take precedence over the callbacks. The worker binds
     // callbacks only and no procedure asks a dialog today; the direct targets

@@ -71,6 +71,7 @@ void Settings::Load(const std::vector<std::string>& args) {
     LastFiles.clear();
     SerialPort = 1;
     AutoRun = false;
+    Verify = false;
     unattendedExit.clear();
     ports.clear();
     // Only a file that is certainly missing is created; anything else in its
@@ -101,6 +102,9 @@ void Settings::readFile() {
     if (auto v = ini.get(kSection, "AutoRun")) {
         // Read as an integer like the profile functions do: leading digits, else 0.
         AutoRun = std::atoi(v->c_str()) != 0;
+    }
+    if (auto v = ini.get(kSection, "Verify")) {
+        Verify = std::atoi(v->c_str()) != 0;
     }
     for (const auto& [key, path] : ini.entries(kPortsSection)) {
         if (key.size() > 3 && (key.compare(0, 3, "COM") == 0 || key.compare(0, 3, "com") == 0)) {
@@ -168,6 +172,10 @@ void Settings::Save() const {
     }
     ini.set(kSection, "SerialPort", std::to_string(SerialPort));
     ini.set(kSection, "AutoRun", AutoRun ? "1" : "0");
+    // Files that never had the box ticked keep their three keys.
+    if (Verify || ini.get(kSection, "Verify")) {
+        ini.set(kSection, "Verify", Verify ? "1" : "0");
+    }
     // The user's configuration folder may not be there yet.
     if (const auto folder = std::filesystem::path(fileName_).parent_path(); !folder.empty()) {
         std::filesystem::create_directories(folder, ec);

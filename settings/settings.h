@@ -34,6 +34,8 @@ class Settings {
     std::string LastFiles;
     int SerialPort = 1;
     bool AutoRun = false;
+    // Read the flash back after programming where the loader can (the window's check box).
+    bool Verify = false;
     // Set only from the command line (-U): end the process after one run.
     std::string unattendedExit;
     // COM<n> to a device path, from the read-only [PORTS] section.

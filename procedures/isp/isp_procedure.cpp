@@ -208,6 +208,7 @@ bool IspProcedure::Identify() {
         return false;
     }
     Log("Found chip: \"%s\"\r\n", chip_->name);
+    ReportChip(chip_->name, partId);
     return true;
 }
 

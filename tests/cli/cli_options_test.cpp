@@ -57,12 +57,52 @@ TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
         {{"info", "a.pr2", "--baud", "9600"}, "--baud"},
         {{"ports", "x"}, "x"},
         {{"info", "--version"}, "--version"},
+        {{"program", "a.pr2", "--record"}, "--record"},
+        {{"info", "a.pr2", "--json"}, "--json"},
+        {{"program", "a.pr2", "--port", "usb:403:6001"}, "usb:403:6001"},
+        {{"program", "a.pr2", "--port", "usb:0403:6001:"}, "usb:0403:6001:"},
     };
     for (const Case& c : cases) {
         std::string error;
         EXPECT_FALSE(Parse(c.args, &error)) << c.said;
         EXPECT_NE(error.find(c.said), std::string::npos) << error;
     }
+}
+
+TEST(CliOptionsTest, SeveralPortsProgramAStationAndNoPortTwice) {
+    auto o = Parse({"program", "fw.pr2", "--port", "COM3", "--port", "/dev/ttyUSB0", "--port",
+                    "usb:0403:6001:A1B2", "--json", "--record", "line.jsonl", "--verify"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->ports, (std::vector<std::string>{"COM3", "/dev/ttyUSB0", "usb:0403:6001:A1B2"}));
+    EXPECT_TRUE(o->json);
+    EXPECT_TRUE(o->verify);
+    EXPECT_EQ(o->recordFile, "line.jsonl");
+    EXPECT_TRUE(o->station());
+    const auto one = Parse({"program", "fw.pr2", "--port", "COM3"});
+    ASSERT_TRUE(one);
+    EXPECT_FALSE(one->station());
+    const auto two = Parse({"program", "fw.pr2", "--port", "1", "--port", "2"});
+    ASSERT_TRUE(two);
+    EXPECT_TRUE(two->station());
+
+    // The same port however it is spelt.
+    const std::vector<std::vector<std::string>> twice = {
+        {"COM3", "3"},
+        {"com3", "COM3"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"usb:0403:6001", "usb:0403:6001"},
+        {"usb:04d8:000a:A1", "usb:04D8:000A:A1"},
+    };
+    for (const auto& pair : twice) {
+        std::string error;
+        EXPECT_FALSE(Parse({"program", "fw.pr2", "--port", pair[0], "--port", pair[1]}, &error))
+            << pair[0] << " " << pair[1];
+        EXPECT_NE(error.find("given twice"), std::string::npos) << error;
+    }
+    EXPECT_TRUE(
+        Parse({"program", "fw.pr2", "--port", "usb:0403:6001:A", "--port", "usb:0403:6001:B"}));
+    EXPECT_EQ(PortNumber("com7"), 7);
+    EXPECT_FALSE(PortNumber("/dev/ttyS0"));
 }
 
 TEST(CliOptionsTest, HelpAndListingCommands) {

@@ -2,6 +2,7 @@
 // virtual board with the dialogs answered as a user would, stop, close, help,
 // exit and the unattended mode.
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -46,6 +47,7 @@ struct FakeRunLog {
     std::atomic<int> baudRate{0};
     std::atomic<int> pollAnswer{0};
     std::atomic<int> steps{0};
+    std::atomic<bool> verify{false};
 };
 FakeRunLog& RunLog() {
     static FakeRunLog log;
@@ -66,6 +68,7 @@ RunResult RunFakeProgramming(GenericThread& thread) {
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             RunLog().baudRate = thread.baudRate();
+            RunLog().verify = thread.verifyRequested();
             proc.Status(StatusId::Connecting);
             const std::uint8_t sync = '?';
             proc.port.write(&sync, 1);
@@ -220,6 +223,7 @@ class TfrmMainTest : public QObject {
         settings().LastFiles.clear();
         settings().SerialPort = kBoardPort;
         settings().AutoRun = false;
+        settings().Verify = false;
         settings().unattendedExit.clear();
         settings().Save();
         exits_.clear();
@@ -228,6 +232,7 @@ class TfrmMainTest : public QObject {
         RunLog().steps = 0;
         RunLog().baudRate = 0;
         RunLog().pollAnswer = 0;
+        RunLog().verify = false;
         strays_ = std::make_unique<test::StrayDialogCloser>();
         board_ = std::make_unique<test::ScriptedLineEnd>();
         board_->responder = [this](VirtualNs at, std::uint8_t byte) {
@@ -394,6 +399,10 @@ class TfrmMainTest : public QObject {
         settings().LastFiles = package('F');
         auto window = makeWindow();
         control<QComboBox>(*window, "ComboBoxBaudRate")->setCurrentIndex(1);
+        // The box is kept at once and asks the run for a read-back.
+        control<QCheckBox>(*window, "CheckBoxVerify")->setChecked(true);
+        QVERIFY(settings().Verify);
+        QVERIFY(settingsText().find("Verify=1") != std::string::npos);
         {
             bool runningLook = false;
             DialogAnswerer answerer;
@@ -407,6 +416,7 @@ class TfrmMainTest : public QObject {
                                   !control<QComboBox>(*window, "ComboBoxCom")->isEnabled() &&
                                   !control<QGroupBox>(*window, "GroupBoxCom")->isEnabled() &&
                                   !control<QLabel>(*window, "LabelFileName")->isEnabled() &&
+                                  !control<QCheckBox>(*window, "CheckBoxVerify")->isEnabled() &&
                                   control<QAction>(*window, "ActionProgram")->isEnabled() &&
                                   control<QAction>(*window, "ActionExit")->isEnabled() &&
                                   control<QAction>(*window, "ActionProgram")->toolTip() == "Stop" &&
@@ -424,6 +434,7 @@ class TfrmMainTest : public QObject {
             QCOMPARE(answerer.unanswered, 0);
             QCOMPARE(RunLog().pollAnswer.load(), 3);
             QCOMPARE(RunLog().baudRate.load(), 19200);
+            QVERIFY(RunLog().verify.load());
             QCOMPARE(status(*window), QString("Done"));
             QCOMPARE(bar(*window)->maximum(), int(kImage.size()));
             QCOMPARE(bar(*window)->position(), int(kImage.size()));

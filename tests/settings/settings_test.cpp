@@ -67,6 +67,22 @@ TEST_F(SettingsTest, OptionsOverrideTheFileUntilTheNextSave) {
     EXPECT_NE(text.find("AutoRun=1"), std::string::npos);
 }
 
+TEST_F(SettingsTest, VerifyIsWrittenOnceTickedAndReadBack) {
+    dir.write("korvel.ini", "[SETTINGS]\r\nLastFiles=x\r\nSerialPort=2\r\nAutoRun=0\r\n");
+    Settings s = load();
+    EXPECT_FALSE(s.Verify);
+    s.Save();
+    EXPECT_EQ(dir.read("korvel.ini").find("Verify"), std::string::npos) << "never ticked";
+    s.Verify = true;
+    s.Save();
+    EXPECT_NE(dir.read("korvel.ini").find("Verify=1\r\n"), std::string::npos);
+    EXPECT_TRUE(load().Verify);
+    s.Verify = false;
+    s.Save();
+    EXPECT_NE(dir.read("korvel.ini").find("Verify=0\r\n"), std::string::npos);
+    EXPECT_FALSE(load().Verify);
+}
+
 TEST_F(SettingsTest, CommandLineEdgeCases) {
     dir.write("korvel.ini", "[SETTINGS]\r\nSerialPort=2\r\n");
     EXPECT_FALSE(load({"-RRun", "-C4"}).AutoRun) << "RUN is compared case-sensitively";

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace korvel::cli {
+
+// The production record: a file that lines are only ever appended to, by
+// this process and by others at the same time. Each line goes out in one
+// write at the file's end and is on the disk when Append returns.
+class RecordFile {
+  public:
+    virtual ~RecordFile() = default;
+    // Appends line and a line end. False, with the system's reason in
+    // `error`, when the line is not (wholly) on the disk.
+    virtual bool Append(const std::string& line, std::string& error) = 0;
+
+    // Opens (creating it when missing) for appending; null with the reason
+    // in `error` when that fails.
+    static std::unique_ptr<RecordFile> Open(const std::string& path, std::string& error);
+};
+
+}  // namespace korvel::cli

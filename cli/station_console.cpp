@@ -1,0 +1,187 @@
+#include "cli/station_console.h"
+
+#include <algorithm>
+
+#include "cli/cli_platform.h"
+
+namespace korvel::cli {
+
+namespace {
+constexpr int kBarWidth = 20;
+constexpr auto kPollStep = std::chrono::milliseconds(10);
+
+// Messages carry Windows line ends; a terminal wants plain ones, and a
+// board's message one line per line, each with the port in front.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : text) {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else if (c != '\r') {
+            line += c;
+        }
+    }
+    lines.push_back(line);
+    return lines;
+}
+}  // namespace
+
+StationConsole::StationConsole(std::FILE* out, bool interactive,
+                               const std::vector<std::string>& ports,
+                               std::function<void(std::chrono::milliseconds)> idle)
+    : out_(out), interactive_(interactive), ports_(ports), idle_(std::move(idle)) {
+    for (const std::string& port : ports_) {
+        portWidth_ = std::max(portWidth_, port.size());
+    }
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+        boards_.push_back(std::make_unique<Board>(*this, i));
+    }
+}
+
+std::string StationConsole::lineOf(std::size_t index) const {
+    const Board& b = *boards_[index];
+    const int filled = b.percent() * kBarWidth / 100;
+    char text[256];
+    std::snprintf(text, sizeof text, "%-*s [%s%s] %3d%%  %-40.40s", static_cast<int>(portWidth_),
+                  ports_[index].c_str(), std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                  std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(),
+                  b.percent(), b.status_.c_str());
+    return text;
+}
+
+void StationConsole::drawLines() {
+    if (linesShown_) {
+        // Back to the first live line.
+        std::fprintf(out_, "\x1b[%zuA", boards_.size());
+    }
+    for (std::size_t i = 0; i < boards_.size(); ++i) {
+        std::fprintf(out_, "\r%s\x1b[K\n", lineOf(i).c_str());
+    }
+    linesShown_ = true;
+    std::fflush(out_);
+}
+
+void StationConsole::eraseLines() {
+    if (linesShown_) {
+        std::fprintf(out_, "\x1b[%zuA\r\x1b[J", boards_.size());
+        linesShown_ = false;
+    }
+}
+
+void StationConsole::message(std::size_t index, const std::string& text) {
+    if (interactive_) {
+        eraseLines();
+    }
+    for (const std::string& line : Lines(text)) {
+        std::fprintf(out_, "%s: %s\n", ports_.at(index).c_str(), line.c_str());
+    }
+    if (interactive_) {
+        drawLines();
+    }
+    std::fflush(out_);
+}
+
+void StationConsole::message(const std::string& text) {
+    if (interactive_) {
+        eraseLines();
+    }
+    for (const std::string& line : Lines(text)) {
+        std::fprintf(out_, "%s\n", line.c_str());
+    }
+    if (interactive_) {
+        drawLines();
+    }
+    std::fflush(out_);
+}
+
+int StationConsole::Board::percent() const {
+    if (maximum_ <= 0) {
+        return 0;
+    }
+    return static_cast<int>(100LL * std::clamp(position_, 0, maximum_) / maximum_);
+}
+
+void StationConsole::Board::changed() {
+    if (console_.interactive_) {
+        console_.drawLines();
+        return;
+    }
+    const int tenth = percent() / 10;
+    if (tenth != lastReportedTenth_) {
+        lastReportedTenth_ = tenth;
+        console_.message(index_, "Progress: " + std::to_string(tenth * 10) + "%");
+    }
+}
+
+void StationConsole::Board::setMaximum(int maximum) {
+    maximum_ = maximum;
+    position_ = std::min(position_, maximum_);
+    changed();
+}
+
+void StationConsole::Board::setPosition(int position) {
+    position_ = std::clamp(position, 0, std::max(maximum_, 0));
+    changed();
+}
+
+void StationConsole::Board::setText(const std::string& text) {
+    status_ = text;
+    if (console_.interactive_) {
+        console_.drawLines();
+    } else {
+        console_.message(index_, "Status: " + text);
+    }
+}
+
+int StationConsole::Board::pollUntilClosed(const DialogPoll& poll) {
+    if (poll) {
+        poll(true);
+        // As a window's modeless dialog does, the other boards' reports go
+        // on while this one waits.
+        while (!poll(false)) {
+            console_.idle_(kPollStep);
+        }
+    }
+    return DialogClosedByPoll;
+}
+
+int StationConsole::Board::ShowOk(const std::string& text) {
+    console_.message(index_, text);
+    return DialogOk;
+}
+
+int StationConsole::Board::ShowOkUntil(const std::string& text, const DialogPoll& poll) {
+    console_.message(index_, text);
+    return pollUntilClosed(poll);
+}
+
+int StationConsole::Board::ShowNo(const std::string& text) {
+    console_.message(index_, text);
+    return DialogNo;
+}
+
+int StationConsole::Board::ShowNoUntil(const std::string& text, const DialogPoll& poll) {
+    console_.message(index_, text);
+    return pollUntilClosed(poll);
+}
+
+int StationConsole::Board::AskYesNo(const std::string& text) {
+    console_.message(index_, text + " [y/N]");
+    const std::string answer = ReadInputLine(true, console_.out_);
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? DialogYes : DialogNo;
+}
+
+int StationConsole::Board::AskYesNoUntil(const std::string& text, const DialogPoll& poll) {
+    // Answered by the poll, as an unattended station would.
+    console_.message(index_, text);
+    return pollUntilClosed(poll);
+}
+
+int StationConsole::Board::AskPassword(const std::string&, const std::string&) {
+    // The access code is asked once, before any board starts.
+    return DialogNo;
+}
+
+}  // namespace korvel::cli

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jobs/dialog_service.h"
+#include "jobs/ui_targets.h"
+
+namespace korvel::cli {
+
+// The headless front end's view of several boards at once. On a terminal
+// each board has one live line (port, bar, phase) redrawn in place, with
+// messages printed above the lines; on a pipe or file every status text,
+// every tenth of the progress and every message is a plain line that starts
+// with the board's port. Runs on the main thread only.
+class StationConsole {
+  public:
+    // idle: called while a modeless dialog waits for its poll, so that the
+    // other boards' reports are served meanwhile.
+    StationConsole(std::FILE* out, bool interactive, const std::vector<std::string>& ports,
+                   std::function<void(std::chrono::milliseconds)> idle);
+
+    StationConsole(const StationConsole&) = delete;
+    StationConsole& operator=(const StationConsole&) = delete;
+
+    class Board : public ProgressTarget, public StatusTarget, public DialogService {
+      public:
+        Board(StationConsole& console, std::size_t index) : console_(console), index_(index) {}
+        void setMaximum(int maximum) override;
+        void setPosition(int position) override;
+        int position() const override { return position_; }
+        void setText(const std::string& text) override;
+
+        int ShowOk(const std::string& text) override;
+        int ShowOkUntil(const std::string& text, const DialogPoll& poll) override;
+        int ShowNo(const std::string& text) override;
+        int ShowNoUntil(const std::string& text, const DialogPoll& poll) override;
+        int AskYesNo(const std::string& text) override;
+        int AskYesNoUntil(const std::string& text, const DialogPoll& poll) override;
+        int AskPassword(const std::string& prompt, const std::string& expected) override;
+
+      private:
+        friend class StationConsole;
+        int percent() const;
+        void changed();
+        int pollUntilClosed(const DialogPoll& poll);
+
+        StationConsole& console_;
+        std::size_t index_;
+        int maximum_ = 100;
+        int position_ = 0;
+        int lastReportedTenth_ = -1;
+        std::string status_;
+    };
+
+    Board& board(std::size_t index) { return *boards_.at(index); }
+    // A line about one board (its port in front), above the live lines.
+    void message(std::size_t index, const std::string& text);
+    // A line about every board.
+    void message(const std::string& text);
+
+  private:
+    void drawLines();
+    void eraseLines();
+    std::string lineOf(std::size_t index) const;
+
+    std::FILE* out_;
+    bool interactive_;
+    std::vector<std::string> ports_;
+    std::size_t portWidth_ = 0;
+    std::function<void(std::chrono::milliseconds)> idle_;
+    std::vector<std::unique_ptr<Board>> boards_;
+    bool linesShown_ = false;
+};
+
+}  // namespace korvel::cli

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "jobs/run_result.h"
+
+namespace korvel {
+
+// What one board's run leaves behind: which firmware went onto which board,
+// and how it ended. Texts are empty where nothing was learned.
+struct RunRecord {
+    std::string port;  // as the user named it
+    std::string device;
+    std::string packagePath;
+    std::string packageSha256;
+    char kind = 0;
+    std::string entryName;
+    std::string entryVersion;
+    std::string chip;
+    std::string partId;
+    RunResult result = RunResult::ProgrammingError;
+    std::string status;   // the last status text the run showed
+    std::string message;  // what the run's end says to the user
+    std::chrono::system_clock::time_point start;
+    double durationSeconds = 0;
+    bool verified = false;
+};
+
+// "Success", "PortNotOpened", ... as the results are named in code.
+const char* RunResultName(RunResult result);
+
+// UTC, ISO 8601 to the millisecond: 2026-12-09T11:42:57.125Z.
+std::string IsoUtc(std::chrono::system_clock::time_point time);
+
+}  // namespace korvel

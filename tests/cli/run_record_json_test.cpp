@@ -1,0 +1,53 @@
+#include "cli/run_record_json.h"
+
+#include <gtest/gtest.h>
+
+namespace korvel::cli {
+namespace {
+
+using namespace std::chrono;
+
+TEST(RunRecordJsonTest, OneLineWithEveryFieldUnderItsName) {
+    RunRecord record;
+    record.port = "usb:0403:6001:A1";
+    record.device = "/dev/ttyUSB0";
+    record.packagePath = "fw \"new\".pr2";
+    record.packageSha256 = "ba7816bf";
+    record.kind = 'F';
+    record.entryName = "LPC2138";
+    record.entryVersion = "1.00";
+    record.chip = "LPC2138";
+    record.partId = "196389";
+    record.result = RunResult::ProgrammingError;
+    record.status = "Erase";
+    record.message = "Programming error";
+    record.start = sys_days{2026y / December / 9} + 11h + 42min + 57s + 125ms;
+    record.durationSeconds = 12.34567;
+    EXPECT_EQ(RunRecordJson(record),
+              R"({"port":"usb:0403:6001:A1","device":"/dev/ttyUSB0","package":"fw \"new\".pr2",)"
+              R"("package_sha256":"ba7816bf","kind":"F","name":"LPC2138","version":"1.00",)"
+              R"("chip":"LPC2138","part_id":"196389","result":4,"result_name":"ProgrammingError",)"
+              R"("status":"Erase","message":"Programming error",)"
+              R"("start":"2026-12-09T11:42:57.125Z","duration_s":12.346,"verified":false})");
+}
+
+TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
+    RunRecord record;
+    record.result = RunResult::PortNotOpened;
+    record.entryName = "bad\xff\xfe";
+    record.message = "line1\r\nline2";
+    record.start = sys_days{2024y / February / 29} + 23h + 59min + 59s + 999ms;
+    const std::string line = RunRecordJson(record);
+    EXPECT_NE(line.find(R"("chip":null,"part_id":null,"result":1,"result_name":"PortNotOpened")"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find(R"("kind":"")"), std::string::npos) << line;
+    // Each byte that is not UTF-8 becomes U+FFFD.
+    EXPECT_NE(line.find("\"name\":\"bad\xEF\xBF\xBD\xEF\xBF\xBD\""), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("message":"line1\r\nline2")"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("start":"2024-02-29T23:59:59.999Z")"), std::string::npos) << line;
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korvel::cli
