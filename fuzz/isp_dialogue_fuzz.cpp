@@ -1,8 +1,8 @@
 // The ISP procedure's response feed on arbitrary replies: a whole run of a
 // small image whose every command is answered from the input (echo included,
 // so the feed meets every echo state: matching, cut short, wrong, absent,
-// and answers far beyond its buffer). The run always ends with one of its
-// three results, and the input's end stops it.
+// and answers far beyond its buffer), the read-back of verify included. The
+// run always ends with one of its three results, and the input's end stops it.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     korvel::IspProcedure proc(std::make_unique<korvel::VirtualSerialDevice>(board, options), 0x00,
                               38400);
     board.onExhausted = [&] { proc.RequestAbort(); };
+    proc.SetVerify(true);
     Require(proc.Open());
     const std::string& hex = korvel::fuzz::IspFuzzImage();
     const korvel::RunResult result =

@@ -31,6 +31,9 @@ enum Code : int {
 constexpr std::uint32_t kUnlockCode = 23130;
 constexpr int kLinesPerGroup = 20;
 constexpr std::uint8_t kErased = 0xFF;
+// Where the weak-cell fault hides in the first block copied.
+constexpr std::uint32_t kWeakCellOffset = 0x100;
+constexpr std::uint32_t kMaxLineBytes = 45;
 // The loader's own RAM, which "W" may not overwrite (the manuals only warn;
 // refusing it makes a host that writes there fail loudly).
 constexpr std::uint32_t kLoaderRamFirst = 0x40000120;
@@ -56,11 +59,15 @@ constexpr struct {
     {LpcFault::RefuseUnlock, "refuse-unlock"},
     {LpcFault::RefuseErase, "refuse-erase"},
     {LpcFault::ResendOnce, "resend-once"},
+    {LpcFault::ResendAlways, "resend-always"},
     {LpcFault::DropByte, "drop-byte"},
+    {LpcFault::GarbleEcho, "garble-echo"},
     {LpcFault::EchoProbe, "echo-probe"},
     {LpcFault::SyncGarbage, "sync-garbage"},
     {LpcFault::GoSilent, "go-silent"},
     {LpcFault::GoError, "go-error"},
+    {LpcFault::WeakCell, "weak-cell"},
+    {LpcFault::ReadNoise, "read-noise"},
 };
 
 bool ParseDecimal(std::string_view text, std::uint32_t& value) {
@@ -75,6 +82,26 @@ std::vector<std::string> Words(const std::string& line) {
         words.push_back(w);
     }
     return words;
+}
+
+// What "W" and "R" both require: an address and a count, the address word
+// aligned, the count a multiple of 4 above 0.
+int CheckTransfer(const std::vector<std::uint32_t>& args) {
+    if (args.size() != 2) {
+        return kParamError;
+    }
+    if (args[0] % 4 != 0) {
+        return kAddrError;
+    }
+    if (args[1] == 0 || args[1] % 4 != 0) {
+        return kCountError;
+    }
+    return kSuccess;
+}
+
+char Uuencode(std::uint32_t v) {
+    v &= 0x3F;
+    return v == 0 ? '`' : static_cast<char>(v + 0x20);
 }
 
 std::uint32_t Uudecode(char c) {
@@ -93,8 +120,8 @@ std::optional<LpcFault> ParseLpcFault(std::string_view name) {
 }
 
 const char* LpcFaultNames() {
-    return "silent no-echo unknown-id refuse-unlock refuse-erase resend-once drop-byte "
-           "echo-probe sync-garbage go-silent go-error";
+    return "silent no-echo unknown-id refuse-unlock refuse-erase resend-once resend-always "
+           "drop-byte garble-echo echo-probe sync-garbage go-silent go-error weak-cell read-noise";
 }
 
 LpcBoard::LpcBoard(const LpcPart& part, Options options)
@@ -166,7 +193,13 @@ void LpcBoard::receive(VirtualNs at, std::uint8_t byte) {
         return;
     }
     if (echo_ && !has(LpcFault::NoEcho)) {
-        transmit(at, {byte});
+        std::uint8_t echoed = byte;
+        if (has(LpcFault::GarbleEcho) && mode_ == Mode::DataIn && firstDataLine_ && !echoGarbled_ &&
+            line_.size() == 9) {
+            echoGarbled_ = true;
+            echoed ^= 0x04;
+        }
+        transmit(at, {echoed});
     }
     if (byte == '\n') {
         std::string line = line_;
@@ -207,6 +240,9 @@ void LpcBoard::lineDone(VirtualNs at, const std::string& line) {
             break;
         case Mode::DataIn:
             dataLine(at, line);
+            break;
+        case Mode::DataOut:
+            readAnswer(at, line);
             break;
         default:
             break;
@@ -276,6 +312,15 @@ void LpcBoard::execute(VirtualNs at, const std::string& line) {
         case 'C':
             answer(at, copyToFlash(at, args));
             break;
+        case 'R': {
+            const int code = readMemory(args);
+            answer(at, code);
+            if (code == kSuccess) {
+                mode_ = Mode::DataOut;
+                sendReadGroup(at);
+            }
+            break;
+        }
         case 'G': {
             const int code = go(words, args);
             if (code != kSuccess) {
@@ -353,6 +398,7 @@ int LpcBoard::prepare(const std::vector<std::uint32_t>& args) {
 
 void LpcBoard::busyFor(VirtualNs at, VirtualNs duration) {
     if (options_.flashTiming) {
+        flashBusyNs_ += duration;
         busyUntil_ = at + duration;
         heldBytes_ = 0;
     }
@@ -413,17 +459,11 @@ int LpcBoard::blankCheck(const std::vector<std::uint32_t>& args, std::string& ex
 }
 
 int LpcBoard::writeToRam(const std::vector<std::uint32_t>& args) {
-    if (args.size() != 2) {
-        return kParamError;
+    if (const int code = CheckTransfer(args); code != kSuccess) {
+        return code;
     }
     const std::uint32_t address = args[0];
     const std::uint32_t count = args[1];
-    if (address % 4 != 0) {
-        return kAddrError;
-    }
-    if (count == 0 || count % 4 != 0) {
-        return kCountError;
-    }
     const std::uint64_t end = static_cast<std::uint64_t>(address) + count;
     if (address < kRamBase || end > kRamBase + static_cast<std::uint64_t>(ram_.size()) ||
         (address <= kLoaderRamLast && end > kLoaderRamFirst)) {
@@ -445,6 +485,7 @@ void LpcBoard::dataLine(VirtualNs at, const std::string& line) {
             resendDone_ = true;
             ok = false;
         }
+        ok = ok && !has(LpcFault::ResendAlways);
         groupLines_ = 0;
         groupSum_ = 0;
         if (ok) {
@@ -486,6 +527,81 @@ void LpcBoard::dataLine(VirtualNs at, const std::string& line) {
     ++groupLines_;
 }
 
+std::uint8_t LpcBoard::memoryByte(std::uint32_t address) const {
+    if (address < kBootVectorBytes) {
+        return static_cast<std::uint8_t>(kBootVectorWord >> (8 * (address % 4)));
+    }
+    if (address < flash_.size()) {
+        return flash_[address];
+    }
+    return ram_[address - kRamBase];
+}
+
+int LpcBoard::readMemory(const std::vector<std::uint32_t>& args) {
+    if (const int code = CheckTransfer(args); code != kSuccess) {
+        return code;
+    }
+    const std::uint32_t address = args[0];
+    const std::uint32_t count = args[1];
+    const std::uint64_t end = static_cast<std::uint64_t>(address) + count;
+    const bool inFlash = end <= flash_.size();
+    const bool inRam =
+        address >= kRamBase && end <= kRamBase + static_cast<std::uint64_t>(ram_.size());
+    if (!inFlash && !inRam) {
+        return kAddrNotMapped;
+    }
+    readAddress_ = address;
+    readRemaining_ = count;
+    return kSuccess;
+}
+
+void LpcBoard::sendReadGroup(VirtualNs at) {
+    // Like a write: lines of up to 45 bytes, the sum after every 20 lines
+    // and after the last.
+    readGroupBytes_ = std::min(readRemaining_, kLinesPerGroup * kMaxLineBytes);
+    std::string text;
+    std::uint32_t sum = 0;
+    for (std::uint32_t done = 0; done < readGroupBytes_;) {
+        const std::uint32_t n = std::min(kMaxLineBytes, readGroupBytes_ - done);
+        text.push_back(Uuencode(n));
+        for (std::uint32_t i = 0; i < n; i += 3) {
+            std::uint32_t v = 0;
+            for (std::uint32_t k = 0; k < 3; ++k) {
+                const std::uint8_t b =
+                    i + k < n ? memoryByte(readAddress_ + done + i + k) : std::uint8_t{0};
+                sum += i + k < n ? b : 0;
+                v = v << 8 | b;
+            }
+            for (int shift = 18; shift >= 0; shift -= 6) {
+                text.push_back(Uuencode(v >> shift));
+            }
+        }
+        text += "\r\n";
+        done += n;
+    }
+    if (has(LpcFault::ReadNoise) && !readNoiseDone_) {
+        readNoiseDone_ = true;
+        ++sum;
+    }
+    transmitText(at, text + std::to_string(sum) + "\r\n");
+}
+
+void LpcBoard::readAnswer(VirtualNs at, const std::string& line) {
+    if (line == "OK") {
+        readAddress_ += readGroupBytes_;
+        readRemaining_ -= readGroupBytes_;
+        if (readRemaining_ == 0) {
+            mode_ = Mode::Command;
+            return;
+        }
+    } else if (line != "RESEND") {
+        // The manuals do not say; the model ends the read.
+        mode_ = Mode::Command;
+        return;
+    }
+    sendReadGroup(at);
+}
+
 int LpcBoard::copyToFlash(VirtualNs at, const std::vector<std::uint32_t>& args) {
     if (args.size() != 3) {
         return kParamError;
@@ -522,6 +638,10 @@ int LpcBoard::copyToFlash(VirtualNs at, const std::vector<std::uint32_t>& args) 
     // Programming can only clear bits.
     for (std::uint32_t i = 0; i < count; ++i) {
         flash_[dst + i] &= ram_[src - kRamBase + i];
+    }
+    if (has(LpcFault::WeakCell) && !cellWeakened_) {
+        cellWeakened_ = true;
+        flash_[dst + kWeakCellOffset] = kErased;
     }
     std::fill(prepared_.begin(), prepared_.end(), false);
     busyFor(at, count / (page512 ? 512 : 256) * kMs);

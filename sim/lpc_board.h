@@ -22,11 +22,15 @@ enum class LpcFault {
     RefuseUnlock,  // "U 23130" answered INVALID_CODE
     RefuseErase,   // "E" answered BUSY
     ResendOnce,    // the first checksum answered "RESEND" although it is right
+    ResendAlways,  // every checksum answered "RESEND", right or not
     DropByte,      // the UART loses the 10th character of the first data line
+    GarbleEcho,    // the echo of that character comes back changed; the chip got it right
     EchoProbe,     // still synchronised from an earlier session: "?" is echoed
     SyncGarbage,   // answers "?" with line noise instead of "Synchronized"
     GoSilent,      // "G" starts the program without answering "0"
     GoError,       // "G" answered ADDR_ERROR; the loader stays
+    WeakCell,      // the first copy leaves the byte 0x100 into its destination erased
+    ReadNoise,     // the first group read back ("R") goes out with a wrong sum
 };
 
 std::optional<LpcFault> ParseLpcFault(std::string_view name);
@@ -66,6 +70,8 @@ class LpcBoard : public BoardModel {
     int resends() const { return resends_; }
     // Characters lost because the host sent while the flash was busy.
     int overrunBytes() const { return overrunBytes_; }
+    // The erase and programming time the flash took (with flashTiming).
+    VirtualNs flashBusyNs() const { return flashBusyNs_; }
     // Set once "G" has handed the chip to a program.
     const std::optional<RamProgramOutcome>& started() const { return started_; }
     // The eight exception vectors add up to 0, so the chip would start the
@@ -79,7 +85,7 @@ class LpcBoard : public BoardModel {
     void onByte(VirtualNs at, std::uint8_t byte) override;
 
   private:
-    enum class Mode { AwaitProbe, AwaitSyncLine, AwaitCrystal, Command, DataIn, Started };
+    enum class Mode { AwaitProbe, AwaitSyncLine, AwaitCrystal, Command, DataIn, DataOut, Started };
 
     bool has(LpcFault f) const { return options_.faults.count(f) != 0; }
     void receive(VirtualNs at, std::uint8_t byte);
@@ -93,6 +99,11 @@ class LpcBoard : public BoardModel {
     int erase(VirtualNs at, const std::vector<std::uint32_t>& args);
     int blankCheck(const std::vector<std::uint32_t>& args, std::string& extra);
     int writeToRam(const std::vector<std::uint32_t>& args);
+    int readMemory(const std::vector<std::uint32_t>& args);
+    // Sends the next group of a read ("R") as uuencoded lines and their sum.
+    void sendReadGroup(VirtualNs at);
+    void readAnswer(VirtualNs at, const std::string& line);
+    std::uint8_t memoryByte(std::uint32_t address) const;
     int copyToFlash(VirtualNs at, const std::vector<std::uint32_t>& args);
     int go(const std::vector<std::string>& words, const std::vector<std::uint32_t>& args);
 
@@ -126,12 +137,21 @@ class LpcBoard : public BoardModel {
     std::uint32_t groupSum_ = 0;
     bool firstDataLine_ = true;
     bool byteDropped_ = false;
+    bool echoGarbled_ = false;
     bool resendDone_ = false;
+    bool cellWeakened_ = false;
+    bool readNoiseDone_ = false;
+
+    // The read in progress ("R"): the group sent last and what follows it.
+    std::uint32_t readAddress_ = 0;
+    std::uint32_t readRemaining_ = 0;
+    std::uint32_t readGroupBytes_ = 0;
 
     std::vector<std::string> commands_;
     int dataLines_ = 0;
     int resends_ = 0;
     int overrunBytes_ = 0;
+    VirtualNs flashBusyNs_ = 0;
     std::optional<RamProgramOutcome> started_;
 };
 

@@ -15,7 +15,8 @@ const char* const kLpcSimUsage =
     "             the line rate until the host sets one; --flash-in: flash contents at\n"
     "             power-on; --paced adds the erase and programming times. Faults:\n"
     "             silent no-echo unknown-id refuse-unlock refuse-erase resend-once\n"
-    "             drop-byte echo-probe sync-garbage go-silent go-error";
+    "             resend-always drop-byte garble-echo echo-probe sync-garbage go-silent\n"
+    "             go-error weak-cell read-noise";
 
 namespace {
 

@@ -264,4 +264,25 @@ std::string UuencodeLine(std::span<const std::uint8_t> bytes, int n) {
     return line;
 }
 
+bool UudecodeLine(std::string_view line, std::vector<std::uint8_t>& bytes) {
+    const auto value = [](char c) { return static_cast<std::uint32_t>(c - 0x20) & 0x3F; };
+    if (line.empty() ||
+        !std::all_of(line.begin(), line.end(), [](char c) { return c >= ' ' && c <= '`'; })) {
+        return false;
+    }
+    const auto n = static_cast<std::size_t>(value(line[0]));
+    if (n > static_cast<std::size_t>(FlashImage::kMaxLineBytes) ||
+        line.size() != 1 + 4 * ((n + 2) / 3)) {
+        return false;
+    }
+    for (std::size_t i = 1, taken = 0; taken < n; i += 4) {
+        const std::uint32_t v = value(line[i]) << 18 | value(line[i + 1]) << 12 |
+                                value(line[i + 2]) << 6 | value(line[i + 3]);
+        for (int shift = 16; shift >= 0 && taken < n; shift -= 8, ++taken) {
+            bytes.push_back(static_cast<std::uint8_t>(v >> shift));
+        }
+    }
+    return true;
+}
+
 }  // namespace korvel

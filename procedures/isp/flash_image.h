@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvel {
@@ -88,5 +89,10 @@ char UuChar(std::uint32_t v);
 // a line whose n is not a multiple of 3 takes the bytes that follow in
 // `bytes`; past its end they count as 0.
 std::string UuencodeLine(std::span<const std::uint8_t> bytes, int n);
+
+// The bytes of one uuencoded line (without line end); false, with `bytes`
+// unchanged, when the line is not one: a length above 45, a length character
+// that does not match the line's, or a character outside ' ' to '`'.
+bool UudecodeLine(std::string_view line, std::vector<std::uint8_t>& bytes);
 
 }  // namespace korvel

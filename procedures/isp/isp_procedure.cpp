@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace korvel {
 
@@ -21,11 +22,11 @@ constexpr int kBlankCheckSlices = 5;
 constexpr int kPrepareEraseSlices = 8;
 constexpr int kEraseSlices = 25;
 constexpr int kWriteSlices = 4;
-constexpr int kDataLineSlices = 5;
 constexpr int kChecksumSlices = 3;
 constexpr int kPrepareCopySlices = 5;
 constexpr int kCopySlices = 5;
 constexpr int kLoadJumpSlices = 4;
+constexpr int kReadSlices = 3;
 // The jump program takes the loader away; silence here means it ran.
 constexpr int kGoSlices = 4;
 
@@ -39,6 +40,11 @@ constexpr int kMaxSyncRetries = 5;
 // 12.0 MHz crystal, sent in kHz.
 constexpr int kCrystalKhz = 12000;
 constexpr int kLinesPerGroup = 20;
+// "RESEND" answers to one group before the run gives up.
+constexpr int kMaxResends = 3;
+// While the boot loader runs, the first 64 bytes of flash read as its own
+// vectors, so the read-back starts after them.
+constexpr std::int32_t kBootBlockBytes = 64;
 constexpr int kLogCapacity = 512;
 constexpr std::int32_t kGroupBytes = kLinesPerGroup * FlashImage::kMaxLineBytes;
 
@@ -129,8 +135,10 @@ RunResult IspProcedure::Run(std::span<const std::uint8_t> image) {
     Log("\r\nEntering Bootloader Mode\r\n");
     image_.SetVectorChecksum();
 
+    learned.verified = false;
     const bool started = Synchronise() && Identify() && CheckImageFits() && Unlock() &&
-                         EraseSectors() && WriteBlocks() && StartFirmware();
+                         EraseSectors() && WriteBlocks() && (!verify_ || VerifyFlash()) &&
+                         StartFirmware();
     SetProgress(progressCount_);
     if (abortRequested) {
         return RunResult::Aborted;
@@ -328,9 +336,10 @@ bool IspProcedure::WriteBlock(const Block& block) {
 }
 
 bool IspProcedure::TransferToRam(std::int32_t address, std::int32_t count) {
-    const Refusal echo{"No response", "data xmit did not echo"};
-    const Refusal checksum{"No response", "bad checksum"};
     while (count > 0) {
+        // One group: up to 20 lines, then the decimal sum of their bytes.
+        std::string group;
+        std::vector<std::size_t> lineEnds;
         std::int32_t sum = 0;
         for (int line = 0; line < kLinesPerGroup && count > 0; ++line) {
             const std::int32_t n = std::min<std::int32_t>(FlashImage::kMaxLineBytes, count);
@@ -341,15 +350,10 @@ bool IspProcedure::TransferToRam(std::int32_t address, std::int32_t count) {
             }
             address += n;
             count -= n;
-            // The line without its CR LF is the expected echo; the echoed CR
-            // LF is the answer.
-            Send({UuencodeLine(bytes, n), kDataLineSlices});
-            Write("\r\n");
-            if (!Judge(Await(1), "\r\n", echo)) {
-                return false;
-            }
+            group += UuencodeLine(bytes, n) + "\r\n";
+            lineEnds.push_back(group.size());
         }
-        if (!Exchange({Format("%d\r\n", sum), kChecksumSlices}, "OK\r\n", checksum)) {
+        if (!SendGroup(group, lineEnds, Format("%d\r\n", sum))) {
             return false;
         }
         if (count > 0) {
@@ -357,6 +361,132 @@ bool IspProcedure::TransferToRam(std::int32_t address, std::int32_t count) {
         }
     }
     return true;
+}
+
+bool IspProcedure::SendGroup(const std::string& lines, const std::vector<std::size_t>& lineEnds,
+                             const std::string& sumLine) {
+    for (int resends = 0;; ++resends) {
+        // The lines go out back to back: waiting for each echo would cost a
+        // round trip per line, and behind a USB adapter that is its latency
+        // timer each time. Echo stays on, so a line the chip heard wrongly
+        // still shows; the chip's answer to the sum decides.
+        Send({lines + sumLine, kChecksumSlices}, Reply::GroupEcho);
+        std::size_t begin = 0;
+        for (const std::size_t end : lineEnds) {
+            if (abortRequested) {
+                return false;
+            }
+            Write(lines.substr(begin, end - begin));
+            begin = end;
+            TakeArrived();
+        }
+        Write(sumLine);
+        const Wait wait = Await(1);
+        if (wait == Wait::Answered && AnswerStartsWith("RESEND\r\n")) {
+            if (resends == kMaxResends) {
+                Cancel(
+                    Format("bad checksum, also after the group was sent %d times more", kMaxResends)
+                        .c_str());
+                return false;
+            }
+            continue;
+        }
+        return Judge(wait, "OK\r\n", {"No response", "bad checksum"});
+    }
+}
+
+bool IspProcedure::VerifyFlash() {
+    Log("Verifying....\r\n");
+    // Consecutive written blocks are read back as one range: one command
+    // and one answer fewer per block.
+    std::int32_t start = -1;
+    std::int32_t end = -1;
+    for (const Block& block : Blocks()) {
+        if (!HasData(block)) {
+            continue;
+        }
+        if (block.address != end) {
+            if (start >= 0 && !VerifyRange(start, end - start)) {
+                return false;
+            }
+            start = std::max(block.address, kBootBlockBytes);
+        }
+        end = block.address + chip_->blockSize;
+    }
+    if (start >= 0 && !VerifyRange(start, end - start)) {
+        return false;
+    }
+    Log("Verified\r\n");
+    learned.verified = true;
+    return true;
+}
+
+bool IspProcedure::VerifyRange(std::int32_t address, std::int32_t count) {
+    const Refusal noAnswer{"No response", "can't read flash"};
+    if (!Exchange({Format("R %d %d\r\n", address, count), kReadSlices}, "0\r\n", noAnswer)) {
+        return false;
+    }
+    // The lines follow the return code at once.
+    Send({"", kReadSlices});
+    int resends = 0;
+    for (std::int32_t done = 0; done < count;) {
+        const std::int32_t groupBytes = std::min(kGroupBytes, count - done);
+        const int lines = (groupBytes + FlashImage::kMaxLineBytes - 1) / FlashImage::kMaxLineBytes;
+        // Each line of the group, and its sum, gets the whole time-out.
+        Wait wait = Wait::Answered;
+        for (int line = 1; line <= lines + 1 && wait == Wait::Answered; ++line) {
+            timeoutSlices_ = kReadSlices;
+            wait = Await(line);
+        }
+        if (wait != Wait::Answered) {
+            return Judge(wait, "", noAnswer);
+        }
+        std::vector<std::uint8_t> bytes;
+        if (!TakeReadGroup(lines, bytes) || static_cast<std::int32_t>(bytes.size()) != groupBytes) {
+            if (resends++ == kMaxResends) {
+                Cancel(Format("read-back: bad checksum, also after %d more tries", kMaxResends)
+                           .c_str());
+                return false;
+            }
+            Send({"RESEND\r\n", kReadSlices});
+            continue;
+        }
+        resends = 0;
+        std::vector<std::uint8_t> expected(bytes.size());
+        image_.ReadImage(address + done, groupBytes, expected.data());
+        const auto [differs, wanted] = std::mismatch(bytes.begin(), bytes.end(), expected.begin());
+        if (differs != bytes.end()) {
+            const auto at = address + done + static_cast<std::int32_t>(differs - bytes.begin());
+            Cancel(Format("Verify failed at 0x%08X: the flash holds 0x%02X, the image 0x%02X",
+                          static_cast<unsigned>(at), *differs, *wanted)
+                       .c_str());
+            return false;
+        }
+        done += groupBytes;
+        // The echo of "OK" comes before the next group; after the last it is
+        // all that comes.
+        Send({"OK\r\n", kReadSlices}, done < count ? Reply::AfterEcho : Reply::EchoOnly);
+    }
+    return Judge(Await(0), "", noAnswer);
+}
+
+bool IspProcedure::TakeReadGroup(int lines, std::vector<std::uint8_t>& bytes) const {
+    const char* p = response_;
+    for (int i = 0; i < lines; ++i) {
+        const char* lineEnd = std::strstr(p, "\r\n");
+        if (!UudecodeLine({p, static_cast<std::size_t>(lineEnd - p)}, bytes)) {
+            return false;
+        }
+        p = lineEnd + 2;
+    }
+    std::uint32_t sum = 0;
+    for (const std::uint8_t b : bytes) {
+        sum += b;
+    }
+    const char* sumEnd = std::strstr(p, "\r\n");
+    std::uint32_t told = 0;
+    const auto [end, ec] = std::from_chars(p, sumEnd, told);
+    return ec == std::errc() && end == sumEnd && told == sum;
 }
 
 bool IspProcedure::StartFirmware() {
@@ -439,7 +569,9 @@ bool IspProcedure::Judge(Wait wait, const char* accepted, const Refusal& refusal
 }
 
 void IspProcedure::Send(const Command& command, Reply reply) {
-    Write(command.text);
+    if (reply != Reply::GroupEcho) {
+        Write(command.text);
+    }
     reply_ = reply;
     // The probe is the one command the boot loader does not echo.
     echoLength_ =
@@ -449,6 +581,7 @@ void IspProcedure::Send(const Command& command, Reply reply) {
     std::memcpy(echo_, command.text.data(), static_cast<std::size_t>(echoLength_));
     echoPos_ = 0;
     responseEnd_ = 0;
+    lineWaiting_ = false;
     timeoutSlices_ = command.slices;
 }
 
@@ -463,7 +596,7 @@ IspProcedure::Wait IspProcedure::Await(int lines) {
         if (abortRequested) {
             return Wait::Stopped;
         }
-        const bool complete = ReadSlice();
+        const bool complete = std::exchange(lineWaiting_, false) || ReadSlice();
         const bool answered = complete && LineCount() >= lines;
         if (timeoutSlices_ > 0 && --timeoutSlices_ == 0) {
             echoPos_ = -1;
@@ -472,6 +605,13 @@ IspProcedure::Wait IspProcedure::Await(int lines) {
         if (answered) {
             return Wait::Answered;
         }
+    }
+}
+
+void IspProcedure::TakeArrived() {
+    std::uint8_t c = 0;
+    while (!lineWaiting_ && port.readAvailable(&c, 1) != 0) {
+        lineWaiting_ = Feed(c);
     }
 }
 
@@ -507,17 +647,31 @@ bool IspProcedure::Feed(std::uint8_t byte) {
         return true;
     }
     if (echoPos_ < echoLength_) {
-        if (static_cast<char>(byte) != echo_[echoPos_]) {
+        if (static_cast<char>(byte) == echo_[echoPos_]) {
+            ++echoPos_;
+            return reply_ == Reply::EchoOnly && echoPos_ == echoLength_;
+        }
+        if (reply_ != Reply::GroupEcho) {
             echoPos_ = -1;
             return false;
         }
-        ++echoPos_;
-        return false;
+        // A character of the group was lost or garbled on one way or the
+        // other; only the chip's answer to the sum tells which. Skip to it.
+        echoPos_ = echoLength_;
+        reply_ = Reply::GroupAnswer;
     }
     response_[responseEnd_++] = static_cast<char>(byte);
     response_[responseEnd_] = '\0';
-    return responseEnd_ >= 2 && response_[responseEnd_ - 2] == '\r' &&
-           response_[responseEnd_ - 1] == '\n';
+    const bool lineDone = responseEnd_ >= 2 && response_[responseEnd_ - 2] == '\r' &&
+                          response_[responseEnd_ - 1] == '\n';
+    if (lineDone && reply_ == Reply::GroupAnswer && std::strcmp(response_, "OK\r\n") != 0 &&
+        std::strcmp(response_, "RESEND\r\n") != 0) {
+        // The rest of a garbled echo.
+        responseEnd_ = 0;
+        response_[0] = '\0';
+        return false;
+    }
+    return lineDone;
 }
 
 int IspProcedure::LineCount() const {

@@ -35,13 +35,21 @@ class IspProcedure : public ProcContext {
     // The Intel HEX text of the firmware. Success, ProgrammingError or Aborted.
     RunResult Run(std::span<const std::uint8_t> image);
 
+    // With verify on, the written flash is read back and compared with the
+    // image before the firmware is started; learned.verified tells that every
+    // written byte it could read back matched.
+    void SetVerify(bool on) { verify_ = on; }
+
     SerialPort port;
 
   private:
     // How the answer to the command in flight comes back.
     enum class Reply : std::uint8_t {
-        AfterEcho,  // the command's echo, then the answer lines
-        ToProbe,    // the probe is not echoed; "?" alone is an echo of it
+        AfterEcho,    // the command's echo, then the answer lines
+        ToProbe,      // the probe is not echoed; "?" alone is an echo of it
+        GroupEcho,    // a group of data lines and its sum, then "OK" or "RESEND"
+        GroupAnswer,  // the group's echo went wrong: only "OK" or "RESEND" count
+        EchoOnly,     // the echo is the whole answer
     };
     // How waiting for an answer ended.
     enum class Wait : std::uint8_t { Answered, TimedOut, AnsweredAtTimeOut, Stopped };
@@ -73,13 +81,24 @@ class IspProcedure : public ProcContext {
     bool Unlock();
     bool EraseSectors();
     bool WriteBlocks();
+    bool VerifyFlash();
     bool StartFirmware();
 
     std::optional<bool> SectorIsBlank(std::int32_t sector);
     bool WriteBlock(const Block& block);
+    // Reads count flash bytes from address back ("R") and compares them with
+    // the image.
+    bool VerifyRange(std::int32_t address, std::int32_t count);
+    // Takes one group of read-back lines and its sum from the answer; false
+    // when the lines are not well-formed or do not add up to the sum.
+    bool TakeReadGroup(int lines, std::vector<std::uint8_t>& bytes) const;
     // Sends count image bytes from address as data lines into the chip's RAM
     // buffer, a checksum after every group of lines.
     bool TransferToRam(std::int32_t address, std::int32_t count);
+    // Sends one group of data lines (lineEnds: where each line's CR LF ends)
+    // and its sum line; re-sends it while the chip answers "RESEND".
+    bool SendGroup(const std::string& lines, const std::vector<std::size_t>& lineEnds,
+                   const std::string& sumLine);
     // Every block of every sector of the chip, in flash order.
     std::vector<Block> Blocks() const;
     bool HasData(const Block& block) const;
@@ -96,6 +115,8 @@ class IspProcedure : public ProcContext {
     // armed by the last Send runs out, or Stop was asked for.
     Wait Await(int lines);
     bool ReadSlice();
+    // Feeds what has arrived, without waiting.
+    void TakeArrived();
     bool Feed(std::uint8_t byte);
     int LineCount() const;
     bool AnswerStartsWith(const char* line) const;
@@ -105,6 +126,7 @@ class IspProcedure : public ProcContext {
     FlashImage image_;
     std::int32_t highestAddress_ = -1;
     const ChipRow* chip_ = nullptr;
+    bool verify_ = false;
 
     Reply reply_ = Reply::AfterEcho;
     char echo_[kBufferSize] = {};
@@ -112,6 +134,8 @@ class IspProcedure : public ProcContext {
     int echoPos_ = -1;  // -1: none, after a mismatch or a time-out
     char response_[kBufferSize] = {};
     int responseEnd_ = 0;
+    // A line of the answer was completed while the host was still sending.
+    bool lineWaiting_ = false;
     std::int32_t timeoutSlices_ = 0;
     // Accepted checksum groups and copied blocks.
     std::int32_t progressCount_ = 0;

@@ -12,6 +12,7 @@ constexpr std::uint8_t kIspLineFlags = 0x00;
 
 RunResult RunIsp(GenericThread& thread) {
     IspProcedure proc(thread.portNumber(), kIspLineFlags, thread.baudRate());
+    proc.SetVerify(thread.verifyRequested());
     return thread.Drive(
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {

@@ -27,7 +27,7 @@ expect_failure() {
     echo "ok: $name"
 }
 expect_failure unlock refuse-unlock ": wrong response unlock: 16"
-expect_failure checksum resend-once ": bad checksum"
+expect_failure checksum resend-always ": bad checksum, also after the group was sent 3 times more"
 expect_failure go go-error ": couldn't run program"
 
 # expect_untouched NAME CHIP FLASH_SIZE HEX STATUS: a package that cannot be

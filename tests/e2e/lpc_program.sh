@@ -6,10 +6,11 @@ set -uo pipefail
 lpc_setup "$@"
 examples="$(dirname "$0")/../../examples"
 
-# program NAME CHIP PACKAGE FLASH_SIZE HEX
+# program NAME CHIP PACKAGE FLASH_SIZE HEX [KORVEL-SIM OPTION...]
 program() {
     local name=$1 chip=$2 package=$3 size=$4 hex=$5
-    serve_lpc "$name" "$chip"
+    shift 5
+    serve_lpc "$name" "$chip" "$@"
     "$CLI" program "$package" --port "$TMP/$name.port" >"$TMP/$name.out" 2>&1
     local rc=$?
     unserve "$name"
@@ -27,6 +28,10 @@ program lpc2138 LPC2138 "$examples/blinky-lpc2138.pr2" 512000 "$examples/blinky-
 make_hex "$TMP/sparse.hex" "0 64 1" "24832 300 2" "73728 9000 3" "122864 16 4"
 "$SIM" pack -o "$TMP/sparse.pr2" "':LPC2106:2.1:$TMP/sparse.hex" || fail "pack"
 program lpc2106 LPC2106 "$TMP/sparse.pr2" 122880 "$TMP/sparse.hex"
+# The same over a line that loses a character and garbles an echo, to a chip
+# that asks for a group again: each group goes again, the run succeeds.
+program line-errors LPC2106 "$TMP/sparse.pr2" 122880 "$TMP/sparse.hex" \
+    --fault drop-byte --fault garble-echo --fault resend-once
 
 # The same kind of image with LF line ends, as most toolchains on Linux write
 # it, on an LPC2138 and up to its last sector.

@@ -256,5 +256,38 @@ TEST(FlashImageTest, UuencodedLinesMatchTheWireFormat) {
     EXPECT_EQ(UuencodeLine(std::vector<std::uint8_t>{0xFF}, 1), "!_P``");
 }
 
+TEST(FlashImageTest, UudecodingTakesWellFormedLinesOnly) {
+    const struct {
+        const char* line;
+        bool ok;
+        std::vector<std::uint8_t> bytes;
+    } cases[] = {
+        {"#0V%T", true, {0x43, 0x61, 0x74}},
+        {"\"0V$`", true, {0x43, 0x61}},
+        {"$0V%T(0``", true, {0x43, 0x61, 0x74, 0x21}},
+        {"!_P``", true, {0xFF}},
+        {"`", true, {}},
+        {"", false, {}},
+        {"#0V%", false, {}},    // a character short
+        {"#0V%T`", false, {}},  // one too many
+        {"#0V%t", false, {}},   // not a uuencode character
+        {"N````````````````````````````````````````````````````````````````", false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::uint8_t> bytes = {0x99};
+        EXPECT_EQ(UudecodeLine(c.line, bytes), c.ok);
+        std::vector<std::uint8_t> expected = {0x99};
+        expected.insert(expected.end(), c.bytes.begin(), c.bytes.end());
+        EXPECT_EQ(bytes, expected);
+    }
+    // A full line of 45.
+    std::vector<std::uint8_t> full;
+    EXPECT_TRUE(
+        UudecodeLine("M``$\"`P0%!@<(\"0H+#`T.#Q`1$A,4%187&!D:&QP='A\\@(2(C)\"4F)R@I*BLL", full));
+    ASSERT_EQ(full.size(), 45u);
+    EXPECT_EQ(full[44], 44);
+}
+
 }  // namespace
 }  // namespace korvel

@@ -237,8 +237,13 @@ TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
         {LpcFault::RefuseErase,
          RunResult::ProgrammingError,
          {"Sector  0", "Error", "", ": Unable to erase flash", ""}},
-        {LpcFault::ResendOnce, RunResult::ProgrammingError, {"", ": bad checksum", ""}},
-        {LpcFault::DropByte, RunResult::ProgrammingError, {"", ": No response", ""}},
+        // Line errors cost a group sent again, not the run.
+        {LpcFault::ResendOnce, RunResult::Success, {"loading jump code", "jumping now!"}},
+        {LpcFault::DropByte, RunResult::Success, {"loading jump code", "jumping now!"}},
+        {LpcFault::GarbleEcho, RunResult::Success, {"loading jump code", "jumping now!"}},
+        {LpcFault::ResendAlways,
+         RunResult::ProgrammingError,
+         {"", ": bad checksum, also after the group was sent 3 times more", ""}},
         {LpcFault::EchoProbe,
          RunResult::ProgrammingError,
          {"", ": Unable to complete baud sync, 1", ""}},
@@ -256,6 +261,66 @@ TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
         IspHarness h(board);
         EXPECT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(1000, 60)}})), c.result);
         EXPECT_EQ(Tail(h.status.texts, c.lastTexts.size()), c.lastTexts);
+    }
+}
+
+TEST(IspBoardTest, VerifyReadsTheWrittenRangesBackAfterTheBootBlockAndNamesTheFirstDifference) {
+    const std::vector<HexSegment> image = {{0, Pattern(10000, 61)}, {0x20000, Pattern(100, 62)}};
+    const std::uint8_t wanted = image[0].bytes[0x100];
+    char failure[96];
+    std::snprintf(failure, sizeof failure,
+                  ": Verify failed at 0x00000100: the flash holds 0xFF, the image 0x%02X", wanted);
+    struct Case {
+        const char* what;
+        bool verify;
+        std::set<LpcFault> faults;
+        RunResult result;
+        bool verified;
+        Texts lastTexts;
+    };
+    const std::vector<Case> cases = {
+        {"good board", true, {}, RunResult::Success, true, {"loading jump code", "jumping now!"}},
+        {"weak cell",
+         true,
+         {LpcFault::WeakCell},
+         RunResult::ProgrammingError,
+         false,
+         {"Verifying....", "", failure, ""}},
+        // A group that reads back with a wrong sum is asked for again.
+        {"noisy read-back",
+         true,
+         {LpcFault::ReadNoise},
+         RunResult::Success,
+         true,
+         {"loading jump code", "jumping now!"}},
+        // Unverified, the same board passes: only the comparison catches it.
+        {"weak cell unverified",
+         false,
+         {LpcFault::WeakCell},
+         RunResult::Success,
+         false,
+         {"loading jump code", "jumping now!"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LpcBoard board(Part("LPC2138"), Faults(c.faults));
+        IspHarness h(board);
+        h.proc->SetVerify(c.verify);
+        EXPECT_EQ(h.run(sim::WriteIntelHex(image)), c.result);
+        EXPECT_EQ(h.proc->learned.verified, c.verified);
+        EXPECT_EQ(Tail(h.status.texts, c.lastTexts.size()), c.lastTexts);
+        Texts reads;
+        std::copy_if(board.commands().begin(), board.commands().end(), std::back_inserter(reads),
+                     [](const std::string& command) { return command[0] == 'R'; });
+        // Three adjacent 4 KB blocks less the boot block's 64 bytes, then one block.
+        const Texts expectedReads = !c.verify    ? Texts{}
+                                    : c.verified ? Texts{"R 64 12224", "R 131072 4096"}
+                                                 : Texts{"R 64 12224"};
+        EXPECT_EQ(reads, expectedReads);
+        EXPECT_EQ(board.started().has_value(), c.result == RunResult::Success);
+        const Texts sent = h.sentLines();
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "RESEND"),
+                  c.faults.count(LpcFault::ReadNoise) ? 1 : 0);
     }
 }
 
@@ -438,6 +503,21 @@ TEST(IspBoardTest, APacedRunAt38400TakesTheLineTimeOfABoardAndMatches) {
     EXPECT_GE(h.device->now(), bound);
     EXPECT_LT(h.device->now(), bound * 3 / 2);
     EXPECT_EQ(board.overrunBytes(), 0);
+    // Within a group the host does not wait for echoes: its 20 data lines and
+    // the sum line leave back to back, each character right after the last.
+    const VirtualNs charNs = CharacterTimeNs(LineSettings{38400});
+    std::size_t run = 1;
+    std::size_t longestRun = 0;
+    VirtualNs last = -1;
+    for (const WireEvent& e : h.wire) {
+        if (e.kind != WireEvent::Kind::HostByte) {
+            continue;
+        }
+        run = e.at - last == charNs ? run + 1 : 1;
+        longestRun = std::max(longestRun, run);
+        last = e.at;
+    }
+    EXPECT_GE(longestRun, 20u * 63 + 6);
 }
 
 class RunIspTest : public ::testing::Test {

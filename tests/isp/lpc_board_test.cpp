@@ -158,6 +158,29 @@ TEST(LpcBoardTest, RamWriteChecksEveryGroupAndAsksForAResendOfABadOne) {
     EXPECT_EQ(host.say("J\r\n"), "J\r\n0\r\n196389\r\n");
 }
 
+TEST(LpcBoardTest, ReadSendsUuencodedGroupsWithSumsAndRepeatsAGroupOnResend) {
+    LpcBoard::Options options;
+    options.flash = std::vector<std::uint8_t>(0x48, 0xFF);
+    options.flash[0x40] = 0x43;
+    options.flash[0x41] = 0x61;
+    options.flash[0x42] = 0x74;
+    options.flash[0x43] = 0x21;
+    LpcBoard board(Part("LPC2138"), options);
+    Host host(board);
+    host.synchronise();
+    EXPECT_EQ(host.say("R 65 4\r\n"), "R 65 4\r\n13\r\n");
+    EXPECT_EQ(host.say("R 64 6\r\n"), "R 64 6\r\n6\r\n");
+    EXPECT_EQ(host.say("R 524288 4\r\n"), "R 524288 4\r\n14\r\n");
+    // 0x43 0x61 0x74 0x21: 313.
+    EXPECT_EQ(host.say("R 64 4\r\n"), "R 64 4\r\n0\r\n$0V%T(0``\r\n313\r\n");
+    EXPECT_EQ(host.say("RESEND\r\n"), "RESEND\r\n$0V%T(0``\r\n313\r\n");
+    EXPECT_EQ(host.say("OK\r\n"), "OK\r\n");
+    // The boot block's vectors hide the first 64 bytes: E59FF018, little-endian.
+    EXPECT_EQ(host.say("R 0 4\r\n"), "R 0 4\r\n0\r\n$&/\"?Y0``\r\n652\r\n");
+    EXPECT_EQ(host.say("OK\r\n"), "OK\r\n");
+    EXPECT_EQ(host.say("J\r\n"), "J\r\n0\r\n196389\r\n");
+}
+
 TEST(LpcBoardTest, AChecksumFollowsEveryTwentyLines) {
     LpcBoard board(Part("LPC2138"));
     Host host(board);
