@@ -21,7 +21,6 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <filesystem>
 
@@ -41,13 +40,9 @@ namespace korvel::app {
 namespace {
 
 constexpr int kExitCode = 5;
-constexpr const char* kAccessCode = "kzt";
 constexpr int kStartDelayMs = 1;
 constexpr int kContentWidth = 360;
 constexpr int kIconSize = 32;
-// Kinds whose procedure takes its speed from the Baud Rate box.
-constexpr const char kBaudRateKinds[] = "',-0=DF";
-constexpr const char* kBaudRates[] = {"38400", "19200", "9600"};
 
 // Ends the process without unwinding: a run may still hold the port and the
 // package, and nothing is to be saved or closed first.
@@ -230,8 +225,8 @@ void TfrmMain::createControls() {
     GroupBoxBaudRate->setObjectName(QStringLiteral("GroupBoxBaudRate"));
     ComboBoxBaudRate = new QComboBox(GroupBoxBaudRate);
     ComboBoxBaudRate->setObjectName(QStringLiteral("ComboBoxBaudRate"));
-    for (const char* rate : kBaudRates) {
-        ComboBoxBaudRate->addItem(QString::fromLatin1(rate));
+    for (int rate : kBaudRateChoices) {
+        ComboBoxBaudRate->addItem(QString::number(rate));
     }
     ComboBoxBaudRate->setCurrentIndex(0);
     // Only the LPC packages that the baud rate is for can be read back.
@@ -358,9 +353,9 @@ void TfrmMain::showPackage(const std::string& path, bool loaded) {
     StatusBarDevice->setText(QStringLiteral("Device: ") + PackageText(package_.entryName(0)));
     StatusBarVersion->setText(QStringLiteral("Version: ") + PackageText(package_.entryVersion(0)));
     ActionProgram->setEnabled(true);
-    const char kind = package_.kind();
-    GroupBoxCom->setVisible(kind != '4' && kind != '5');
-    GroupBoxBaudRate->setVisible(kind != 0 && std::strchr(kBaudRateKinds, kind) != nullptr);
+    const PackageKind& kind = FindPackageKind(package_.kind());
+    GroupBoxCom->setVisible(kind.showsComPort);
+    GroupBoxBaudRate->setVisible(kind.showsBaudRate);
 }
 
 void TfrmMain::ActionProgramExecute() {
@@ -392,7 +387,7 @@ void TfrmMain::ActionProgramExecute() {
                                            PrintableText(path));
             return;
     }
-    if (package_.kind() == kAccessCodeKind) {
+    if (FindPackageKind(package_.kind()).needsAccessCode) {
         if (unattended()) {
             hooks_.endProcess(kExitAccessCode);  // nobody is there to type it
             return;

@@ -11,6 +11,7 @@
 #include "app/show_message_service.h"
 #include "jobs/generic_thread.h"
 #include "package/tfilepro.h"
+#include "procedures/package_kinds.h"
 
 class QAction;
 class QCheckBox;
@@ -53,7 +54,6 @@ class TfrmMain : public QMainWindow {
     Q_OBJECT
 
   public:
-    static constexpr char kAccessCodeKind = '7';
     static constexpr int kPortCount = 255;
     // Unattended (-U), where nobody can help a run start, the process ends
     // with these codes (the headless front end's own) besides a run's result.

@@ -1,7 +1,9 @@
 #include "cli/cli_options.h"
 
 #include <charconv>
+#include <string>
 
+#include "procedures/package_kinds.h"
 #include "serial/usb_port_info.h"
 
 namespace korvel::cli {
@@ -174,7 +176,8 @@ std::string UsageText() {
                Default: SerialPort in korvel.ini. Give it once per board to
                program several boards at once (one live line each; Ctrl+C
                stops them all); the same port twice is a usage error.
-      --baud   the baud rate of LPC ISP packages (default 38400).
+      --baud   the baud rate of LPC ISP packages (default )" +
+           std::to_string(kDefaultBaudRate) + R"().
       --reset-lines  how an LPC board's reset hangs on the port: none (put
                the board in its boot loader by hand), or dtr-rts: DTR drives
                RESET and RTS the boot-select pin P0.14; the run resets the

@@ -15,6 +15,7 @@
 #include "jobs/run_messages.h"
 #include "package/printable_text.h"
 #include "package/tfilepro.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "serial/usb_port_info.h"
 #include "settings/settings.h"
@@ -23,10 +24,6 @@ using namespace korvel;
 using namespace korvel::cli;
 
 namespace {
-
-constexpr char kAccessCodeKind = '7';
-constexpr const char* kAccessCode = "kzt";
-constexpr int kDefaultBaudRate = 38400;
 
 constexpr int kExitStopped = static_cast<int>(RunResult::Aborted);
 constexpr const char* kCannotStop =
@@ -67,13 +64,13 @@ int Info(const CliOptions& options) {
     if (int code = LoadOrReport(package, options.package)) {
         return code;
     }
-    const DriverEntry* driver = FindDriver(StandardDrivers(), package.kind());
+    const PackageKind& packageKind = FindPackageKind(package.kind());
     std::printf("Package: %s\n", PrintableText(options.package).c_str());
-    std::printf("Kind:    '%s' (0x%02X), %s\n",
-                PrintableText(std::string(1, package.kind())).c_str(),
-                static_cast<unsigned char>(package.kind()),
-                driver != nullptr ? driver->procedure
-                                  : "no programming procedure (runs end with result 2)");
+    std::printf(
+        "Kind:    '%s' (0x%02X), %s\n", PrintableText(std::string(1, package.kind())).c_str(),
+        static_cast<unsigned char>(package.kind()),
+        packageKind.procedure != nullptr ? packageKind.procedure
+                                         : "no programming procedure (runs end with result 2)");
     std::printf("%-5s %-14s %-7s %10s  %s\n", "Entry", "Name", "Version", "Size", "Kind");
     for (int i = 0; i < package.entryCount(); ++i) {
         const char kind = package.entryKind(i);
@@ -95,7 +92,7 @@ int Program(const CliOptions& options, Settings& settings) {
     // From here on a supervisor's SIGTERM or a Ctrl+C stops the run; at a
     // prompt it ends the program at once.
     CatchStopRequests(kExitStopped);
-    if (package.kind() == kAccessCodeKind &&
+    if (FindPackageKind(package.kind()).needsAccessCode &&
         console.AskPassword("Password", kAccessCode) != DialogYes) {
         return kExitWrongPassword;
     }
@@ -132,7 +129,7 @@ int Program(const CliOptions& options, Settings& settings) {
     QueuedHandover handover;
     std::atomic<bool> finished{false};
     RunResult result = RunResult::ProgrammingError;
-    GenericThread thread(handover, &console);
+    GenericThread thread(handover, &console, StandardDrivers());
     thread.OnFinished = [&](RunResult r) {
         result = r;
         finished = true;

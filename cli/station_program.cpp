@@ -13,6 +13,7 @@
 #include "jobs/gang_run.h"
 #include "jobs/queued_handover.h"
 #include "package/sha256.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "serial/usb_port_info.h"
 #include "settings/settings.h"
@@ -21,7 +22,6 @@ namespace korvel::cli {
 
 namespace {
 
-constexpr int kDefaultBaudRate = 38400;
 constexpr auto kServeWait = std::chrono::milliseconds(50);
 
 std::optional<std::string> FileSha256(const std::string& path) {
@@ -126,7 +126,7 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
 
     std::vector<std::optional<RunResult>> results(ports.size());
     bool recordFailed = false;
-    GangRun gang(handover);
+    GangRun gang(handover, StandardDrivers());
     gang.OnBoardFinished = [&](std::size_t i, const RunRecord& run, const GenericThread& thread) {
         results[i] = run.result;
         const std::string line = RunRecordJson(run);

@@ -61,7 +61,8 @@ void RunScripted(const std::uint8_t* data, std::size_t size) {
     board.onExhausted = [&] { proc.RequestAbort(); };
     Require(proc.port.open());
     static const std::vector<std::uint8_t> image(2500, 0x5A);
-    const korvel::RunResult result = proc.RunAbsolute(image);
+    const korvel::RunResult result =
+        proc.Run(image, korvel::ResidentLoaderProcedure::Addressing::ByAddress);
     Require(result == korvel::RunResult::Success || result == korvel::RunResult::ProgrammingError ||
             result == korvel::RunResult::Aborted);
     // Success only after connect, one erase, three blocks and the restart.

@@ -114,8 +114,7 @@ void FramedReplies(Corpus& corpus) {
         }
         proc.Prepare();
         const Bytes image = Pattern(3000, 9);
-        proc.Run(image.data(), static_cast<std::int32_t>(image.size()), "PCX", "2.11",
-                 PcxOptions{});
+        proc.Run(image, "2.11", PcxOptions{});
         for (std::size_t i = 0; i < recorder.requests().size(); ++i) {
             const std::string& request = recorder.requests()[i];
             const auto command = static_cast<std::uint8_t>(request[3]);
@@ -146,7 +145,7 @@ void LoaderReplies(Corpus& corpus) {
     if (!proc.port.open()) {
         return;
     }
-    proc.RunAbsolute(Bytes(2500, 0x5A));
+    proc.Run(Bytes(2500, 0x5A), ResidentLoaderProcedure::Addressing::ByAddress);
     Bytes run = {0x01};
     const Bytes script = recorder.script();
     run.insert(run.end(), script.begin(), script.end());

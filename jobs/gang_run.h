@@ -40,7 +40,8 @@ struct GangPackage {
 // Finished(); destroying the gang waits for every worker.
 class GangRun {
   public:
-    explicit GangRun(UiHandover& ui, std::span<const DriverEntry> drivers = StandardDrivers());
+    // The drivers come from whoever builds the runs: jobs/ knows no procedure.
+    GangRun(UiHandover& ui, std::span<const DriverEntry> drivers);
     ~GangRun();
 
     GangRun(const GangRun&) = delete;

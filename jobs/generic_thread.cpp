@@ -6,6 +6,20 @@
 
 namespace korvel {
 
+namespace {
+
+// The entry for a kind, or null when the kind selects no procedure.
+const DriverEntry* FindDriver(std::span<const DriverEntry> drivers, char kind) {
+    for (const DriverEntry& entry : drivers) {
+        if (entry.kind == kind && kind != 0) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 GenericThread::GenericThread(UiHandover& ui, DialogService* dialogs,
                              std::span<const DriverEntry> drivers)
     : ui_(ui), dialogs_(dialogs), drivers_(drivers) {}

@@ -28,18 +28,13 @@ struct DriverEntry {
     Driver driver;
 };
 
-// The drivers of every procedure the program has, by kind character.
-std::span<const DriverEntry> StandardDrivers();
-// The entry for a kind in a table, or null when the kind selects no procedure.
-const DriverEntry* FindDriver(std::span<const DriverEntry> drivers, char kind);
-
 // One run on its own worker thread: picks the procedure by the package's kind,
 // runs it, and hands the result to OnFinished on the user-interface thread,
 // exactly once. The object serves one run; destroying it waits for the worker.
 class GenericThread {
   public:
-    GenericThread(UiHandover& ui, DialogService* dialogs,
-                  std::span<const DriverEntry> drivers = StandardDrivers());
+    // The drivers come from whoever builds the run: jobs/ knows no procedure.
+    GenericThread(UiHandover& ui, DialogService* dialogs, std::span<const DriverEntry> drivers);
     ~GenericThread();
 
     GenericThread(const GenericThread&) = delete;
@@ -100,7 +95,7 @@ class GenericThread {
     const TFilePro* package_ = nullptr;
     ProgressTarget* progressBar_ = nullptr;
     StatusTarget* statusPanel_ = nullptr;
-    int baudRate_ = 38400;
+    int baudRate_ = 0;
     int portNumber_ = 1;
     ResetLines resetLines_;
     bool verify_ = false;

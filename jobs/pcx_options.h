@@ -6,6 +6,8 @@ namespace korvel {
 
 // Options of a controller-unit run. Every run uses these fixed values; the
 // like-named settings do not feed them.
+// The procedure reads the flash, connection, version and speed fields; the
+// others stay because the record is a named interface of the worker.
 struct PcxOptions {
     bool writeMcuFlash = true;
     bool connectToBoot = true;

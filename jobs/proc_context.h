@@ -56,7 +56,9 @@ class ProcContext {
     std::atomic<bool> abortRequested{false};
     Learned learned;
 
-    // Direct targets take precedence over the callbacks.
+    // Direct targets take precedence over the callbacks. The worker binds
+    // callbacks only and no procedure asks a dialog today; the direct targets
+    // and the dialog callbacks stay as the context's named interface.
     ProgressTarget* progressBar = nullptr;
     IntCallback onProgressMax;
     IntCallback onProgressPosition;

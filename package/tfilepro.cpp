@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "util/byte_order.h"
+
 namespace korvel {
 
 namespace {
@@ -39,6 +41,16 @@ std::string HeaderText(const std::uint8_t* field, int maxLength) {
 const std::uint8_t* TFilePro::entryData(int i) const {
     const Entry& e = entries_.at(static_cast<std::size_t>(i));
     return e.data.empty() ? nullptr : e.data.data();
+}
+
+std::span<const std::uint8_t> TFilePro::entryImage(int i) const {
+    const Entry& e = entries_.at(static_cast<std::size_t>(i));
+    return e.data.empty() ? std::span<const std::uint8_t>()
+                          : std::span(e.data).first(static_cast<std::size_t>(e.size));
+}
+
+std::span<const std::uint8_t> TFilePro::entryImageWithTrailer(int i) const {
+    return entries_.at(static_cast<std::size_t>(i)).data;
 }
 
 void TFilePro::Clear() {
@@ -94,10 +106,7 @@ bool TFilePro::readEntries() {
         Entry& e = entries_[static_cast<std::size_t>(entryCount_)];
         e.name = HeaderText(header + kNameOffset, kNameLength);
         e.version = HeaderText(header + kVersionOffset, kVersionLength);
-        const std::uint32_t size = (std::uint32_t{header[kSizeOffset]} << 24) |
-                                   (std::uint32_t{header[kSizeOffset + 1]} << 16) |
-                                   (std::uint32_t{header[kSizeOffset + 2]} << 8) |
-                                   header[kSizeOffset + 3];
+        const std::uint32_t size = GetBigEndian32(header + kSizeOffset);
         e.kind = static_cast<char>(header[kKindOffset]);
         p += kHeaderSize;
         // Refuse a size that cannot be real before anything is allocated for it.

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,10 @@ class TFilePro {
     char entryKind(int i) const { return entries_.at(static_cast<std::size_t>(i)).kind; }
     // entrySize + 2 bytes: the data followed by the two trailer bytes; null when empty.
     const std::uint8_t* entryData(int i) const;
+    // The same bytes as spans: the entry's data alone, and followed by the
+    // trailer bytes; both empty when the entry has no data.
+    std::span<const std::uint8_t> entryImage(int i) const;
+    std::span<const std::uint8_t> entryImageWithTrailer(int i) const;
 
   private:
     struct Entry {

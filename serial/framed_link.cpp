@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "util/byte_order.h"
+
 namespace korvel {
 
 namespace {
@@ -14,13 +16,6 @@ constexpr std::size_t kHeaderSize = 7;  // start, address, check, command, lengt
 constexpr std::uint32_t kMinPingStepMs = 10;
 // Longest wait for reply bytes before the abort flag is looked at again.
 constexpr std::uint32_t kAbortCheckMs = 20;
-
-void PutU32(std::uint8_t* out, std::uint32_t value) {
-    out[0] = static_cast<std::uint8_t>(value >> 24);
-    out[1] = static_cast<std::uint8_t>(value >> 16);
-    out[2] = static_cast<std::uint8_t>(value >> 8);
-    out[3] = static_cast<std::uint8_t>(value);
-}
 
 bool IsLineEnd(std::uint8_t byte) {
     return byte == '\r' || byte == '\n';
@@ -43,8 +38,7 @@ void FramedLink::sendRequest(std::uint8_t command, const std::uint8_t* payload,
     txFrame_[1] = address_;
     txFrame_[2] = static_cast<std::uint8_t>(address_ ^ kAddressCheckXor);
     txFrame_[3] = command;
-    txFrame_[4] = static_cast<std::uint8_t>(length >> 8);
-    txFrame_[5] = static_cast<std::uint8_t>(length);
+    PutBigEndian16(&txFrame_[4], length);
     txFrame_[6] = 0x00;  // status: always 0 in a request
     std::uint8_t sum = 0;
     for (std::size_t i = 3; i < kHeaderSize; ++i) {
@@ -210,7 +204,7 @@ std::uint8_t FramedLink::Command(std::uint8_t command, const std::uint8_t* paylo
 }
 
 std::uint8_t FramedLink::CommandWithAddress(std::uint8_t command, std::uint32_t value) {
-    PutU32(requestPayload_.data(), value);
+    PutBigEndian32(requestPayload_.data(), value);
     return Command(command, requestPayload_.data(), 4);
 }
 
@@ -231,7 +225,7 @@ std::uint8_t FramedLink::Erase(std::uint32_t address) {
 }
 
 std::uint8_t FramedLink::WriteBlock(std::uint32_t address, const std::uint8_t* data) {
-    PutU32(requestPayload_.data(), address);
+    PutBigEndian32(requestPayload_.data(), address);
     std::copy_n(data, kBlockSize, requestPayload_.data() + 4);
     return Command(kWriteBlock, requestPayload_.data(),
                    static_cast<std::uint16_t>(requestPayload_.size()));

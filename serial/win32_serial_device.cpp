@@ -1,29 +1,40 @@
 #include "serial/win32_serial_device.h"
 
+#include <windows.h>
+// After <windows.h>, which it needs.
 #include <mmsystem.h>
 
 #include "serial/port_resolver.h"
 #include "serial/serial_error.h"
+#include "serial/win32_comm_state.h"
 
 namespace korvel {
 
 namespace {
 
-// Read time-outs: return about 1 ms after the call with whatever has arrived.
-constexpr DWORD kReadIntervalMs = 1;
-constexpr DWORD kReadTotalMsPerByte = 0;
-constexpr DWORD kReadTotalConstantMs = 1;
-// Write time-outs: the slowest line still moves a byte in 100 ms.
-constexpr DWORD kWriteTotalMsPerByte = 100;
-constexpr DWORD kWriteTotalConstantMs = 1000;
 // The system timer period asked for while a port is open.
 constexpr UINT kTimerPeriodMs = 1;
-// Error texts are short; a longer one is cut, never overrun.
-constexpr DWORD kErrorTextCapacity = 512;
 
 [[noreturn]] void throwLastError(const std::string& operation) {
     const DWORD code = ::GetLastError();
     throw SerialError(operation, static_cast<int>(code), Win32ErrorText(code));
+}
+
+// Waits for an overlapped transfer that `started` began; returns the byte count.
+DWORD Transfer(HANDLE handle, const char* operation, BOOL started, OVERLAPPED& overlapped) {
+    // A transfer that ran into its time-out is not a failure: it moved what
+    // it could (drivers report such a transfer as complete or as timed out).
+    if (!started && ::GetLastError() != ERROR_IO_PENDING && ::GetLastError() != ERROR_TIMEOUT) {
+        throwLastError(operation);
+    }
+    // The time-outs bound the wait: a read ends after about 1 ms, a write
+    // after its total write time-out.
+    DWORD done = 0;
+    if (!::GetOverlappedResult(handle, &overlapped, &done, TRUE) &&
+        ::GetLastError() != ERROR_TIMEOUT) {
+        throwLastError(operation);
+    }
+    return done;
 }
 
 }  // namespace
@@ -36,54 +47,6 @@ std::unique_ptr<SerialDevice> MakePlatformDevice(const std::string& path) {
     return std::make_unique<Win32SerialDevice>(path);
 }
 
-std::string Win32ErrorText(DWORD code) {
-    char text[kErrorTextCapacity] = {};
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, text, kErrorTextCapacity, nullptr);
-    std::string result(text, n);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
-                               result.back() == ' ' || result.back() == '.')) {
-        result.pop_back();
-    }
-    return result.empty() ? "system error " + std::to_string(code) : result;
-}
-
-DCB MakeCommState(const DCB& current, const LineSettings& settings) {
-    DCB dcb = current;
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = static_cast<DWORD>(settings.baudRate);
-    dcb.ByteSize = 8;
-    dcb.Parity = settings.parity == Parity::Odd    ? ODDPARITY
-                 : settings.parity == Parity::Even ? EVENPARITY
-                                                   : NOPARITY;
-    dcb.StopBits = settings.stopBits == StopBits::Two ? TWOSTOPBITS : ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = settings.parity != Parity::None ? TRUE : FALSE;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fTXContinueOnXoff = TRUE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fErrorChar = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    // An error on the line must not stall every later read and write.
-    dcb.fAbortOnError = FALSE;
-    return dcb;
-}
-
-COMMTIMEOUTS MakeCommTimeouts() {
-    COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = kReadIntervalMs;
-    t.ReadTotalTimeoutMultiplier = kReadTotalMsPerByte;
-    t.ReadTotalTimeoutConstant = kReadTotalConstantMs;
-    t.WriteTotalTimeoutMultiplier = kWriteTotalMsPerByte;
-    t.WriteTotalTimeoutConstant = kWriteTotalConstantMs;
-    return t;
-}
-
 Win32SerialDevice::Win32SerialDevice(std::string path) : path_(std::move(path)) {}
 
 Win32SerialDevice::~Win32SerialDevice() {
@@ -93,9 +56,9 @@ Win32SerialDevice::~Win32SerialDevice() {
 bool Win32SerialDevice::open(const LineSettings& settings) {
     openFailure_ = {};
     // No sharing: a second program (or a second Korvel) must not use the line.
-    handle_ = ::CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE) {
+    HANDLE handle = ::CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         const bool inUse = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION;
         openFailure_ = {static_cast<int>(code),
@@ -103,6 +66,7 @@ bool Win32SerialDevice::open(const LineSettings& settings) {
                         false};
         return false;
     }
+    handle_ = handle;
     try {
         event_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (event_ == nullptr) {
@@ -134,9 +98,9 @@ void Win32SerialDevice::close() {
         ::timeEndPeriod(kTimerPeriodMs);
         fineTimer_ = false;
     }
-    if (handle_ != INVALID_HANDLE_VALUE) {
+    if (handle_ != nullptr) {
         ::CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
+        handle_ = nullptr;
     }
     if (event_ != nullptr) {
         ::CloseHandle(event_);
@@ -156,22 +120,6 @@ void Win32SerialDevice::applyLineSettings(const LineSettings& settings) {
     }
 }
 
-DWORD Win32SerialDevice::transfer(const char* operation, BOOL started, OVERLAPPED& overlapped) {
-    // A transfer that ran into its time-out is not a failure: it moved what
-    // it could (drivers report such a transfer as complete or as timed out).
-    if (!started && ::GetLastError() != ERROR_IO_PENDING && ::GetLastError() != ERROR_TIMEOUT) {
-        throwLastError(operation);
-    }
-    // The time-outs bound the wait: a read ends after about 1 ms, a write
-    // after its total write time-out.
-    DWORD done = 0;
-    if (!::GetOverlappedResult(handle_, &overlapped, &done, TRUE) &&
-        ::GetLastError() != ERROR_TIMEOUT) {
-        throwLastError(operation);
-    }
-    return done;
-}
-
 std::size_t Win32SerialDevice::read(std::uint8_t* buffer, std::size_t capacity) {
     if (capacity == 0) {
         return 0;
@@ -180,7 +128,7 @@ std::size_t Win32SerialDevice::read(std::uint8_t* buffer, std::size_t capacity) 
     overlapped.hEvent = event_;
     const DWORD wanted = static_cast<DWORD>(capacity);
     const BOOL started = ::ReadFile(handle_, buffer, wanted, nullptr, &overlapped);
-    return transfer("ReadFile", started, overlapped);
+    return Transfer(handle_, "ReadFile", started, overlapped);
 }
 
 DWORD Win32SerialDevice::queuedInput() {
@@ -239,7 +187,7 @@ void Win32SerialDevice::write(const std::uint8_t* data, std::size_t count) {
     overlapped.hEvent = event_;
     const DWORD wanted = static_cast<DWORD>(count);
     const BOOL started = ::WriteFile(handle_, data, wanted, nullptr, &overlapped);
-    if (transfer("WriteFile", started, overlapped) < wanted) {
+    if (Transfer(handle_, "WriteFile", started, overlapped) < wanted) {
         // The write time-out ran out before the driver took every byte.
         throw SerialError("WriteFile", ERROR_TIMEOUT, Win32ErrorText(ERROR_TIMEOUT));
     }

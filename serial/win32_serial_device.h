@@ -1,7 +1,6 @@
 #pragma once
 
-#include <windows.h>
-
+#include <cstdint>
 #include <string>
 
 #include "serial/serial_device.h"
@@ -9,11 +8,12 @@
 namespace korvel {
 
 // A COM port through the Windows communications API: exclusive, overlapped
-// handle, every call waiting for its own completion.
+// handle, every call waiting for its own completion. The API's own types stay
+// in the source file (and in serial/win32_comm_state.h).
 class Win32SerialDevice : public SerialDevice {
   public:
     // Driver buffers each way; far more than arrives between two polls.
-    static constexpr DWORD kDriverBufferBytes = 2048;
+    static constexpr std::uint32_t kDriverBufferBytes = 2048;
 
     // path: "\\.\COM12" (the prefix lets numbers above 9 work).
     explicit Win32SerialDevice(std::string path);
@@ -24,7 +24,7 @@ class Win32SerialDevice : public SerialDevice {
 
     bool open(const LineSettings& settings) override;
     void close() override;
-    bool isOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
+    bool isOpen() const override { return handle_ != nullptr; }
     const OpenFailure& lastOpenFailure() const override { return openFailure_; }
 
     void applyLineSettings(const LineSettings& settings) override;
@@ -42,29 +42,18 @@ class Win32SerialDevice : public SerialDevice {
     std::string path() const override { return path_; }
 
   private:
-    // Starts an overlapped transfer and waits for it; returns the byte count.
-    DWORD transfer(const char* operation, BOOL started, OVERLAPPED& overlapped);
-    // Received bytes waiting in the driver.
-    DWORD queuedInput();
+    // Received bytes waiting in the driver (a DWORD).
+    unsigned long queuedInput();
 
     std::string path_;
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    // The port's handle while open, else null.
+    void* handle_ = nullptr;
     // Completion event of the one transfer in flight (manual reset).
-    HANDLE event_ = nullptr;
+    void* event_ = nullptr;
     OpenFailure openFailure_;
     // The system timer runs at 1 ms while the port is open: at its default
     // 15.6 ms every short sleep and wait of a run lasts that long.
     bool fineTimer_ = false;
 };
-
-// The device state for the line settings: 8 data bits, no flow control of any
-// kind, DTR and RTS held inactive. Fields the line settings do not decide keep
-// what `current` (the driver's state) has.
-DCB MakeCommState(const DCB& current, const LineSettings& settings);
-// Reads return after about 1 ms with whatever came; writes may take 100 ms a
-// byte plus one second.
-COMMTIMEOUTS MakeCommTimeouts();
-// The system's text for an error code, without the trailing line break.
-std::string Win32ErrorText(DWORD code);
 
 }  // namespace korvel

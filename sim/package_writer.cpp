@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "util/byte_order.h"
+
 namespace korvel::sim {
 
 std::vector<std::uint8_t> BuildPackage(const std::vector<PackageEntry>& entries) {
@@ -11,10 +13,7 @@ std::vector<std::uint8_t> BuildPackage(const std::vector<PackageEntry>& entries)
         std::copy_n(e.name.begin(), std::min<std::size_t>(e.name.size(), 14), header + 2);
         std::copy_n(e.version.begin(), std::min<std::size_t>(e.version.size(), 7), header + 16);
         const auto size = static_cast<std::uint32_t>(e.data.size());
-        header[23] = static_cast<std::uint8_t>(size >> 24);
-        header[24] = static_cast<std::uint8_t>(size >> 16);
-        header[25] = static_cast<std::uint8_t>(size >> 8);
-        header[26] = static_cast<std::uint8_t>(size);
+        PutBigEndian32(header + 23, size);
         header[28] = static_cast<std::uint8_t>(e.kind);
         out.insert(out.end(), header, header + 32);
         out.insert(out.end(), e.data.begin(), e.data.end());

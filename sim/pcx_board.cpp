@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "util/byte_order.h"
+
 namespace korvel::sim {
 
 namespace {
@@ -41,11 +43,6 @@ constexpr std::uint8_t kOldFirmwareFill = 0x5A;
 constexpr std::uint8_t kUnitDataFill = 0xD7;
 
 constexpr int kBaudRates[] = {9600, 19200, 38400, 57600, 115200};
-
-std::uint32_t GetU32(const std::vector<std::uint8_t>& p) {
-    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
 
 // The erasable sector starting at `address`, as its size; 0 when none does.
 std::uint32_t ProgrammableSectorAt(std::uint32_t address) {
@@ -173,7 +170,7 @@ void PcxBoard::onByte(VirtualNs at, std::uint8_t byte) {
 void PcxBoard::handleFrame(VirtualNs at) {
     Request request{rxCommand_, 0, kOk, false, line().baudRate};
     if (rxPayload_.size() >= 4) {
-        request.argument = GetU32(rxPayload_);
+        request.argument = GetBigEndian32(rxPayload_.data());
     }
     const bool ignoredPing = rxCommand_ == kPing && pingsHeard_++ < faults_.ignoredPings;
     if (inApplication_ || faults_.silent || ignoredPing) {
@@ -303,8 +300,7 @@ void PcxBoard::answer(VirtualNs at, std::uint8_t command, std::uint8_t status,
     frame[1] = kAddress;
     frame[2] = static_cast<std::uint8_t>(kAddress ^ kAddressXor);
     frame[3] = command;
-    frame[4] = static_cast<std::uint8_t>(n >> 8);
-    frame[5] = static_cast<std::uint8_t>(n);
+    PutBigEndian16(&frame[4], static_cast<std::uint16_t>(n));
     frame[6] = status;
     std::copy(payload.begin(), payload.end(), frame.begin() + 7);
     std::uint8_t sum = 0;

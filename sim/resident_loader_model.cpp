@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdint>
 
+#include "util/byte_order.h"
+
 namespace korvel::sim {
 
 namespace {
@@ -26,11 +28,6 @@ std::optional<unsigned> Number(const std::string& text) {
         return std::nullopt;
     }
     return value;
-}
-
-std::uint32_t BigEndian32(std::span<const std::uint8_t> bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-           (std::uint32_t{bytes[2]} << 8) | bytes[3];
 }
 
 }  // namespace
@@ -68,7 +65,7 @@ bool ParseResidentLoaderFault(const std::string& text, ResidentLoaderFaults& fau
 }
 
 std::uint32_t ResidentLoaderModel::Request::argument() const {
-    return payload.size() >= 4 ? BigEndian32(payload) : 0;
+    return payload.size() >= 4 ? GetBigEndian32(payload.data()) : 0;
 }
 
 ResidentLoaderModel::ResidentLoaderModel(ResidentLoaderFaults faults)
@@ -205,14 +202,14 @@ std::uint8_t ResidentLoaderModel::act(std::uint8_t command,
                 return BadLength;
             }
             busyMs = kEraseBusyMs;
-            return erase(BigEndian32(payload));
+            return erase(GetBigEndian32(payload.data()));
         case kWriteAtOffset:
         case kWriteAtAddress: {
             if (!needs(4 + kWriteSize)) {
                 return BadLength;
             }
             busyMs = kWriteBusyMs;
-            const std::uint64_t address = std::uint64_t{BigEndian32(payload)} +
+            const std::uint64_t address = std::uint64_t{GetBigEndian32(payload.data())} +
                                           (command == kWriteAtOffset ? kImageAreaStart : 0);
             if (address > kFlashSize) {
                 return BadAddress;

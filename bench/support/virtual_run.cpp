@@ -6,6 +6,7 @@
 #include "bench/support/host_trace.h"
 #include "jobs/generic_thread.h"
 #include "jobs/ui_handover.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 
 namespace korvel::bench {
@@ -40,7 +41,7 @@ VirtualRun ProgramVirtually(const TFilePro& package, VirtualLineEnd& board, int 
     VirtualRun run;
     {
         InlineHandover handover;
-        GenericThread thread(handover, nullptr);
+        GenericThread thread(handover, nullptr, StandardDrivers());
         thread.OnFinished = [&](RunResult result) { run.result = result; };
         thread.Setup(package, nullptr, baudRate, nullptr, kBenchPort);
         thread.Start();

@@ -132,7 +132,8 @@ void BootMonitorProcedure::SendText(std::string_view text) {
     }
 }
 
-void BootMonitorProcedure::StreamImage(const std::uint8_t* bytes, std::int32_t size) {
+void BootMonitorProcedure::StreamImage(std::span<const std::uint8_t> image) {
+    const auto size = static_cast<std::int64_t>(image.size());
     std::uint8_t scratch[kChunkReadBytes];
     std::int64_t k = 0;
     std::int64_t chunk = 0;
@@ -140,8 +141,8 @@ void BootMonitorProcedure::StreamImage(const std::uint8_t* bytes, std::int32_t s
         const std::int64_t offset = k * kChunkBytes;
         chunk = offset + kChunkBytes < size ? kChunkBytes : size - offset;
         // A size that is a multiple of 100 ends with one empty pass.
-        if (chunk > 0 && bytes != nullptr) {
-            port.write(bytes + offset, static_cast<std::uint16_t>(chunk));
+        if (chunk > 0) {
+            port.write(image.data() + offset, static_cast<std::uint16_t>(chunk));
         }
         // Takes what the monitor said meanwhile without waiting for more: the
         // pause below alone spaces the chunks.
@@ -152,24 +153,8 @@ void BootMonitorProcedure::StreamImage(const std::uint8_t* bytes, std::int32_t s
     } while (chunk == kChunkBytes);
 }
 
-bool BootMonitorProcedure::CatchMonitor() {
-    const std::uint32_t deadline = port.tickMs() + kBannerWindowMs;
-    do {
-        port.waitMs(1);
-        WaitForText(kLineEnd, kLineWaitMs);
-        for (std::string_view phrase : kBannerPhrases) {
-            if (received_.contains(phrase)) {
-                return true;
-            }
-        }
-        SendText(kStopKey);
-    } while (Before(deadline));
-    return false;
-}
-
-bool BootMonitorProcedure::LoadRaw(std::string_view command, const std::uint8_t* image,
-                                   std::int32_t size, unsigned pauseAroundBreakMs,
-                                   bool announceProgramming) {
+bool BootMonitorProcedure::LoadRaw(std::string_view command, std::span<const std::uint8_t> image,
+                                   unsigned pauseAroundBreakMs, bool announceProgramming) {
     SendCommand(command);
     if (!WaitForText(kLineEnd, kLineWaitMs)) {
         return false;
@@ -177,7 +162,7 @@ bool BootMonitorProcedure::LoadRaw(std::string_view command, const std::uint8_t*
     if (announceProgramming) {
         Status(StatusId::Programming);
     }
-    StreamImage(image, size);
+    StreamImage(image);
     port.waitMs(pauseAroundBreakMs);
     port.sendBreak();
     port.waitMs(pauseAroundBreakMs);
@@ -191,29 +176,59 @@ bool BootMonitorProcedure::CommandToPrompt(std::string_view command) {
     return WaitForText(kPrompt, kLineWaitMs);
 }
 
-RunResult BootMonitorProcedure::RunBootMonitorProcedure(const std::uint8_t* mainImage,
-                                                        std::int32_t mainSize,
-                                                        std::int32_t secondSize,
-                                                        const std::uint8_t* secondImage) {
+RunResult BootMonitorProcedure::Run(std::span<const std::uint8_t> mainImage,
+                                    std::span<const std::uint8_t> secondImage) {
     SetProgress(0);
-    SetProgressMax(Clamped(secondSize + kProgressHeadroom));
+    SetProgressMax(Clamped(static_cast<std::int64_t>(secondImage.size()) + kProgressHeadroom));
     Status(StatusId::PowerOn);
 
     port.setBaudRate(kBaudRate);
     port.discardOutput();
     port.discardInput();
 
-    const bool caught = CatchMonitor();
-    SetProgress(kProgressCaught);
-    if (!caught) {
+    if (!catchMonitor()) {
         return RunResult::DeviceError;
     }
+    stopAutostart();
+    awaitPrompt();
+    if (!secondImage.empty() && !flashSecondImage(secondImage)) {
+        return RunResult::DeviceError;
+    }
+    if (!loadMainImage(mainImage)) {
+        return RunResult::DeviceError;
+    }
+    startMainImage(mainImage.size());
+    Status(StatusId::Done);
+    return RunResult::Success;
+}
 
+bool BootMonitorProcedure::catchMonitor() {
+    // The operator switches the board on meanwhile: a space after every line
+    // that is not the banner, until a banner phrase turns up.
+    bool caught = false;
+    const std::uint32_t deadline = port.tickMs() + kBannerWindowMs;
+    do {
+        port.waitMs(1);
+        WaitForText(kLineEnd, kLineWaitMs);
+        caught =
+            std::any_of(std::begin(kBannerPhrases), std::end(kBannerPhrases),
+                        [this](std::string_view phrase) { return received_.contains(phrase); });
+        if (!caught) {
+            SendText(kStopKey);
+        }
+    } while (!caught && Before(deadline));
+    SetProgress(kProgressCaught);
+    return caught;
+}
+
+void BootMonitorProcedure::stopAutostart() {
     for (int i = 0; i < kStopKeys; ++i) {
         SendText(kStopKey);
         port.waitMs(kStopKeyPauseMs);
     }
+}
 
+void BootMonitorProcedure::awaitPrompt() {
     Status(StatusId::Connected);
     SendText(kLineEnd);
     port.waitMs(kWakePromptMs);
@@ -223,38 +238,38 @@ RunResult BootMonitorProcedure::RunBootMonitorProcedure(const std::uint8_t* main
             break;
         }
     }
+}
 
-    if (secondSize > 0) {
-        SetProgressMax(Clamped(secondSize + kProgressHeadroom));
-        SetProgress(kProgressCaught);
-        if (!LoadRaw(kLoadSecond, secondImage, secondSize, kFlashBreakPauseMs, false) ||
-            !CommandToPrompt(kSaveEnvironment) || !CommandToPrompt(kBootFromFlash) ||
-            !CommandToPrompt(kSetPrompt)) {
-            return RunResult::DeviceError;
-        }
-        port.waitMs(kCommandGapMs);
-    }
-
-    SetProgressMax(Clamped(mainSize + kProgressHeadroom));
+bool BootMonitorProcedure::flashSecondImage(std::span<const std::uint8_t> image) {
+    SetProgressMax(Clamped(static_cast<std::int64_t>(image.size()) + kProgressHeadroom));
     SetProgress(kProgressCaught);
-    if (!LoadRaw(kLoadMain, mainImage, mainSize, kMainBreakPauseMs, true)) {
-        return RunResult::DeviceError;
+    if (!LoadRaw(kLoadSecond, image, kFlashBreakPauseMs, false) ||
+        !CommandToPrompt(kSaveEnvironment) || !CommandToPrompt(kBootFromFlash) ||
+        !CommandToPrompt(kSetPrompt)) {
+        return false;
     }
+    port.waitMs(kCommandGapMs);
+    return true;
+}
 
+bool BootMonitorProcedure::loadMainImage(std::span<const std::uint8_t> image) {
+    SetProgressMax(Clamped(static_cast<std::int64_t>(image.size()) + kProgressHeadroom));
+    SetProgress(kProgressCaught);
+    return LoadRaw(kLoadMain, image, kMainBreakPauseMs, true);
+}
+
+void BootMonitorProcedure::startMainImage(std::size_t mainSize) {
     // The start command carries its own carriage return and is not echo-checked.
     SendText(kStartMain);
     port.waitMs(kStartSettleMs);
     WaitForText(kLineEnd, kLineWaitMs);
-    SetProgress(Clamped(mainSize + kProgressHeadroom));
+    SetProgress(Clamped(static_cast<std::int64_t>(mainSize) + kProgressHeadroom));
 
     // The started image's closing report only costs time when it is missing.
     if (!received_.contains(kDone) && !WaitForText(kDoneLine, kLineWaitMs) &&
         !received_.contains(kDone)) {
         WaitForText(kLineEnd, kLineWaitMs);
     }
-
-    Status(StatusId::Done);
-    return RunResult::Success;
 }
 
 }  // namespace korvel

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "jobs/proc_context.h"
@@ -33,9 +34,10 @@ class BootMonitorProcedure : public ProcContext {
     // Opens the port and discards anything pending; false when it cannot be opened.
     bool Open();
     // Success when the main image was loaded and started, DeviceError at any
-    // failure point. A failing port operation throws SerialError.
-    RunResult RunBootMonitorProcedure(const std::uint8_t* mainImage, std::int32_t mainSize,
-                                      std::int32_t secondSize, const std::uint8_t* secondImage);
+    // failure point. The second image, when not empty, goes through the flash
+    // stage first. A failing port operation throws SerialError.
+    RunResult Run(std::span<const std::uint8_t> mainImage,
+                  std::span<const std::uint8_t> secondImage);
     void Close();
 
     // True when `text` turns up in what arrives before the time-out; what
@@ -47,16 +49,23 @@ class BootMonitorProcedure : public ProcContext {
     // Sends the characters as they are.
     void SendText(std::string_view text);
     // Sends an image raw in paced chunks of 100 bytes, moving the progress bar.
-    void StreamImage(const std::uint8_t* bytes, std::int32_t size);
+    void StreamImage(std::span<const std::uint8_t> image);
 
     const RollingTextBuffer& received() const { return received_; }
 
     SerialPort port;
 
   private:
-    bool CatchMonitor();
+    // The phases of a run, in order; a false return is the run's failure point.
+    bool catchMonitor();
+    void stopAutostart();
+    void awaitPrompt();
+    bool flashSecondImage(std::span<const std::uint8_t> image);
+    bool loadMainImage(std::span<const std::uint8_t> image);
+    void startMainImage(std::size_t mainSize);
+
     // "load term raw ..." through to the monitor's verdict on the transfer.
-    bool LoadRaw(std::string_view command, const std::uint8_t* image, std::int32_t size,
+    bool LoadRaw(std::string_view command, std::span<const std::uint8_t> image,
                  unsigned pauseAroundBreakMs, bool announceProgramming);
     // A flash-stage command that the monitor answers with its prompt.
     bool CommandToPrompt(std::string_view command);

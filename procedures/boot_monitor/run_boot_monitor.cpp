@@ -1,16 +1,19 @@
 #include "procedures/boot_monitor/run_boot_monitor.h"
 
 #include "procedures/boot_monitor/boot_monitor_procedure.h"
+#include "procedures/package_kinds.h"
 
 namespace korvel {
+
+static_assert(FindPackageKind('9').baudRate == BootMonitorProcedure::kBaudRate,
+              "the kind table states the monitor's speed");
 
 RunResult RunBootMonitor(GenericThread& thread) {
     BootMonitorProcedure procedure(thread.portNumber());
     const TFilePro& package = thread.package();
     // Not registered for Stop: the dialogue always runs to its end.
     return thread.Drive(procedure, procedure.port, nullptr, [&] {
-        return procedure.RunBootMonitorProcedure(package.entryData(0), package.entrySize(0),
-                                                 package.entrySize(1), package.entryData(1));
+        return procedure.Run(package.entryImage(0), package.entryImage(1));
     });
 }
 

@@ -39,11 +39,9 @@ void PcxProcedure::Abort() {
     link.RequestLinkAbort();
 }
 
-int PcxProcedure::Run(const std::uint8_t* image, std::int32_t imageSize,
-                      const std::string& /*entryName*/, const std::string& version,
+int PcxProcedure::Run(std::span<const std::uint8_t> image, const std::string& version,
                       const PcxOptions& options) {
     image_ = image;
-    imageSize_ = image != nullptr && imageSize > 0 ? static_cast<std::size_t>(imageSize) : 0;
     version_ = !version.empty() && version[0] == ' ' ? version.substr(1) : version;
     options_ = options;
     code_ = pcx_code::kNoConnection;
@@ -181,7 +179,7 @@ PcxProcedure::Phase PcxProcedure::changeSpeed() {
     // The sectors the image needs, from the first programmable one on.
     lastSector_ = pcx::kFirstProgrammableSector;
     std::size_t total = pcx::SectorSize(lastSector_);
-    while (lastSector_ < pcx::kLastProgrammableSector && total < imageSize_) {
+    while (lastSector_ < pcx::kLastProgrammableSector && total < image_.size()) {
         ++lastSector_;
         total += pcx::SectorSize(lastSector_);
     }
@@ -222,18 +220,18 @@ PcxProcedure::Phase PcxProcedure::eraseNextSector() {
 PcxProcedure::Phase PcxProcedure::programSetup() {
     Status(StatusId::Programming);
     SetProgress(0);
-    SetProgressMax(static_cast<int>(imageSize_));
+    SetProgressMax(static_cast<int>(image_.size()));
     offset_ = 0;
     return Phase::Program;
 }
 
 PcxProcedure::Phase PcxProcedure::programNextBlock() {
-    if (offset_ >= imageSize_) {
+    if (offset_ >= image_.size()) {
         return Phase::Finish;
     }
     SetProgress(static_cast<int>(offset_));
-    const std::size_t chunk = std::min(FramedLink::kBlockSize, imageSize_ - offset_);
-    const std::uint8_t* data = image_ + offset_;
+    const std::size_t chunk = std::min(FramedLink::kBlockSize, image_.size() - offset_);
+    const std::uint8_t* data = image_.data() + offset_;
     // Erased flash already reads 0xFF: a blank block needs no request.
     if (!std::all_of(data, data + chunk, [](std::uint8_t b) { return b == 0xFF; })) {
         const auto address = static_cast<std::uint32_t>(pcx::kImageBase + offset_);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "jobs/pcx_options.h"
@@ -35,10 +36,10 @@ class PcxProcedure : public ProcContext {
 
     // Forgets which sectors were erased. Once per run, before Run.
     void Prepare();
-    // The entry name is not used. A version text starting with a blank is
-    // read from its second character.
-    int Run(const std::uint8_t* image, std::int32_t imageSize, const std::string& entryName,
-            const std::string& version, const PcxOptions& options);
+    // The image goes to the unit unless the options say otherwise; a
+    // version text starting with a blank is read from its second character.
+    int Run(std::span<const std::uint8_t> image, const std::string& version,
+            const PcxOptions& options);
     // Stop: ends the run at its next check and cuts a pending reply wait short.
     void Abort();
 
@@ -81,8 +82,7 @@ class PcxProcedure : public ProcContext {
     std::array<bool, pcx::kSectorCount> erased_{};
 
     // The run in progress.
-    const std::uint8_t* image_ = nullptr;
-    std::size_t imageSize_ = 0;
+    std::span<const std::uint8_t> image_;
     std::string version_;
     PcxOptions options_;
     int code_ = pcx_code::kNoConnection;

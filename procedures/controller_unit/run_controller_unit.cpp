@@ -2,8 +2,12 @@
 
 #include "jobs/pcx_options.h"
 #include "procedures/controller_unit/pcx_procedure.h"
+#include "procedures/package_kinds.h"
 
 namespace korvel {
+
+static_assert(FindPackageKind('G').baudRate == FramedLink::kBaudRate,
+              "the kind table states the loader's speed");
 
 RunResult PcxRunResult(int code) {
     switch (code) {
@@ -27,8 +31,7 @@ RunResult RunControllerUnit(GenericThread& thread) {
             const TFilePro& package = thread.package();
             const PcxOptions options;
             proc.Prepare();
-            const int code = proc.Run(package.entryData(0), package.entrySize(0),
-                                      package.entryName(0), package.entryVersion(0), options);
+            const int code = proc.Run(package.entryImage(0), package.entryVersion(0), options);
             return PcxRunResult(code);
         });
 }

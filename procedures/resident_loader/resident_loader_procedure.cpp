@@ -4,16 +4,11 @@
 #include <array>
 #include <climits>
 
+#include "util/byte_order.h"
+
 namespace korvel {
 
 namespace {
-
-void PutBigEndian32(std::uint8_t* out, std::uint32_t value) {
-    out[0] = static_cast<std::uint8_t>(value >> 24);
-    out[1] = static_cast<std::uint8_t>(value >> 16);
-    out[2] = static_cast<std::uint8_t>(value >> 8);
-    out[3] = static_cast<std::uint8_t>(value);
-}
 
 // Progress positions are ints; an image near 2 GB must not overflow them.
 int ProgressValue(std::uint64_t value) {
@@ -78,104 +73,84 @@ bool ResidentLoaderProcedure::writeBlock(LoaderCommand command, std::uint32_t ad
     return request(command, payload);
 }
 
-void ResidentLoaderProcedure::begin(std::size_t count) {
+RunResult ResidentLoaderProcedure::Run(std::span<const std::uint8_t> image, Addressing addressing) {
     SetProgress(0);
-    SetProgressMax(ProgressValue(count));
+    SetProgressMax(ProgressValue(image.size()));
     Status(StatusId::Connecting);
-}
-
-template <typename Step>
-RunResult ResidentLoaderProcedure::runPhases(Step step) {
-    Phase phase = Phase::Connect;
-    for (;;) {
-        phase = step(phase);
-        port.waitMs(kPhasePauseMs);
-        if (phase == Phase::Finished || phase == Phase::Failed || abortRequested) {
-            break;
-        }
-    }
+    const bool programmed =
+        connect() &&
+        (addressing == Addressing::ByOffset ? prepare() : eraseSectors(image.size())) &&
+        writeBlocks(image, addressing) && restart();
     if (abortRequested) {
         return RunResult::Aborted;
     }
-    return phase == Phase::Finished ? RunResult::Success : RunResult::ProgrammingError;
+    return programmed ? RunResult::Success : RunResult::ProgrammingError;
 }
 
-RunResult ResidentLoaderProcedure::RunRelative(std::span<const std::uint8_t> image) {
-    const std::uint64_t count = image.size();
+bool ResidentLoaderProcedure::endPhase(bool succeeded) {
+    port.waitMs(kPhasePauseMs);
+    return succeeded && !abortRequested;
+}
+
+bool ResidentLoaderProcedure::connect() {
+    return endPhase(request(LoaderCommand::LoaderConnect));
+}
+
+bool ResidentLoaderProcedure::prepare() {
+    Status(StatusId::Connected);
+    return endPhase(request(LoaderCommand::LoaderPrepare));
+}
+
+bool ResidentLoaderProcedure::eraseSectors(std::uint64_t count) {
+    // At least one sector, even for an empty image.
     std::uint64_t offset = 0;
-    begin(image.size());
-    return runPhases([&](Phase phase) {
-        switch (phase) {
-            case Phase::Connect:
-                return request(LoaderCommand::LoaderConnect) ? Phase::Prepare : Phase::Failed;
-            case Phase::Prepare:
-                Status(StatusId::Connected);
-                return request(LoaderCommand::LoaderPrepare) ? Phase::Block : Phase::Failed;
-            case Phase::Block: {
-                Status(StatusId::Programming);
-                if (!writeBlock(LoaderCommand::LoaderWriteAtOffset,
-                                static_cast<std::uint32_t>(offset), image, offset)) {
-                    return Phase::Failed;
-                }
-                // The block that starts past the count is the last one sent.
-                const Phase next = offset > count ? Phase::Restart : Phase::Block;
-                SetProgress(ProgressValue(offset));
-                offset += kBlockSize;
-                return next;
-            }
-            case Phase::Restart:
-                Status(StatusId::Reboot);
-                // The loader is leaving; whether it answered does not matter.
-                request(LoaderCommand::LoaderRestart);
-                return Phase::Finished;
-            default:
-                return Phase::Failed;
+    do {
+        Status(StatusId::Connected);
+        std::array<std::uint8_t, 4> sector;
+        PutBigEndian32(sector.data(), static_cast<std::uint32_t>(kImageBase + offset));
+        if (!request(LoaderCommand::LoaderEraseSector, sector)) {
+            return endPhase(false);
         }
-    });
+        SetProgress(ProgressValue(offset));
+        offset += kSectorSize;
+        if (!endPhase(true)) {
+            return false;
+        }
+    } while (offset < count);
+    return true;
 }
 
-RunResult ResidentLoaderProcedure::RunAbsolute(std::span<const std::uint8_t> image) {
-    const std::uint64_t end = std::uint64_t{kImageBase} + image.size();
-    std::uint64_t address = kImageBase;
-    begin(image.size());
-    return runPhases([&](Phase phase) {
-        switch (phase) {
-            case Phase::Connect:
-                return request(LoaderCommand::LoaderConnect) ? Phase::Erase : Phase::Failed;
-            case Phase::Erase: {
-                Status(StatusId::Connected);
-                std::array<std::uint8_t, 4> sector;
-                PutBigEndian32(sector.data(), static_cast<std::uint32_t>(address));
-                if (!request(LoaderCommand::LoaderEraseSector, sector)) {
-                    return Phase::Failed;
-                }
-                SetProgress(ProgressValue(address - kImageBase));
-                address += kSectorSize;
-                if (address >= end) {
-                    address = kImageBase;
-                    return Phase::Block;
-                }
-                return Phase::Erase;
-            }
-            case Phase::Block: {
-                Status(StatusId::Programming);
-                if (!writeBlock(LoaderCommand::LoaderWriteAtAddress,
-                                static_cast<std::uint32_t>(address), image, address - kImageBase)) {
-                    return Phase::Failed;
-                }
-                address += kBlockSize;
-                SetProgress(ProgressValue(address - kImageBase));
-                return address >= end ? Phase::Restart : Phase::Block;
-            }
-            case Phase::Restart:
-                Status(StatusId::Reboot);
-                // The loader is leaving; whether it answered does not matter.
-                request(LoaderCommand::LoaderRestart);
-                return Phase::Finished;
-            default:
-                return Phase::Failed;
+bool ResidentLoaderProcedure::writeBlocks(std::span<const std::uint8_t> image,
+                                          Addressing addressing) {
+    const bool byOffset = addressing == Addressing::ByOffset;
+    const std::uint64_t count = image.size();
+    for (std::uint64_t offset = 0;; offset += kBlockSize) {
+        Status(StatusId::Programming);
+        const auto address = static_cast<std::uint32_t>(byOffset ? offset : kImageBase + offset);
+        if (!writeBlock(
+                byOffset ? LoaderCommand::LoaderWriteAtOffset : LoaderCommand::LoaderWriteAtAddress,
+                address, image, offset)) {
+            return endPhase(false);
         }
-    });
+        // By offset the block that starts past the count is the last one sent
+        // and the bar shows where a block began; by address the bar shows
+        // where it ended.
+        const bool last = byOffset ? offset > count : offset + kBlockSize >= count;
+        SetProgress(ProgressValue(byOffset ? offset : offset + kBlockSize));
+        if (!endPhase(true)) {
+            return false;
+        }
+        if (last) {
+            return true;
+        }
+    }
+}
+
+bool ResidentLoaderProcedure::restart() {
+    Status(StatusId::Reboot);
+    // The loader is leaving; whether it answered does not matter.
+    request(LoaderCommand::LoaderRestart);
+    return endPhase(true);
 }
 
 }  // namespace korvel

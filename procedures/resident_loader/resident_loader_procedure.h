@@ -13,10 +13,11 @@ namespace korvel {
 
 // Programs a board that already holds a resident loader in its flash, over
 // the loader's one-request-one-reply frame protocol, in 1024-byte blocks.
-// Two variants: RunRelative addresses blocks by image offset after one
-// prepare request; RunAbsolute erases 32 KB sectors from the image base and
-// addresses blocks by flash address. Both end with Success, ProgrammingError
-// (a request went unanswered) or Aborted (Stop, seen after a phase).
+// Two variants: by offset, blocks are addressed by image offset after one
+// prepare request; by address, 32 KB sectors from the image base are erased
+// first and blocks are addressed by flash address. A run ends with Success,
+// ProgrammingError (a request went unanswered) or Aborted (Stop, seen after
+// a phase).
 class ResidentLoaderProcedure : public ProcContext {
   public:
     static constexpr int kBaudRate = 57600;
@@ -48,31 +49,37 @@ class ResidentLoaderProcedure : public ProcContext {
     ResidentLoaderProcedure(std::unique_ptr<SerialDevice> device, std::uint8_t lineFlags,
                             int baudRate);
 
-    // Variant A. The image is the whole count the driver hands over (for a
+    // How blocks are addressed; the package kind chooses.
+    enum class Addressing {
+        ByOffset,   // after a prepare request, by offset into the image
+        ByAddress,  // after erasing the sectors, by flash address from kImageBase
+    };
+
+    // By offset, the image is the whole count the driver hands over (for a
     // package entry: its data and the two bytes that follow it).
-    RunResult RunRelative(std::span<const std::uint8_t> image);
-    // Variant B: image offset 0 goes to kImageBase.
-    RunResult RunAbsolute(std::span<const std::uint8_t> image);
+    RunResult Run(std::span<const std::uint8_t> image, Addressing addressing);
 
     SerialPort port;
 
   private:
-    enum class Phase { Connect, Prepare, Erase, Block, Restart, Finished, Failed };
+    // The phases of a run, in order. Each ends with the pause that keeps the
+    // loader's pace and returns whether the run goes on.
+    bool connect();
+    bool prepare();
+    bool eraseSectors(std::uint64_t count);
+    bool writeBlocks(std::span<const std::uint8_t> image, Addressing addressing);
+    bool restart();
+    // The pause after a phase; true when the phase succeeded and no Stop came.
+    bool endPhase(bool succeeded);
 
-    // Sends one request and waits for any well-formed reply; false when none
-    // came in time. The one place that frames and awaits.
+    // The command primitive: sends one request and waits for any well-formed
+    // reply; false when none came in time.
     bool request(LoaderCommand command, std::span<const std::uint8_t> payload = {});
     bool awaitReply();
     // A block request: 4-byte big-endian address, then 1024 bytes of the
     // image from `offset`, filled with kFill past its end.
     bool writeBlock(LoaderCommand command, std::uint32_t address,
                     std::span<const std::uint8_t> image, std::uint64_t offset);
-
-    void begin(std::size_t count);
-    // Runs phases until one finishes or fails or Stop was asked for, pausing
-    // after each; `step` performs one phase and returns the next.
-    template <typename Step>
-    RunResult runPhases(Step step);
 };
 
 }  // namespace korvel

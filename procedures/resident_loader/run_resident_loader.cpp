@@ -1,11 +1,15 @@
 #include "procedures/resident_loader/run_resident_loader.h"
 
-#include <algorithm>
-#include <span>
-
+#include "procedures/package_kinds.h"
 #include "procedures/resident_loader/resident_loader_procedure.h"
 
 namespace korvel {
+
+static_assert(FindPackageKind(kResidentRelativeKind).baudRate ==
+                      ResidentLoaderProcedure::kBaudRate &&
+                  FindPackageKind(kResidentAbsoluteKind).baudRate ==
+                      ResidentLoaderProcedure::kBaudRate,
+              "the kind table states the loader's speed");
 
 RunResult RunResidentLoader(GenericThread& thread) {
     const TFilePro& package = thread.package();
@@ -13,24 +17,17 @@ RunResult RunResidentLoader(GenericThread& thread) {
     if (kind != kResidentRelativeKind && kind != kResidentAbsoluteKind) {
         return RunResult::DeviceNotSupported;
     }
-    // The reader holds each entry's data followed by the package's two
-    // trailer bytes; the relative variant is given both.
-    const std::uint8_t* data = package.entryData(0);
-    const auto size = static_cast<std::size_t>(package.entrySize(0));
-    const std::span<const std::uint8_t> held = data != nullptr
-                                                   ? std::span(data, size + TFilePro::kTrailerSize)
-                                                   : std::span<const std::uint8_t>();
-    const std::span<const std::uint8_t> image =
-        kind == kResidentRelativeKind ? held : held.first(std::min(size, held.size()));
+    // By offset the loader is given the entry's data and the package's two
+    // trailer bytes that follow it.
+    const bool byOffset = kind == kResidentRelativeKind;
+    const auto image = byOffset ? package.entryImageWithTrailer(0) : package.entryImage(0);
+    const auto addressing = byOffset ? ResidentLoaderProcedure::Addressing::ByOffset
+                                     : ResidentLoaderProcedure::Addressing::ByAddress;
 
     ResidentLoaderProcedure proc(thread.portNumber(), ResidentLoaderProcedure::kLineFlags,
                                  ResidentLoaderProcedure::kBaudRate);
     return thread.Drive(
-        proc, proc.port, [&] { proc.RequestAbort(); },
-        [&] {
-            return kind == kResidentRelativeKind ? proc.RunRelative(image)
-                                                 : proc.RunAbsolute(image);
-        });
+        proc, proc.port, [&] { proc.RequestAbort(); }, [&] { return proc.Run(image, addressing); });
 }
 
 }  // namespace korvel

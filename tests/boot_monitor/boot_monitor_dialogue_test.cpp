@@ -57,9 +57,7 @@ RunRecord Program(VirtualLineEnd& board, const std::vector<std::uint8_t>& main,
     proc.onProgressPosition = [&](int p) { r.positions.push_back(p); };
     proc.onStatus = [&](const std::string& t) { r.statuses.push_back(t); };
     EXPECT_TRUE(proc.Open());
-    r.result = proc.RunBootMonitorProcedure(main.data(), static_cast<std::int32_t>(main.size()),
-                                            static_cast<std::int32_t>(second.size()),
-                                            second.empty() ? nullptr : second.data());
+    r.result = proc.Run(main, second);
     proc.Close();
     r.elapsed = dev->now();
     for (const WireEvent& e : r.wire) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "jobs/queued_handover.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "serial/virtual_serial_device.h"
 #include "sim/boot_monitor_model.h"
@@ -39,7 +40,7 @@ class RunBootMonitorTest : public ::testing::Test {
         const auto file = dir.write("monitor.pr2", sim::BuildPackage(entries));
         EXPECT_TRUE(package.LoadFromFile(file));
         std::optional<RunResult> result;
-        GenericThread thread(handover, nullptr);
+        GenericThread thread(handover, nullptr, StandardDrivers());
         status.thread = &thread;
         thread.OnFinished = [&](RunResult r) { result = r; };
         thread.Setup(package, &bar, 38400, &status, kPort);

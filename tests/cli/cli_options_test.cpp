@@ -14,46 +14,68 @@ std::optional<CliOptions> Parse(std::vector<std::string> args, std::string* erro
 }
 
 TEST(CliOptionsTest, PortTakesComNameNumberOrDevicePath) {
-    auto o = Parse({"program", "fw.pr2", "--port", "COM12", "--baud", "19200"});
-    ASSERT_TRUE(o);
-    EXPECT_EQ(o->command, CliOptions::Command::Program);
-    EXPECT_EQ(o->package, "fw.pr2");
-    EXPECT_EQ(o->portNumber, 12);
-    EXPECT_EQ(o->baudRate, 19200);
-    EXPECT_EQ(Parse({"program", "--port", "3", "fw.pr2"})->portNumber, 3);
-    o = Parse({"program", "fw.pr2", "--port", "/dev/ttyUSB0"});
-    ASSERT_TRUE(o);
-    EXPECT_EQ(o->devicePath, "/dev/ttyUSB0");
-    EXPECT_FALSE(o->portNumber);
-    EXPECT_FALSE(o->resetLines) << "the settings file decides";
-    o = Parse({"program", "fw.pr2", "--reset-lines", "dtr-rts,invert-boot"});
-    ASSERT_TRUE(o);
-    ASSERT_TRUE(o->resetLines);
-    EXPECT_TRUE(o->resetLines->driven);
-    EXPECT_TRUE(o->resetLines->invertBootSelect);
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<int> portNumber;
+        std::string devicePath;
+        std::optional<int> baudRate;
+    };
+    const Case cases[] = {
+        {{"program", "fw.pr2", "--port", "COM12", "--baud", "19200"}, 12, "", 19200},
+        {{"program", "--port", "3", "fw.pr2"}, 3, "", std::nullopt},
+        {{"program", "fw.pr2", "--port", "/dev/ttyUSB0"},
+         std::nullopt,
+         "/dev/ttyUSB0",
+         std::nullopt},
+        {{"program", "fw.pr2"}, std::nullopt, "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const auto o = Parse(c.args);
+        ASSERT_TRUE(o);
+        EXPECT_EQ(o->command, CliOptions::Command::Program);
+        EXPECT_EQ(o->package, "fw.pr2");
+        EXPECT_EQ(o->portNumber, c.portNumber);
+        EXPECT_EQ(o->devicePath, c.devicePath);
+        EXPECT_EQ(o->baudRate, c.baudRate);
+        EXPECT_FALSE(o->resetLines) << "the settings file decides";
+    }
+    const auto wired = Parse({"program", "fw.pr2", "--reset-lines", "dtr-rts,invert-boot"});
+    ASSERT_TRUE(wired);
+    ASSERT_TRUE(wired->resetLines);
+    EXPECT_TRUE(wired->resetLines->driven);
+    EXPECT_TRUE(wired->resetLines->invertBootSelect);
 }
 
 TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
-    std::string error;
-    EXPECT_FALSE(Parse({"program"}, &error));
-    EXPECT_NE(error.find("package"), std::string::npos);
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--port"}, &error));
-    EXPECT_NE(error.find("--port"), std::string::npos);
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--port", "COMX"}, &error));
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--port", "0"}, &error));
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--baud", "-5"}, &error));
-    EXPECT_FALSE(Parse({"program", "a.pr2", "b.pr2"}, &error));
-    EXPECT_FALSE(Parse({"flash", "a.pr2"}, &error));
-    EXPECT_FALSE(Parse({"info", "a.pr2", "--baud", "9600"}, &error));
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--reset-lines", "rts-dtr"}, &error));
-    EXPECT_NE(error.find("rts-dtr"), std::string::npos);
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--reset-lines"}, &error));
-    EXPECT_FALSE(Parse({"info", "a.pr2", "--reset-lines", "none"}, &error));
-    EXPECT_FALSE(Parse({"ports", "x"}, &error));
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--record"}, &error));
-    EXPECT_FALSE(Parse({"info", "a.pr2", "--json"}, &error));
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--port", "usb:403:6001"}, &error));
-    EXPECT_FALSE(Parse({"program", "a.pr2", "--port", "usb:0403:6001:"}, &error));
+    struct Case {
+        std::vector<std::string> args;
+        const char* said;  // part of the error text
+    };
+    const Case cases[] = {
+        {{"program"}, "package"},
+        {{"program", "a.pr2", "--port"}, "--port"},
+        {{"program", "a.pr2", "--port", "COMX"}, "COMX"},
+        {{"program", "a.pr2", "--port", "0"}, "--port"},
+        {{"program", "a.pr2", "--baud", "-5"}, "-5"},
+        {{"program", "a.pr2", "b.pr2"}, "b.pr2"},
+        {{"flash", "a.pr2"}, "flash"},
+        {{"info", "a.pr2", "--baud", "9600"}, "--baud"},
+        {{"ports", "x"}, "x"},
+        {{"info", "--version"}, "--version"},
+        {{"program", "a.pr2", "--record"}, "--record"},
+        {{"program", "a.pr2", "--reset-lines", "rts-dtr"}, "rts-dtr"},
+        {{"program", "a.pr2", "--reset-lines"}, "--reset-lines"},
+        {{"info", "a.pr2", "--reset-lines", "none"}, "--reset-lines"},
+        {{"info", "a.pr2", "--json"}, "--json"},
+        {{"program", "a.pr2", "--port", "usb:403:6001"}, "usb:403:6001"},
+        {{"program", "a.pr2", "--port", "usb:0403:6001:"}, "usb:0403:6001:"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_FALSE(Parse(c.args, &error)) << c.said;
+        EXPECT_NE(error.find(c.said), std::string::npos) << error;
+    }
 }
 
 TEST(CliOptionsTest, SeveralPortsProgramAStationAndNoPortTwice) {
@@ -65,8 +87,12 @@ TEST(CliOptionsTest, SeveralPortsProgramAStationAndNoPortTwice) {
     EXPECT_TRUE(o->verify);
     EXPECT_EQ(o->recordFile, "line.jsonl");
     EXPECT_TRUE(o->station());
-    EXPECT_FALSE(Parse({"program", "fw.pr2", "--port", "COM3"})->station());
-    EXPECT_TRUE(Parse({"program", "fw.pr2", "--port", "1", "--port", "2"})->station());
+    const auto one = Parse({"program", "fw.pr2", "--port", "COM3"});
+    ASSERT_TRUE(one);
+    EXPECT_FALSE(one->station());
+    const auto two = Parse({"program", "fw.pr2", "--port", "1", "--port", "2"});
+    ASSERT_TRUE(two);
+    EXPECT_TRUE(two->station());
 
     // The same port however it is spelt.
     const std::vector<std::vector<std::string>> twice = {
@@ -89,15 +115,27 @@ TEST(CliOptionsTest, SeveralPortsProgramAStationAndNoPortTwice) {
 }
 
 TEST(CliOptionsTest, HelpAndListingCommands) {
-    EXPECT_EQ(Parse({})->command, CliOptions::Command::Help);
-    EXPECT_EQ(Parse({"--help"})->command, CliOptions::Command::Help);
-    EXPECT_EQ(Parse({"program", "--help"})->command, CliOptions::Command::Help);
-    EXPECT_EQ(Parse({"ports"})->command, CliOptions::Command::Ports);
-    EXPECT_EQ(Parse({"--version"})->command, CliOptions::Command::Version);
-    std::string error;
-    EXPECT_FALSE(Parse({"info", "--version"}, &error)) << "only as the command";
-    EXPECT_EQ(Parse({"info", "a.pr2"})->package, "a.pr2");
+    struct Case {
+        std::vector<std::string> args;
+        CliOptions::Command command;
+        std::string package;
+    };
+    const Case cases[] = {
+        {{}, CliOptions::Command::Help, ""},
+        {{"--help"}, CliOptions::Command::Help, ""},
+        {{"program", "--help"}, CliOptions::Command::Help, ""},
+        {{"ports"}, CliOptions::Command::Ports, ""},
+        {{"--version"}, CliOptions::Command::Version, ""},
+        {{"info", "a.pr2"}, CliOptions::Command::Info, "a.pr2"},
+    };
+    for (const Case& c : cases) {
+        const auto o = Parse(c.args);
+        ASSERT_TRUE(o) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(o->command, c.command);
+        EXPECT_EQ(o->package, c.package);
+    }
     EXPECT_NE(UsageText().find("Exit codes"), std::string::npos);
+    EXPECT_NE(UsageText().find("(default 38400)"), std::string::npos);
 }
 
 }  // namespace

@@ -66,8 +66,7 @@ class PcxProcedureTest : public ::testing::Test {
         // Bytes past the image must never reach the unit.
         Bytes buffer = image;
         buffer.insert(buffer.end(), 2048, 0xAB);
-        return proc->Run(buffer.data(), static_cast<std::int32_t>(image.size()), "PCX", version,
-                         options);
+        return proc->Run(std::span(buffer).first(image.size()), version, options);
     }
 
     std::vector<std::uint8_t> commands() const {

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "jobs/queued_handover.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "sim/package_writer.h"
 #include "sim/pcx_board.h"
@@ -41,7 +42,7 @@ class RunControllerUnitTest : public ::testing::Test {
         const auto file = dir.write("unit.pr2", sim::BuildPackage({{"PCX", "2.11", 'G', image}}));
         EXPECT_TRUE(package.LoadFromFile(file));
         std::optional<RunResult> result;
-        GenericThread thread(handover, nullptr);
+        GenericThread thread(handover, nullptr, StandardDrivers());
         thread.OnFinished = [&](RunResult r) { result = r; };
         thread.Setup(package, &bar, 38400, &panel, kPort);
         running = &thread;

@@ -73,6 +73,20 @@ track() {
     E2E_OTHERS[$1]=1
 }
 
+# await_line FILE PATTERN PID: waits until a line of FILE matches PATTERN
+# (grep -E), say the status that shows a run under way; fails when PID ends
+# first or nothing matches within 30 s.
+await_line() {
+    local file=$1 pattern=$2 pid=$3
+    for _ in $(seq 300); do
+        grep -qE "$pattern" "$file" 2>/dev/null && return 0
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    grep -qE "$pattern" "$file" 2>/dev/null ||
+        fail "no line '$pattern' in $file: $(cat "$file" 2>/dev/null)"
+}
+
 # reap PID: waits for a tracked process and returns its exit status.
 reap() {
     local rc=0

@@ -59,7 +59,7 @@ serve_lpc stopped LPC2138 --paced
 "$CLI" program "$package" --port "$TMP/stopped.port" >"$TMP/stopped.out" 2>&1 &
 cli=$!
 track $cli
-sleep 2
+await_line "$TMP/stopped.out" "^Status: Programming" $cli
 kill -INT $cli
 reap $cli
 rc=$?

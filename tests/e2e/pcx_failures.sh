@@ -30,7 +30,7 @@ serve stopped pcx --flash-out "$TMP/stopped.flash" --paced
 "$CLI" program "$TMP/unit.pr2" --port "$TMP/stopped.port" >"$TMP/cli.log" 2>&1 &
 clipid=$!
 track "$clipid"
-sleep 2
+await_line "$TMP/cli.log" "^Status: Programming" "$clipid"
 kill -INT "$clipid"
 for _ in $(seq 50); do kill -0 "$clipid" 2>/dev/null || break; sleep 0.1; done
 reap "$clipid"; rc=$?

@@ -13,6 +13,7 @@
 
 #include "jobs/generic_thread.h"
 #include "jobs/queued_handover.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "serial/virtual_serial_device.h"
 #include "sim/package_writer.h"
@@ -171,7 +172,7 @@ inline DriverRun RunThroughDriver(VirtualLineEnd& end,
     }
     {
         std::optional<RunResult> result;
-        GenericThread thread(handover, nullptr);
+        GenericThread thread(handover, nullptr, StandardDrivers());
         thread.OnFinished = [&](RunResult r) {
             ++run.finishedCalls;
             run.destroyedBeforeFinished = record.destroyed;

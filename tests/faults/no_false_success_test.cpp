@@ -288,8 +288,7 @@ RunResult RunPcx(Failure failure, int step, std::vector<std::uint8_t>* commands 
     EXPECT_TRUE(proc.link.open());
     proc.Prepare();
     const auto image = PcxImage();
-    const int code = proc.Run(image.data(), static_cast<std::int32_t>(image.size()), "PCX", "2.11",
-                              PcxOptions{});
+    const int code = proc.Run(image, "2.11", PcxOptions{});
     if (commands != nullptr) {
         *commands = tap.commands;
     }
@@ -351,7 +350,8 @@ TEST(NoFalseSuccessTest, ResidentLoaderFailsAtEveryUnansweredOrGarbledRequestBut
                                              ResidentLoaderProcedure::kBaudRate);
                 ASSERT_TRUE(proc.port.open());
                 const RunResult result =
-                    relative ? proc.RunRelative(image) : proc.RunAbsolute(image);
+                    proc.Run(image, relative ? ResidentLoaderProcedure::Addressing::ByOffset
+                                             : ResidentLoaderProcedure::Addressing::ByAddress);
                 // Nothing more is asked after the request that failed.
                 EXPECT_EQ(board.requests().size(), static_cast<std::size_t>(step));
                 EXPECT_EQ(result,
@@ -423,7 +423,7 @@ RunResult RunMonitor(const sim::BootMonitorConfig& config, int step,
     EXPECT_TRUE(proc.Open());
     const std::vector<std::uint8_t> main(250, 0x11);
     const std::vector<std::uint8_t> second(120, 0x22);
-    const RunResult result = proc.RunBootMonitorProcedure(main.data(), 250, 120, second.data());
+    const RunResult result = proc.Run(main, second);
     if (steps != nullptr) {
         *steps = tap.steps;
     }

@@ -8,6 +8,7 @@
 #include "jobs/generic_thread.h"
 #include "jobs/queued_handover.h"
 #include "procedures/isp/isp_procedure.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "sim/lpc_board.h"
 #include "sim/lpc_hex_writer.h"
@@ -544,7 +545,7 @@ class RunIspTest : public ::testing::Test {
         test::RecordingBar bar;
         test::RecordingStatus panel;
         std::optional<RunResult> result;
-        GenericThread thread(handover, nullptr);
+        GenericThread thread(handover, nullptr, StandardDrivers());
         thread.OnFinished = [&](RunResult r) { result = r; };
         thread.Setup(package, &bar, 115200, &panel, port);
         thread.SetResetLines(resetLines);

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "jobs/queued_handover.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "serial/serial_port.h"
 #include "serial/virtual_serial_device.h"
@@ -107,7 +108,7 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
     }
     {
         QueuedHandover handover;
-        GangRun gang(handover);
+        GangRun gang(handover, StandardDrivers());
         station.Run(gang, handover, {&package, file, "ab12", 38400, true});
     }
 

@@ -30,13 +30,30 @@ TEST(ProcContextTest, StatusIsBoundedTo511Characters) {
     EXPECT_EQ(seen, std::string(511, 'z'));
 }
 
-TEST(ProcContextTest, NoTargetsNoCallbacksDropsReportsSilently) {
+TEST(ProcContextTest, AfterClearReportsReachNoFormerTargetOrCallback) {
     ProcContext ctx;
+    test::RecordingBar bar;
+    test::RecordingStatus control;
+    test::RecordingLog log;
+    int callbackCalls = 0;
+    ctx.progressBar = &bar;
+    ctx.statusControl = &control;
+    ctx.statusLog = &log;
+    ctx.onProgressMax = [&](int) { ++callbackCalls; };
+    ctx.onProgressPosition = [&](int) { ++callbackCalls; };
+    ctx.onProgressStep = [&](int) { ++callbackCalls; };
+    ctx.onStatus = [&](const std::string&) { ++callbackCalls; };
+    ctx.Clear();
+    // Nothing assigned: every report is dropped, none fails.
     ctx.SetProgressMax(10);
     ctx.SetProgress(3);
     ctx.StepProgress(1);
     ctx.Status("Connecting");
-    EXPECT_FALSE(ctx.abortRequested);
+    EXPECT_EQ(bar.maximum, 100);
+    EXPECT_EQ(bar.pos, 0);
+    EXPECT_TRUE(control.texts.empty());
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(callbackCalls, 0);
 }
 
 TEST(ProcContextTest, DirectStatusTargetsTakePrecedenceOverTheCallback) {

@@ -16,6 +16,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
 constexpr VirtualNs kMs = 1'000'000;
+constexpr auto kByOffset = ResidentLoaderProcedure::Addressing::ByOffset;
+constexpr auto kByAddress = ResidentLoaderProcedure::Addressing::ByAddress;
 enum : std::uint8_t {
     kConnect = 0x10,
     kRestart = 0x11,
@@ -86,7 +88,7 @@ struct Bench {
         return out;
     }
     RunResult run(bool absolute, const Bytes& image) {
-        return absolute ? proc->RunAbsolute(image) : proc->RunRelative(image);
+        return proc->Run(image, absolute ? kByAddress : kByOffset);
     }
 
     std::vector<WireEvent> wire;
@@ -126,7 +128,7 @@ struct ModelBench : ModelHolder, Bench {
 TEST(ResidentLoaderProcedureTest, AbsoluteErasesTheSectorsThenWritesEveryStartedKilobyte) {
     ModelBench bench;
     const Bytes image = Image(40000);
-    EXPECT_EQ(bench.proc->RunAbsolute(image), RunResult::Success);
+    EXPECT_EQ(bench.proc->Run(image, kByAddress), RunResult::Success);
 
     const Bytes wire = bench.hostBytes();
     EXPECT_EQ(Slice(wire, 0, 6), kConnectFrame);
@@ -172,7 +174,7 @@ TEST(ResidentLoaderProcedureTest, AbsoluteSendsOneRequestPerStartedSectorAndKilo
                           Case{32769, 2, 33}}) {
         SCOPED_TRACE("size " + std::to_string(c.size));
         ModelBench bench;
-        EXPECT_EQ(bench.proc->RunAbsolute(Image(c.size)), RunResult::Success);
+        EXPECT_EQ(bench.proc->Run(Image(c.size), kByAddress), RunResult::Success);
         EXPECT_EQ(bench.arguments(kErase).size(), c.erases);
         EXPECT_EQ(bench.arguments(kWriteAtAddress).size(), c.blocks);
         EXPECT_EQ(bench.positions.back(), static_cast<int>(c.blocks * 1024));
@@ -196,7 +198,7 @@ TEST(ResidentLoaderProcedureTest, RelativeSendsBlocksUpToTheFirstOffsetPastTheCo
             }
         };
         const Bytes image = Image(c.count);
-        EXPECT_EQ(bench.proc->RunRelative(image), RunResult::Success);
+        EXPECT_EQ(bench.proc->Run(image, kByOffset), RunResult::Success);
 
         Bytes commands = {kConnect, kPrepare};
         commands.insert(commands.end(), c.offsets.size(), kWriteAtOffset);
@@ -222,7 +224,7 @@ TEST(ResidentLoaderProcedureTest, RelativeSendsBlocksUpToTheFirstOffsetPastTheCo
 
 TEST(ResidentLoaderProcedureTest, BlockBytesPastTheImageAreTheErasedValue) {
     ModelBench bench;
-    EXPECT_EQ(bench.proc->RunRelative(Bytes(2050, 0x00)), RunResult::Success);
+    EXPECT_EQ(bench.proc->Run(Bytes(2050, 0x00), kByOffset), RunResult::Success);
     const Bytes wire = bench.hostBytes();
     const std::size_t at2048 = 6 + 6 + 2 * 1034;  // after connect, prepare, blocks 0 and 1024
     // 0x17 + 0x04 + 0x04 + 0x08 + 1022 x 0xFF (0x3F402) = 0x3F429.
@@ -257,7 +259,7 @@ void ExpectConnectReply(const ConnectReply& c) {
         }
     };
     Bench bench(end);
-    EXPECT_EQ(bench.proc->RunAbsolute(Bytes{1}), RunResult::ProgrammingError);
+    EXPECT_EQ(bench.proc->Run(Bytes{1}, kByAddress), RunResult::ProgrammingError);
     const Bytes wire = bench.hostBytes();
     EXPECT_EQ(Slice(wire, 0, 6), kConnectFrame);
     if (c.accepted) {
@@ -308,7 +310,7 @@ TEST(ResidentLoaderProcedureTest, AnyWellFormedReplyAnswersARequest) {
 
 TEST(ResidentLoaderProcedureTest, ASilentLoaderIsAskedOnceAndGivenUpAfterThreeSeconds) {
     ModelBench bench(Fault("silent"));
-    EXPECT_EQ(bench.proc->RunRelative(Image(100)), RunResult::ProgrammingError);
+    EXPECT_EQ(bench.proc->Run(Image(100), kByOffset), RunResult::ProgrammingError);
     EXPECT_EQ(bench.hostBytes(), kConnectFrame);
     // 3000 ms of waiting and the 100 ms pause, give or take a few polls.
     EXPECT_GE(bench.device->now(), 3100 * kMs);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "jobs/queued_handover.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "sim/package_writer.h"
 #include "sim/resident_loader_model.h"
@@ -42,7 +43,7 @@ class RunResidentLoaderTest : public ::testing::Test {
         entry.trailer[1] = 0xCD;
         EXPECT_TRUE(package.LoadFromFile(dir.write("fw.pr2", sim::BuildPackage({entry}))));
         std::optional<RunResult> result;
-        GenericThread thread(handover, nullptr);
+        GenericThread thread(handover, nullptr, StandardDrivers());
         thread.OnFinished = [&](RunResult r) { result = r; };
         thread.Setup(package, &bar, 38400, &panel, kPort);
         thread.Start();

@@ -2,6 +2,7 @@
 // COM port pair when the test run provides one (KORVEL_TEST_COM_PAIR="21,22",
 // set by tests/windows/wine-run.sh when socat joins two ports).
 #include "serial/win32_serial_device.h"
+#include "serial/win32_comm_state.h"
 
 #include <gtest/gtest.h>
 

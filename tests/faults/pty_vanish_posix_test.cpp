@@ -11,6 +11,7 @@
 
 #include "jobs/generic_thread.h"
 #include "jobs/queued_handover.h"
+#include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "sim/boot_monitor_model.h"
 #include "sim/lpc_board.h"
@@ -84,7 +85,7 @@ VanishRun RunUntilVanished(std::unique_ptr<sim::BoardModel> model,
     std::optional<RunResult> result;
     Clock::time_point vanishedAt;
     {
-        GenericThread thread(handover, nullptr);
+        GenericThread thread(handover, nullptr, StandardDrivers());
         thread.OnFinished = [&](RunResult r) {
             ++run.finishedCalls;
             result = r;

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <array>
+#include <span>
+
+#include "jobs/generic_thread.h"
+#include "procedures/boot_monitor/run_boot_monitor.h"
+#include "procedures/controller_unit/run_controller_unit.h"
+#include "procedures/isp/run_isp.h"
+#include "procedures/resident_loader/run_resident_loader.h"
+
+namespace korvel {
+
+// The speeds the Baud Rate box offers; the first is the default, also for
+// korvel-cli without --baud.
+inline constexpr std::array kBaudRateChoices{38400, 19200, 9600};
+inline constexpr int kDefaultBaudRate = kBaudRateChoices[0];
+
+// What the user types before a run of a kind that needs the access code.
+inline constexpr const char* kAccessCode = "kzt";
+
+// What a package's kind character means, everywhere: which procedure runs it,
+// which of the window's boxes show, whether the access code is asked first,
+// and the speed its run starts at.
+struct PackageKind {
+    char kind;
+    // What the kind is programmed with (for listings), and its driver; both
+    // null for a kind without a procedure, whose runs end DeviceNotSupported.
+    const char* procedure;
+    Driver driver;
+    bool showsComPort;
+    // The run takes its speed from the Baud Rate box.
+    bool showsBaudRate;
+    bool needsAccessCode;
+    // The line speed a run starts at: the box's default for kinds with the
+    // box, the procedure's own otherwise; 0 without a procedure.
+    int baudRate;
+};
+
+// Adding a kind is adding a row.
+inline constexpr std::array kPackageKinds{
+    PackageKind{'\'', "LPC ISP boot loader", RunIsp, true, true, false, kDefaultBaudRate},
+    PackageKind{'F', "LPC ISP boot loader", RunIsp, true, true, false, kDefaultBaudRate},
+    PackageKind{kResidentRelativeKind, "resident loader, blocks by image offset", RunResidentLoader,
+                true, false, false, 57600},
+    PackageKind{kResidentAbsoluteKind, "resident loader, blocks by flash address",
+                RunResidentLoader, true, false, false, 57600},
+    PackageKind{'G', "controller unit boot loader", RunControllerUnit, true, false, false, 57600},
+    PackageKind{'9', "boot monitor", RunBootMonitor, true, false, false, 115200},
+    // Kinds of other boards: the window offers their controls, no procedure runs them.
+    PackageKind{',', nullptr, nullptr, true, true, false, kDefaultBaudRate},
+    PackageKind{'-', nullptr, nullptr, true, true, false, kDefaultBaudRate},
+    PackageKind{'0', nullptr, nullptr, true, true, false, kDefaultBaudRate},
+    PackageKind{'=', nullptr, nullptr, true, true, false, kDefaultBaudRate},
+    PackageKind{'D', nullptr, nullptr, true, true, false, kDefaultBaudRate},
+    PackageKind{'4', nullptr, nullptr, false, false, false, 0},
+    PackageKind{'5', nullptr, nullptr, false, false, false, 0},
+    PackageKind{'7', nullptr, nullptr, true, false, true, 0},
+};
+
+// Any kind not in the table, and no package at all (kind 0).
+inline constexpr PackageKind kOtherPackageKind{0, nullptr, nullptr, true, false, false, 0};
+
+constexpr const PackageKind& FindPackageKind(char kind) {
+    for (const PackageKind& row : kPackageKinds) {
+        if (row.kind == kind && kind != 0) {
+            return row;
+        }
+    }
+    return kOtherPackageKind;
+}
+
+// The driver table of the kinds that have a procedure, for GenericThread.
+std::span<const DriverEntry> StandardDrivers();
+
+}  // namespace korvel
