@@ -8,12 +8,12 @@
 #include <cstring>
 #include <map>
 
-#include "bench/support/usb_adapter_line.h"
 #include "procedures/isp/isp_procedure.h"
 
 #include "bench/support/bench_main.h"
 #include "sim/lpc_board.h"
 #include "sim/lpc_hex_writer.h"
+#include "sim/usb_adapter.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ LineRun RunOnLine(const sim::LpcPart& part, const std::vector<sim::HexSegment>& 
     sim::LpcBoard::Options options;
     options.flashTiming = true;
     sim::LpcBoard board(part, options);
-    UsbAdapterLine adapter(board, adapterLatencyNs);
+    sim::UsbAdapterModel adapter(board, adapterLatencyNs);
     VirtualLineEnd& end = adapterLatencyNs > 0 ? static_cast<VirtualLineEnd&>(adapter) : board;
     std::vector<WireEvent> wire;
     VirtualSerialDevice::Options deviceOptions;
