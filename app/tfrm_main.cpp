@@ -450,6 +450,14 @@ void TfrmMain::SetControlsIdle(bool idle) {
 
 void TfrmMain::OnRunFinished(RunResult result) {
     finishing_ = true;
+    // The status line goes back to "Error": the procedure's own reason, or
+    // what escaped it, goes with the message instead.
+    const bool failed = result == RunResult::DeviceNotSupported ||
+                        result == RunResult::DeviceError || result == RunResult::ProgrammingError;
+    std::string reason;
+    if (failed && lastThread_) {
+        reason = FailureReason(lastThread_->lastStatus(), lastThread_->failureText());
+    }
     SetControlsIdle(true);
     running_ = false;
     if (!settings_.unattendedExit.empty()) {
@@ -474,7 +482,10 @@ void TfrmMain::OnRunFinished(RunResult result) {
             PanelStatus->setText(std::string(Text(StatusId::Aborted)));
             break;
     }
-    if (const auto message = ResultMessage(result, portName().toStdString())) {
+    if (auto message = ResultMessage(result, portName().toStdString())) {
+        if (!reason.empty()) {
+            *message += "\r\n" + reason;
+        }
         dialogs_.ShowOk(*message);
     }
     finishing_ = false;

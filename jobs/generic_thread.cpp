@@ -163,6 +163,7 @@ void GenericThread::Bind(ProcContext& context) {
     };
     context.onStatus = [this](const std::string& text) {
         RepeatStop();
+        lastStatus_ = text;
         ui_.Synchronize([&] {
             if (statusPanel_ != nullptr) {
                 statusPanel_->setText(text);

@@ -77,6 +77,8 @@ class GenericThread {
     // After OnFinished: what escaped the procedure (a failing serial line,
     // for one) when the run ended with ProgrammingError that way; else empty.
     const std::string& failureText() const { return failureText_; }
+    // After OnFinished: the last status text the procedure reported.
+    const std::string& lastStatus() const { return lastStatus_; }
     // After OnFinished: what the procedure learned about the board.
     const ProcContext::Learned& learned() const { return learned_; }
 
@@ -110,6 +112,7 @@ class GenericThread {
     OpenFailure portFailure_;
     std::string portDevice_;
     std::string failureText_;
+    std::string lastStatus_;
     ProcContext::Learned learned_;
     std::thread worker_;
 };

@@ -1,5 +1,10 @@
 #include "jobs/run_messages.h"
 
+#include <algorithm>
+#include <iterator>
+
+#include "jobs/status_text.h"
+
 namespace korvel {
 
 std::optional<std::string> ResultMessage(RunResult result, const std::string& portName) {
@@ -19,6 +24,20 @@ std::optional<std::string> ResultMessage(RunResult result, const std::string& po
             break;
     }
     return std::nullopt;
+}
+
+std::string FailureReason(const std::string& lastStatus, const std::string& failureText) {
+    // Cancel texts start with line breaks and ": " to follow the status log.
+    const auto start = lastStatus.find_first_not_of("\r\n :");
+    const auto end = lastStatus.find_last_not_of("\r\n ");
+    const std::string words =
+        start == std::string::npos ? "" : lastStatus.substr(start, end - start + 1);
+    const bool standard =
+        std::find(std::begin(StatusText), std::end(StatusText), words) != std::end(StatusText);
+    if (!words.empty() && !standard) {
+        return words;
+    }
+    return failureText;
 }
 
 }  // namespace korvel

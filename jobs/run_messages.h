@@ -13,4 +13,10 @@ inline constexpr const char* kProgramName = "Korvel";
 // result shows none (Aborted). portName is the port as the user chose it.
 std::optional<std::string> ResultMessage(RunResult result, const std::string& portName);
 
+// Why a run failed, in its own words, for the line under the result's
+// message: the last status text when it is a procedure's reason rather than
+// one of the standard phase texts, else what escaped the procedure; empty
+// when neither says more.
+std::string FailureReason(const std::string& lastStatus, const std::string& failureText);
+
 }  // namespace korvel

@@ -122,7 +122,10 @@ RunResult RunUntilStopped(GenericThread& thread) {
 
 RunResult RunDeviceError(GenericThread& thread) {
     FakeProcedure proc(thread.portNumber(), thread.baudRate());
-    return thread.Drive(proc, proc.port, nullptr, [] { return RunResult::DeviceError; });
+    return thread.Drive(proc, proc.port, nullptr, [&] {
+        proc.Status("\r\n: the board refused the erase");
+        return RunResult::DeviceError;
+    });
 }
 
 RunResult RunThrowing(GenericThread& thread) {
@@ -524,10 +527,13 @@ class TfrmMainTest : public QObject {
         QTest::newRow("port that does not open")
             << 'F' << kMissingPort << "Unable to open port COM42"
             << "Idle";
-        QTest::newRow("device error") << '9' << kBoardPort << "Device error"
-                                      << "Error";
-        QTest::newRow("exception in the procedure") << 'G' << kBoardPort << "Programming error"
-                                                    << "Error";
+        // A failure's own words follow the message; the status line says "Error".
+        QTest::newRow("device error")
+            << '9' << kBoardPort << "Device error\r\nthe board refused the erase"
+            << "Error";
+        QTest::newRow("exception in the procedure")
+            << 'G' << kBoardPort << "Programming error\r\nlost the board"
+            << "Error";
     }
     void resultsWithoutAProcedureShowTheirMessage() {
         QFETCH(char, kind);
@@ -731,7 +737,7 @@ class TfrmMainTest : public QObject {
             answerer.then(DialogAnswerer::Click("cmdOkOk"));
             window->ActionProgramExecute();
             QVERIFY(waitForRunEnd(*window));
-            QCOMPARE(answerer.texts, QStringList{"Device error"});
+            QCOMPARE(answerer.texts, QStringList{"Device error\r\nthe board refused the erase"});
         }
         QCOMPARE(control<QLabel>(*window, "StatusBarDevice")->text(),
                  QString("Device: NEW\\x1B[2J"));
