@@ -607,18 +607,37 @@ IspProcedure::Wait IspProcedure::Await(int lines) {
 }
 
 void IspProcedure::TakeArrived() {
-    std::uint8_t c = 0;
-    while (!lineWaiting_ && port.readAvailable(&c, 1) != 0) {
-        lineWaiting_ = Feed(c);
+    while (!lineWaiting_) {
+        if (inboxPos_ == inboxEnd_) {
+            inboxPos_ = 0;
+            inboxEnd_ = port.readAvailable(inbox_, sizeof inbox_);
+            if (inboxEnd_ == 0) {
+                return;
+            }
+        }
+        lineWaiting_ = FeedInbox();
     }
 }
 
 bool IspProcedure::ReadSlice() {
+    if (FeedInbox()) {
+        return true;
+    }
     // A slice ends early when a line of the answer is complete.
     const std::uint32_t sliceEnd = port.tickMs() + kSliceMs;
     for (unsigned left = kSliceMs; left > 0; left = port.msUntil(sliceEnd)) {
-        std::uint8_t c = 0;
-        if (port.readWithin(&c, 1, left) == 1 && Feed(c)) {
+        inboxPos_ = 0;
+        inboxEnd_ = port.readWithin(inbox_, sizeof inbox_, left);
+        if (FeedInbox()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IspProcedure::FeedInbox() {
+    while (inboxPos_ < inboxEnd_) {
+        if (Feed(inbox_[inboxPos_++])) {
             return true;
         }
     }

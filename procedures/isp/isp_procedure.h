@@ -117,6 +117,8 @@ class IspProcedure : public ProcContext {
     bool ReadSlice();
     // Feeds what has arrived, without waiting.
     void TakeArrived();
+    // Feeds the bytes read but not fed yet, up to the end of a line.
+    bool FeedInbox();
     bool Feed(std::uint8_t byte);
     int LineCount() const;
     bool AnswerStartsWith(const char* line) const;
@@ -136,6 +138,11 @@ class IspProcedure : public ProcContext {
     int responseEnd_ = 0;
     // A line of the answer was completed while the host was still sending.
     bool lineWaiting_ = false;
+    // Reads take all that has arrived at once; what follows a completed line
+    // waits here for the next command, in the order it came.
+    std::uint8_t inbox_[256] = {};
+    int inboxPos_ = 0;
+    int inboxEnd_ = 0;
     std::int32_t timeoutSlices_ = 0;
     // Accepted checksum groups and copied blocks.
     std::int32_t progressCount_ = 0;
