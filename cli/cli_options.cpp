@@ -192,9 +192,10 @@ std::string UsageText() {
                duration_s, verified); human output goes to stderr then.
       --record append that line for every board to FILE, on the disk before
                the board's result is shown; several processes may share FILE.
-      --verify read the flash back and compare it where the loader can; where
-               it cannot the run says so and "verified" is false (no loader
-               reads back yet).
+      --verify read the flash back and compare it where the loader can (the
+               LPC ISP boot loader; the first 64 bytes, where the loader shows
+               its boot block, are left out); where it cannot the run says so
+               and "verified" is false.
   korvel-cli info PACKAGE
       Show every entry of a package and the procedure it selects.
   korvel-cli ports
