@@ -123,6 +123,7 @@ void IspProcedure::Close() {
 RunResult IspProcedure::Run(std::span<const std::uint8_t> image) {
     abortRequested = false;
     progressCount_ = 0;
+    progressShown_ = 0;
     SetProgress(0);
     SetProgressMax(0);
     // The whole image is read and checked before the first byte goes to the
@@ -590,7 +591,11 @@ void IspProcedure::Write(const std::string& bytes) {
 
 IspProcedure::Wait IspProcedure::Await(int lines) {
     for (;;) {
-        SetProgress(progressCount_);
+        // Each report waits for the front end's thread: only a change goes.
+        if (progressCount_ != progressShown_) {
+            progressShown_ = progressCount_;
+            SetProgress(progressCount_);
+        }
         if (abortRequested) {
             return Wait::Stopped;
         }

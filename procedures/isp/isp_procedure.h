@@ -146,6 +146,8 @@ class IspProcedure : public ProcContext {
     std::int32_t timeoutSlices_ = 0;
     // Accepted checksum groups and copied blocks.
     std::int32_t progressCount_ = 0;
+    // The position last reported to the bar.
+    std::int32_t progressShown_ = 0;
 };
 
 }  // namespace korvel
