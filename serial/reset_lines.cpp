@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <string_view>
+#include <utility>
 
 #include "serial/serial_port.h"
 
@@ -51,7 +52,8 @@ std::optional<ResetLines> ParseResetLines(const std::string& text, std::string& 
     rest.remove_prefix(kDriven.size());
     while (!rest.empty()) {
         if (rest.front() != ',') {
-            error = "'" + text + "' has no comma before '" + std::string(rest) + "'";
+            error = "'" + text + "' has no comma before '";
+            error.append(rest).append("'");
             return std::nullopt;
         }
         rest.remove_prefix(1);
@@ -67,9 +69,14 @@ std::optional<ResetLines> ParseResetLines(const std::string& text, std::string& 
         } else if (item.substr(0, 7) == "settle=" && (ms = Milliseconds(item.substr(7)))) {
             lines.settleMs = *ms;
         } else {
-            error = "'" + std::string(item) +
-                    "' is none of invert-reset, invert-boot, hold=MS, settle=MS (MS up to " +
-                    std::to_string(kMaxLineMs) + ")";
+            // Built piece by piece: GCC 12 warns wrongly (-Wrestrict) on a
+            // literal prepended to or assigned over a string.
+            std::string message(1, '\'');
+            message.append(item).append(
+                "' is none of invert-reset, invert-boot, hold=MS, settle=MS (MS up to ");
+            message += std::to_string(kMaxLineMs);
+            message += ')';
+            error = std::move(message);
             return std::nullopt;
         }
     }
