@@ -51,12 +51,18 @@ bin=$root/usr/bin
 # Every library a program links against comes from a package it depends on.
 for program in korvel korvel-cli korvel-sim; do
     for lib in $(readelf -d "$bin/$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-        owner=$(dpkg -S "*/$lib" 2>/dev/null | head -1 | cut -d: -f1)
-        [ -n "$owner" ] || fail "$program needs $lib, which no installed package holds"
-        case "$depends" in
-            *",$owner,"* | *",$owner("*) ;;
-            *) fail "$program needs $lib from $owner, missing in Depends: $(field Depends)" ;;
-        esac
+        # Several packages may hold a library of that name (libc6 and
+        # libc6-i386 both have libm.so.6): one of them must be depended on.
+        owners=$(dpkg -S "*/$lib" 2>/dev/null | cut -d: -f1 | sort -u)
+        [ -n "$owners" ] || fail "$program needs $lib, which no installed package holds"
+        covered=
+        for owner in $owners; do
+            case "$depends" in
+                *",$owner,"* | *",$owner("*) covered=1 ;;
+            esac
+        done
+        [ -n "$covered" ] ||
+            fail "$program needs $lib from $(echo $owners), missing in Depends: $(field Depends)"
     done
 done
 # The window draws its icons through Qt's SVG icon engine, a plug-in.
