@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/pcx_board.h"
-#include "tests/controller_unit/line_tap.h"
+#include "tests/support/line_tap.h"
 
 namespace korvel {
 namespace {

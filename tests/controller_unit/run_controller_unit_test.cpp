@@ -9,7 +9,7 @@
 #include "serial/port_resolver.h"
 #include "sim/package_writer.h"
 #include "sim/pcx_board.h"
-#include "tests/controller_unit/line_tap.h"
+#include "tests/support/line_tap.h"
 #include "tests/support/recording_targets.h"
 #include "tests/support/temp_dir.h"
 

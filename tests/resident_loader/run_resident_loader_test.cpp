@@ -9,6 +9,7 @@
 #include "serial/port_resolver.h"
 #include "sim/package_writer.h"
 #include "sim/resident_loader_model.h"
+#include "tests/support/line_tap.h"
 #include "tests/support/recording_targets.h"
 #include "tests/support/temp_dir.h"
 
@@ -25,31 +26,6 @@ Bytes Image(std::size_t size) {
     }
     return image;
 }
-
-// The board model, with a hook that runs on the worker as each byte from the
-// host arrives: a test can act at an exact point of the dialogue.
-class HookedLine : public VirtualLineEnd {
-  public:
-    explicit HookedLine(VirtualLineEnd& inner) : inner_(inner) {}
-    void hostByte(VirtualNs at, std::uint8_t byte) override {
-        inner_.hostByte(at, byte);
-        if (afterHostByte) {
-            afterHostByte();
-        }
-    }
-    void hostBreak(VirtualNs at, bool on) override { inner_.hostBreak(at, on); }
-    void hostLineSettings(VirtualNs at, const LineSettings& s) override {
-        inner_.hostLineSettings(at, s);
-    }
-    std::optional<VirtualNs> nextBoardByte() override { return inner_.nextBoardByte(); }
-    void takeBoardBytes(VirtualNs now, std::vector<std::uint8_t>& out) override {
-        inner_.takeBoardBytes(now, out);
-    }
-    std::function<void()> afterHostByte;
-
-  private:
-    VirtualLineEnd& inner_;
-};
 
 // Whole runs through the program's own driver table, on a worker thread,
 // against the board model; this thread serves the hand-overs.
@@ -72,7 +48,7 @@ class RunResidentLoaderTest : public ::testing::Test {
         GenericThread thread(handover, nullptr, StandardDrivers());
         thread.OnFinished = [&](RunResult r) { result = r; };
         if (stopWhen) {
-            line.afterHostByte = [&, stopped = false]() mutable {
+            line.afterHostByte = [&, stopped = false](VirtualNs) mutable {
                 if (!stopped && stopWhen()) {
                     stopped = true;
                     thread.Stop();
@@ -94,7 +70,7 @@ class RunResidentLoaderTest : public ::testing::Test {
     }
 
     sim::ResidentLoaderModel model;
-    HookedLine line{model};
+    test::LineTap line{model};
     test::TempDir dir;
     TFilePro package;
     QueuedHandover handover;
