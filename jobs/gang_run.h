@@ -65,7 +65,8 @@ class GangRun {
 
   private:
     struct Run;
-    void Finish(Run& run, RunResult result);
+    // lastStatus: the run's last status text, for the record.
+    void Finish(Run& run, RunResult result, const std::string& lastStatus);
 
     UiHandover& ui_;
     std::span<const DriverEntry> drivers_;
