@@ -59,6 +59,21 @@ int ReloadIfChanged(TFilePro& package, TerminalConsole& console) {
     return 0;
 }
 
+// --reset-lines, else the settings file's; nullopt (the reason printed) when
+// the setting does not read.
+std::optional<ResetLines> ResetLinesFor(const CliOptions& options, const Settings& settings) {
+    if (options.resetLines) {
+        return options.resetLines;
+    }
+    std::string error;
+    auto lines = ParseResetLines(settings.ResetLines, error);
+    if (!lines) {
+        std::fprintf(stderr, "korvel-cli: %s: [KORVEL] ResetLines: %s\n",
+                     settings.fileName().c_str(), error.c_str());
+    }
+    return lines;
+}
+
 int Info(const CliOptions& options) {
     TFilePro package;
     if (int code = LoadOrReport(package, options.package)) {
@@ -100,7 +115,11 @@ int Program(const CliOptions& options, Settings& settings) {
         return code;
     }
     if (options.station()) {
-        return ProgramStation(options, package, settings.SerialPort,
+        const std::optional<ResetLines> resetLines = ResetLinesFor(options, settings);
+        if (!resetLines) {
+            return kExitUsage;
+        }
+        return ProgramStation(options, package, settings.SerialPort, *resetLines,
                               [] { return StopRequests() > 0; });
     }
 
@@ -117,12 +136,8 @@ int Program(const CliOptions& options, Settings& settings) {
     // A port given as a device path is named by that path.
     const std::string portName =
         options.devicePath.empty() ? "COM" + std::to_string(portNumber) : options.devicePath;
-    std::string error;
-    const std::optional<ResetLines> resetLines =
-        options.resetLines ? options.resetLines : ParseResetLines(settings.ResetLines, error);
+    const std::optional<ResetLines> resetLines = ResetLinesFor(options, settings);
     if (!resetLines) {
-        std::fprintf(stderr, "korvel-cli: %s: [KORVEL] ResetLines: %s\n",
-                     settings.fileName().c_str(), error.c_str());
         return kExitUsage;
     }
 

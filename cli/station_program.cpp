@@ -71,7 +71,7 @@ std::string DevicePath(const std::string& path) {
 }  // namespace
 
 int ProgramStation(const CliOptions& options, const TFilePro& package, int defaultPort,
-                   const std::function<bool()>& stopRequested) {
+                   const ResetLines& resetLines, const std::function<bool()>& stopRequested) {
     // With --json, standard output carries the records and nothing else.
     std::FILE* human = options.json ? stderr : stdout;
     std::vector<std::string> ports = options.ports;
@@ -159,7 +159,7 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
         }
     };
     gang.Start({&package, options.package, *sha256, options.baudRate.value_or(kDefaultBaudRate),
-                options.verify},
+                options.verify, resetLines},
                boards);
 
     enum class Told { Nothing, Stopping, CannotStop } told = Told::Nothing;

@@ -37,6 +37,7 @@ void GangRun::Start(const GangPackage& package, const std::vector<GangBoard>& bo
         run->thread.Setup(*package.package, board.progress, package.baudRate, board.status,
                           board.portNumber);
         run->thread.SetVerify(package.verify);
+        run->thread.SetResetLines(package.resetLines);
         run->thread.OnFinished = [this, r = run.get()](RunResult result) {
             Finish(*r, result, r->thread.lastStatus());
         };
