@@ -8,6 +8,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_platform.h"
+#include "cli/run_watch.h"
 #include "cli/station_program.h"
 #include "cli/terminal_console.h"
 #include "jobs/generic_thread.h"
@@ -159,19 +160,12 @@ int Program(const CliOptions& options, Settings& settings) {
         console.message(std::string("The run could not start: ") + e.what());
         return static_cast<int>(RunResult::ProgrammingError);
     }
-    enum class Told { Nothing, Stopping, CannotStop } told = Told::Nothing;
+    StopRelay stops([&] { return thread.Stop(); }, "Stopping... (Ctrl+C again to quit at once)",
+                    kCannotStop, [&](const std::string& text) { console.message(text); });
     while (!finished) {
         handover.Serve(std::chrono::milliseconds(50));
-        // Asked again until the run's procedure is known: one that cannot be
-        // stopped says so.
-        if (StopRequests() > 0 && told != Told::CannotStop) {
-            if (!thread.Stop()) {
-                told = Told::CannotStop;
-                console.message(kCannotStop);
-            } else if (told == Told::Nothing) {
-                told = Told::Stopping;
-                console.message("Stopping... (Ctrl+C again to quit at once)");
-            }
+        if (StopRequests() > 0) {
+            stops.Request();
         }
     }
     console.finishLine();
@@ -184,13 +178,8 @@ int Program(const CliOptions& options, Settings& settings) {
     } else {
         console.message("Aborted");
     }
-    if (result == RunResult::PortNotOpened) {
-        console.message(OpenAdvice(thread.portDevice(), thread.portFailure()));
-    }
-    if (result == RunResult::ProgrammingError && !thread.failureText().empty()) {
-        // The board or its adapter went away, or the line failed otherwise.
-        console.message("The run stopped on an error of the serial line or the system: " +
-                        thread.failureText());
+    for (const std::string& line : FailureDetails(result, thread)) {
+        console.message(line);
     }
     return static_cast<int>(result);
 }
