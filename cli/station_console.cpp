@@ -42,12 +42,9 @@ StationConsole::StationConsole(std::FILE* out, bool interactive,
 
 std::string StationConsole::lineOf(std::size_t index) const {
     const Board& b = *boards_[index];
-    const int filled = b.percent() * kBarWidth / 100;
     char text[256];
-    std::snprintf(text, sizeof text, "%-*s [%s%s] %3d%%  %-40.40s", static_cast<int>(portWidth_),
-                  ports_[index].c_str(), std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                  std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(),
-                  b.percent(), b.status_.c_str());
+    std::snprintf(text, sizeof text, "%-*s %s  %-40.40s", static_cast<int>(portWidth_),
+                  ports_[index].c_str(), b.progress_.bar(kBarWidth).c_str(), b.status_.c_str());
     return text;
 }
 
@@ -96,33 +93,21 @@ void StationConsole::message(const std::string& text) {
     std::fflush(out_);
 }
 
-int StationConsole::Board::percent() const {
-    if (maximum_ <= 0) {
-        return 0;
-    }
-    return static_cast<int>(100LL * std::clamp(position_, 0, maximum_) / maximum_);
-}
-
 void StationConsole::Board::changed() {
     if (console_.interactive_) {
         console_.drawLines();
-        return;
-    }
-    const int tenth = percent() / 10;
-    if (tenth != lastReportedTenth_) {
-        lastReportedTenth_ = tenth;
-        console_.message(index_, "Progress: " + std::to_string(tenth * 10) + "%");
+    } else if (const auto tenth = progress_.newTenth()) {
+        console_.message(index_, "Progress: " + std::to_string(*tenth * 10) + "%");
     }
 }
 
 void StationConsole::Board::setMaximum(int maximum) {
-    maximum_ = maximum;
-    position_ = std::min(position_, maximum_);
+    progress_.setMaximum(maximum);
     changed();
 }
 
 void StationConsole::Board::setPosition(int position) {
-    position_ = std::clamp(position, 0, std::max(maximum_, 0));
+    progress_.setPosition(position);
     changed();
 }
 

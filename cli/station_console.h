@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/console_progress.h"
 #include "jobs/dialog_service.h"
 #include "jobs/ui_targets.h"
 
@@ -32,7 +33,7 @@ class StationConsole {
         Board(StationConsole& console, std::size_t index) : console_(console), index_(index) {}
         void setMaximum(int maximum) override;
         void setPosition(int position) override;
-        int position() const override { return position_; }
+        int position() const override { return progress_.position(); }
         void setText(const std::string& text) override;
 
         int ShowOk(const std::string& text) override;
@@ -45,15 +46,12 @@ class StationConsole {
 
       private:
         friend class StationConsole;
-        int percent() const;
         void changed();
         int pollUntilClosed(const DialogPoll& poll);
 
         StationConsole& console_;
         std::size_t index_;
-        int maximum_ = 100;
-        int position_ = 0;
-        int lastReportedTenth_ = -1;
+        ConsoleProgress progress_;
         std::string status_;
     };
 

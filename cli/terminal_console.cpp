@@ -23,40 +23,23 @@ std::string Upper(std::string s) {
 TerminalConsole::TerminalConsole(std::FILE* out, bool interactive)
     : out_(out), interactive_(interactive) {}
 
-int TerminalConsole::percent() const {
-    if (maximum_ <= 0) {
-        return 0;
-    }
-    const long long p = 100LL * std::clamp(position_, 0, maximum_) / maximum_;
-    return static_cast<int>(p);
-}
-
 void TerminalConsole::draw() {
     if (interactive_) {
-        const int filled = percent() * kBarWidth / 100;
-        std::fprintf(out_, "\r[%s%s] %3d%%  %-30.30s",
-                     std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                     std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(),
-                     percent(), status_.c_str());
+        std::fprintf(out_, "\r%s  %-30.30s", progress_.bar(kBarWidth).c_str(), status_.c_str());
         lineOpen_ = true;
-    } else {
-        const int tenth = percent() / 10;
-        if (tenth != lastReportedTenth_) {
-            lastReportedTenth_ = tenth;
-            std::fprintf(out_, "Progress: %d%%\n", tenth * 10);
-        }
+    } else if (const auto tenth = progress_.newTenth()) {
+        std::fprintf(out_, "Progress: %d%%\n", *tenth * 10);
     }
     std::fflush(out_);
 }
 
 void TerminalConsole::setMaximum(int maximum) {
-    maximum_ = maximum;
-    position_ = std::min(position_, maximum_);
+    progress_.setMaximum(maximum);
     draw();
 }
 
 void TerminalConsole::setPosition(int position) {
-    position_ = std::clamp(position, 0, std::max(maximum_, 0));
+    progress_.setPosition(position);
     draw();
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/console_progress.h"
 #include "jobs/dialog_service.h"
 #include "jobs/ui_targets.h"
 
@@ -18,7 +19,7 @@ class TerminalConsole : public ProgressTarget, public StatusTarget, public Dialo
 
     void setMaximum(int maximum) override;
     void setPosition(int position) override;
-    int position() const override { return position_; }
+    int position() const override { return progress_.position(); }
     void setText(const std::string& text) override;
 
     // Ends a redrawn progress line so that the next output starts clean.
@@ -35,16 +36,13 @@ class TerminalConsole : public ProgressTarget, public StatusTarget, public Dialo
 
   private:
     void draw();
-    int percent() const;
     // Reads one line from the terminal; echo off for passwords.
     std::string readLine(bool echo);
     int pollUntilClosed(const DialogPoll& poll);
 
     std::FILE* out_;
     bool interactive_;
-    int maximum_ = 100;
-    int position_ = 0;
-    int lastReportedTenth_ = -1;
+    ConsoleProgress progress_;
     std::string status_;
     bool lineOpen_ = false;
 };
