@@ -1,22 +1,18 @@
 #include "cli/cli_options.h"
 
-#include <charconv>
 #include <string>
 
 #include "procedures/package_kinds.h"
 #include "serial/usb_port_info.h"
+#include "util/decimal.h"
 
 namespace korvel::cli {
 
 namespace {
 
 std::optional<int> PositiveNumber(const std::string& text) {
-    int value = 0;
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || ptr != text.data() + text.size() || value <= 0) {
-        return std::nullopt;
-    }
-    return value;
+    const auto value = ParseDecimal<int>(text);
+    return value && *value > 0 ? value : std::nullopt;
 }
 
 // "COM3", "com3" or "3" name a port number; anything with a "/" is a device
