@@ -205,11 +205,9 @@ Settings: the window's korvel.ini (read here, never written): beside the
 executable when it is there or can be made there, else in
 $XDG_CONFIG_HOME/korvel/ or ~/.config/korvel/ ('korvel-cli ports' names it).
   [SETTINGS] SerialPort=<n>      default port
-  [PORTS]    COM<n>=<device>     map a port number to a device path
+  [PORTS]    COM<n>=<device>     map a port number to a device path or to
+                                 usb:VID:PID[:SERIAL]
   [KORVEL]   ResetLines=<wiring> as --reset-lines
-  [SETTINGS] SerialPort=<n>     default port
-  [PORTS]    COM<n>=<device>    map a port number to a device path or to
-                                usb:VID:PID[:SERIAL]
 
 Exit codes:
   0  programming succesful          3  device error
