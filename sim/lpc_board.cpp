@@ -435,13 +435,10 @@ int LpcBoard::blankCheck(const std::vector<std::uint32_t>& args, std::string& ex
     const std::uint32_t first = sectorStart(args[0]);
     const std::uint32_t end = sectorStart(args[1] + 1);
     for (std::uint32_t a = first; a < end; a += 4) {
+        // As the loader reads the flash: the boot block shows at its start.
         std::uint32_t word = 0;
-        if (a < kBootVectorBytes) {
-            word = kBootVectorWord;
-        } else {
-            for (int b = 3; b >= 0; --b) {
-                word = word << 8 | flash_[a + static_cast<std::uint32_t>(b)];
-            }
+        for (int b = 3; b >= 0; --b) {
+            word = word << 8 | memoryByte(a + static_cast<std::uint32_t>(b));
         }
         if (word != 0xFFFFFFFF) {
             // The offset counts from the start of the first sector checked.
