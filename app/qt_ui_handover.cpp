@@ -31,6 +31,29 @@ void QtUiHandover::Synchronize(const std::function<void()>& step) {
     std::erase(pending_, request);
 }
 
+void QtUiHandover::Post(std::function<void()> step) {
+    if (QThread::currentThread() == thread()) {
+        step();
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (shutDown_) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, step = std::move(step)] {
+            {
+                std::lock_guard stepLock(mutex_);
+                if (shutDown_) {
+                    return;
+                }
+            }
+            step();
+        },
+        Qt::QueuedConnection);
+}
+
 void QtUiHandover::run(const std::shared_ptr<Request>& request) {
     {
         std::lock_guard lock(mutex_);

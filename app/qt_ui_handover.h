@@ -12,7 +12,8 @@
 namespace korvel::app {
 
 // Carries the worker's steps onto the Qt user-interface thread: each step is
-// queued to the thread's event loop and the worker waits until it has run.
+// queued to the thread's event loop; for a synchronized step the worker waits
+// until it has run.
 //
 // Unlike a blocking queued connection, a waiting worker is released when the
 // hand-over shuts down (the window goes away while a run is still ending), so
@@ -27,6 +28,8 @@ class QtUiHandover : public QObject, public UiHandover {
 
     // Runs the step at once when called on the user-interface thread itself.
     void Synchronize(const std::function<void()>& step) override;
+    // Posted steps still queued at Shutdown are dropped, like waiting ones.
+    void Post(std::function<void()> step) override;
 
     // Releases every waiting worker and refuses further steps.
     void Shutdown();

@@ -78,7 +78,10 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
     if (terminal && !echo) {
         ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
         echoTurnedOff = false;
-        // The Enter key was not echoed either.
+    }
+    // Unless a terminal echoed it, the line end typed (or piped) was not
+    // shown: end the prompt's line, so that what follows starts a new one.
+    if (!terminal || !echo) {
         std::fputc('\n', out);
     }
     if (!line.empty() && line.back() == '\r') {

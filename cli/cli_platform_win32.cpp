@@ -44,9 +44,16 @@ int ComNumber(const char* name) {
 std::atomic<int> stopRequests{0};
 std::atomic<int> stopExitCode{0};
 std::atomic<bool> readingInput{false};
+// The console keeps its input mode after the process: a stop at the access
+// code prompt must turn the echo back on.
+std::atomic<bool> echoTurnedOff{false};
+std::atomic<DWORD> consoleModeBeforeInput{0};
 
 extern "C" void OnStopRequest(int signal) {
     if (readingInput || stopRequests.fetch_add(1) >= 1) {
+        if (echoTurnedOff) {
+            ::SetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), consoleModeBeforeInput);
+        }
         std::_Exit(stopExitCode);
     }
     // The runtime resets the handler before it calls it.
@@ -82,6 +89,8 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
     DWORD saved = 0;
     const bool console = input != INVALID_HANDLE_VALUE && ::GetConsoleMode(input, &saved) != 0;
     if (console && !echo) {
+        consoleModeBeforeInput = saved;
+        echoTurnedOff = true;
         ::SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     }
     std::string line;
@@ -90,7 +99,11 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
     readingInput = false;
     if (console && !echo) {
         ::SetConsoleMode(input, saved);
-        // The Enter key was not echoed either.
+        echoTurnedOff = false;
+    }
+    // Unless the console echoed it, the line end typed (or piped) was not
+    // shown: end the prompt's line, so that what follows starts a new one.
+    if (!console || !echo) {
         std::fputc('\n', out);
     }
     if (!line.empty() && line.back() == '\r') {

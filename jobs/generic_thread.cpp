@@ -60,15 +60,6 @@ void GenericThread::RegisterAbort(std::function<void()> abort) {
     }
 }
 
-void GenericThread::RepeatStop() {
-    if (stopRequested_) {
-        std::lock_guard lock(abortMutex_);
-        if (abort_) {
-            abort_();
-        }
-    }
-}
-
 void GenericThread::Execute() {
     RunResult result = RunResult::DeviceNotSupported;
     try {
@@ -136,35 +127,34 @@ void GenericThread::Bind(ProcContext& context) {
     context.progressBar = nullptr;
     context.statusControl = nullptr;
     context.statusLog = nullptr;
+    // Reports are posted: the worker goes on without waiting for the window.
+    // They run before OnFinished, which comes after them through the same
+    // hand-over, so the targets are still there.
     context.onProgressMax = [this](int maximum) {
-        RepeatStop();
-        ui_.Synchronize([&] {
+        ui_.Post([this, maximum] {
             if (progressBar_ != nullptr) {
                 progressBar_->setMaximum(maximum);
             }
         });
     };
     context.onProgressPosition = [this](int position) {
-        RepeatStop();
-        ui_.Synchronize([&] {
+        ui_.Post([this, position] {
             if (progressBar_ != nullptr) {
                 progressBar_->setPosition(position);
             }
         });
     };
     context.onProgressStep = [this](int delta) {
-        RepeatStop();
         // Adds to the bar's position as it is when the step runs.
-        ui_.Synchronize([&] {
+        ui_.Post([this, delta] {
             if (progressBar_ != nullptr) {
                 progressBar_->setPosition(progressBar_->position() + delta);
             }
         });
     };
     context.onStatus = [this](const std::string& text) {
-        RepeatStop();
         lastStatus_ = text;
-        ui_.Synchronize([&] {
+        ui_.Post([this, text] {
             if (statusPanel_ != nullptr) {
                 statusPanel_->setText(text);
             }

@@ -86,9 +86,6 @@ class GenericThread {
     void Execute();
     void Bind(ProcContext& context);
     void RegisterAbort(std::function<void()> abort);
-    // Hands a stop that was asked for to the procedure again: a procedure
-    // may forget requests made before its run began.
-    void RepeatStop();
 
     UiHandover& ui_;
     DialogService* dialogs_;

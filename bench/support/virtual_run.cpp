@@ -21,6 +21,7 @@ constexpr int kBenchPort = 1;
 class InlineHandover : public UiHandover {
   public:
     void Synchronize(const std::function<void()>& step) override { step(); }
+    void Post(std::function<void()> step) override { step(); }
 };
 
 }  // namespace

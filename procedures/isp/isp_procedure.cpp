@@ -121,7 +121,8 @@ void IspProcedure::Close() {
 }
 
 RunResult IspProcedure::Run(std::span<const std::uint8_t> image) {
-    abortRequested = false;
+    // abortRequested is not cleared here: the constructor did, and a stop
+    // asked for while the port opened must still stop the run.
     progressCount_ = 0;
     progressShown_ = 0;
     SetProgress(0);

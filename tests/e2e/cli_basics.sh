@@ -102,6 +102,8 @@ for change in rebuilt broken; do
     rc=0
     reap $cli || rc=$?
     out=$(cat "$TMP/$change.out")
+    # The piped line end is not shown: the prompt's line is ended for it.
+    grep -qx "Password: " <<<"$out" || fail "$change package: prompt line not ended: $out"
     if [ $change = rebuilt ]; then
         [ $rc -eq 2 ] || fail "rebuilt package: exit $rc: $out"
         grep -qF "The package changed on disk and was loaded again: Device: NEW, Version: 2.5" \

@@ -3,6 +3,7 @@
 // ends with ProgrammingError and the system's reason, never a crash or a hang.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -95,7 +96,9 @@ VanishRun RunUntilVanished(std::unique_ptr<sim::BoardModel> model,
         bool seen = false;
         while (!result) {
             handover.Serve(std::chrono::milliseconds(2));
-            seen = seen || (!panel.texts.empty() && panel.texts.back() == status);
+            // Reports are posted: several may have run in this serve.
+            seen = seen ||
+                   std::find(panel.texts.begin(), panel.texts.end(), status) != panel.texts.end();
             if (!run.vanished && seen && bar.pos >= position) {
                 board.vanish();
                 run.vanished = true;

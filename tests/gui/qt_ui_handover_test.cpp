@@ -4,6 +4,7 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "app/qt_ui_handover.h"
 #include "tests/gui/serve_events.h"
@@ -117,6 +118,30 @@ class QtUiHandoverTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(returned, 5000);
         worker.join();
         QCOMPARE(seen, 6);
+    }
+
+    void postedStepsKeepTheirPlaceAndAreDroppedAtShutdown() {
+        QtUiHandover handover;
+        std::vector<int> order;  // touched only by the steps, on this thread
+        std::atomic<bool> synchronized{false};
+        std::atomic<bool> serving{true};
+        std::thread worker([&] {
+            handover.Post([&] { order.push_back(1); });
+            handover.Synchronize([&] { order.push_back(2); });
+            synchronized = true;
+            while (serving) {
+                std::this_thread::yield();
+            }
+            handover.Post([&] { order.push_back(3); });
+        });
+        QVERIFY(ServeEventsUntil([&] { return synchronized.load(); }));
+        // This thread serves no events now: the worker must not wait for it.
+        serving = false;
+        worker.join();
+        QCOMPARE(order, (std::vector<int>{1, 2}));
+        handover.Shutdown();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(order, (std::vector<int>{1, 2}));
     }
 
     void onTheUserInterfaceThreadTheStepRunsInline() {

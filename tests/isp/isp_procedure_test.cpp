@@ -207,12 +207,12 @@ TEST(IspProcedureTest, AChattyBoardCannotOverrunTheResponse) {
     EXPECT_EQ(h.status.texts[h.status.texts.size() - 2], ": No response to unlock command");
 }
 
-TEST(IspProcedureTest, AnAbortRequestedBeforeTheRunIsForgotten) {
+TEST(IspProcedureTest, AnAbortRequestedBeforeTheRunStopsIt) {
     ScriptedBoard board;
     board.answers = {{"?", "Hello\r\n"}};
     IspHarness h(board.tap);
     h.proc->RequestAbort();
-    EXPECT_EQ(h.run(kImage), RunResult::ProgrammingError);
+    EXPECT_EQ(h.run(kImage), RunResult::Aborted);
     EXPECT_EQ(h.sent(), "?");
 }
 

@@ -103,23 +103,6 @@ RunResult RunStoppedWhileReading(GenericThread& t) {
         proc, proc.port, [&] { proc.RequestAbort(); }, [&] { return RunResult::Success; });
 }
 
-// Forgets requests made before its run began, as the ISP procedure does,
-// then reports and polls for a while.
-RunResult RunForgettingEarlierStops(GenericThread& t) {
-    CountedProcedure proc(t.portNumber());
-    return t.Drive(
-        proc, proc.port, [&] { proc.RequestAbort(); },
-        [&] {
-            AwaitStop();
-            proc.abortRequested = false;
-            proc.Status("Connecting");
-            for (int slice = 0; slice < 1000 && !proc.abortRequested; ++slice) {
-                proc.port.waitMs(1);
-            }
-            return proc.abortRequested ? RunResult::Aborted : RunResult::Success;
-        });
-}
-
 // Not registered for Stop: always runs to its end.
 RunResult RunUnstoppable(GenericThread& t) {
     CountedProcedure proc(t.portNumber());
@@ -134,13 +117,9 @@ RunResult ThrowOutsideTheGuard(GenericThread&) {
 }
 
 constexpr DriverEntry kTestDrivers[] = {
-    {'A', "reporting", RunReporting},
-    {'B', "throwing", RunThrowing},
-    {'C', "stoppable", RunUntilStopped},
-    {'D', "asking", RunAsking},
-    {'E', "outside", ThrowOutsideTheGuard},
-    {'P', "reading", RunStoppedWhileReading},
-    {'Q', "forgetting", RunForgettingEarlierStops},
+    {'A', "reporting", RunReporting},       {'B', "throwing", RunThrowing},
+    {'C', "stoppable", RunUntilStopped},    {'D', "asking", RunAsking},
+    {'E', "outside", ThrowOutsideTheGuard}, {'P', "reading", RunStoppedWhileReading},
     {'S', "unstoppable", RunUnstoppable},
 };
 
@@ -275,7 +254,6 @@ TEST_F(GenericThreadTest, AStopIsNeverLostAndAnUnstoppableRunSaysSo) {
     };
     const Case cases[] = {
         {'P', RunResult::Aborted, true, false},
-        {'Q', RunResult::Aborted, true, true},
         {'S', RunResult::Success, false, true},
     };
     for (const Case& c : cases) {

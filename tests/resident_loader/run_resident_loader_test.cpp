@@ -26,18 +26,44 @@ Bytes Image(std::size_t size) {
     return image;
 }
 
+// The board model, with a hook that runs on the worker as each byte from the
+// host arrives: a test can act at an exact point of the dialogue.
+class HookedLine : public VirtualLineEnd {
+  public:
+    explicit HookedLine(VirtualLineEnd& inner) : inner_(inner) {}
+    void hostByte(VirtualNs at, std::uint8_t byte) override {
+        inner_.hostByte(at, byte);
+        if (afterHostByte) {
+            afterHostByte();
+        }
+    }
+    void hostBreak(VirtualNs at, bool on) override { inner_.hostBreak(at, on); }
+    void hostLineSettings(VirtualNs at, const LineSettings& s) override {
+        inner_.hostLineSettings(at, s);
+    }
+    std::optional<VirtualNs> nextBoardByte() override { return inner_.nextBoardByte(); }
+    void takeBoardBytes(VirtualNs now, std::vector<std::uint8_t>& out) override {
+        inner_.takeBoardBytes(now, out);
+    }
+    std::function<void()> afterHostByte;
+
+  private:
+    VirtualLineEnd& inner_;
+};
+
 // Whole runs through the program's own driver table, on a worker thread,
 // against the board model; this thread serves the hand-overs.
 class RunResidentLoaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
         PortResolver::instance().registerDevice(
-            kPort, [this] { return std::make_unique<VirtualSerialDevice>(model); });
+            kPort, [this] { return std::make_unique<VirtualSerialDevice>(line); });
     }
     void TearDown() override { PortResolver::instance().clear(); }
 
-    RunResult run(char kind, const Bytes& image,
-                  const std::function<void(GenericThread&)>& duringRun = {}) {
+    // `stopWhen` is asked on the worker after every byte to the board; the
+    // first time it holds, the run is stopped.
+    RunResult run(char kind, const Bytes& image, const std::function<bool()>& stopWhen = {}) {
         sim::PackageEntry entry{"BOARD", "2.10", kind, image};
         entry.trailer[0] = 0xAB;
         entry.trailer[1] = 0xCD;
@@ -45,13 +71,18 @@ class RunResidentLoaderTest : public ::testing::Test {
         std::optional<RunResult> result;
         GenericThread thread(handover, nullptr, StandardDrivers());
         thread.OnFinished = [&](RunResult r) { result = r; };
+        if (stopWhen) {
+            line.afterHostByte = [&, stopped = false]() mutable {
+                if (!stopped && stopWhen()) {
+                    stopped = true;
+                    thread.Stop();
+                }
+            };
+        }
         thread.Setup(package, &bar, 38400, &panel, kPort);
         thread.Start();
         while (!result) {
             handover.Serve(std::chrono::milliseconds(5));
-            if (duringRun) {
-                duringRun(thread);
-            }
         }
         return *result;
     }
@@ -63,6 +94,7 @@ class RunResidentLoaderTest : public ::testing::Test {
     }
 
     sim::ResidentLoaderModel model;
+    HookedLine line{model};
     test::TempDir dir;
     TFilePro package;
     QueuedHandover handover;
@@ -100,16 +132,10 @@ TEST_F(RunResidentLoaderTest, AbsoluteKindProgramsTheStoredSize) {
 }
 
 TEST_F(RunResidentLoaderTest, StopEndsTheRunAfterTheCurrentBlock) {
-    bool stopped = false;
-    const RunResult result = run(')', Image(40000), [&](GenericThread& t) {
-        if (!stopped && !panel.texts.empty() && panel.texts.back() == "Programming") {
-            stopped = true;
-            t.Stop();
-        }
-    });
+    // Stopped as the first block's request reaches the board.
+    const RunResult result = run(')', Image(40000), [&] { return requests(0x21) == 1; });
     EXPECT_EQ(result, RunResult::Aborted);
-    EXPECT_TRUE(stopped);
-    // Every "Programming" waits for this thread, so at most one more block went out.
+    // The block under way is answered; at most the next one went out.
     EXPECT_GE(requests(0x21), 1u);
     EXPECT_LE(requests(0x21), 2u);
     EXPECT_EQ(requests(0x11), 0u) << "no restart after a stop";
