@@ -8,7 +8,6 @@ namespace korvel::cli {
 
 namespace {
 constexpr int kBarWidth = 20;
-constexpr auto kPollStep = std::chrono::milliseconds(10);
 
 // Messages carry Windows line ends; a terminal wants plain ones, and a
 // board's message one line per line, each with the port in front.
@@ -93,6 +92,11 @@ void StationConsole::message(const std::string& text) {
     std::fflush(out_);
 }
 
+// As a window's modeless dialog does, a board's dialog lets the other
+// boards' reports go on while it waits.
+StationConsole::Board::Board(StationConsole& console, std::size_t index)
+    : ConsoleDialogs(console.out_, console.idle_), console_(console), index_(index) {}
+
 void StationConsole::Board::changed() {
     if (console_.interactive_) {
         console_.drawLines();
@@ -120,48 +124,8 @@ void StationConsole::Board::setText(const std::string& text) {
     }
 }
 
-int StationConsole::Board::pollUntilClosed(const DialogPoll& poll) {
-    if (poll) {
-        poll(true);
-        // As a window's modeless dialog does, the other boards' reports go
-        // on while this one waits.
-        while (!poll(false)) {
-            console_.idle_(kPollStep);
-        }
-    }
-    return DialogClosedByPoll;
-}
-
-int StationConsole::Board::ShowOk(const std::string& text) {
+void StationConsole::Board::say(const std::string& text) {
     console_.message(index_, text);
-    return DialogOk;
-}
-
-int StationConsole::Board::ShowOkUntil(const std::string& text, const DialogPoll& poll) {
-    console_.message(index_, text);
-    return pollUntilClosed(poll);
-}
-
-int StationConsole::Board::ShowNo(const std::string& text) {
-    console_.message(index_, text);
-    return DialogNo;
-}
-
-int StationConsole::Board::ShowNoUntil(const std::string& text, const DialogPoll& poll) {
-    console_.message(index_, text);
-    return pollUntilClosed(poll);
-}
-
-int StationConsole::Board::AskYesNo(const std::string& text) {
-    console_.message(index_, text + " [y/N]");
-    const std::string answer = ReadInputLine(true, console_.out_);
-    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? DialogYes : DialogNo;
-}
-
-int StationConsole::Board::AskYesNoUntil(const std::string& text, const DialogPoll& poll) {
-    // Answered by the poll, as an unattended station would.
-    console_.message(index_, text);
-    return pollUntilClosed(poll);
 }
 
 int StationConsole::Board::AskPassword(const std::string&, const std::string&) {

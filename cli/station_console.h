@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/console_dialogs.h"
 #include "cli/console_progress.h"
-#include "jobs/dialog_service.h"
 #include "jobs/ui_targets.h"
 
 namespace korvel::cli {
@@ -28,26 +28,22 @@ class StationConsole {
     StationConsole(const StationConsole&) = delete;
     StationConsole& operator=(const StationConsole&) = delete;
 
-    class Board : public ProgressTarget, public StatusTarget, public DialogService {
+    class Board : public ProgressTarget, public StatusTarget, public ConsoleDialogs {
       public:
-        Board(StationConsole& console, std::size_t index) : console_(console), index_(index) {}
+        Board(StationConsole& console, std::size_t index);
         void setMaximum(int maximum) override;
         void setPosition(int position) override;
         int position() const override { return progress_.position(); }
         void setText(const std::string& text) override;
 
-        int ShowOk(const std::string& text) override;
-        int ShowOkUntil(const std::string& text, const DialogPoll& poll) override;
-        int ShowNo(const std::string& text) override;
-        int ShowNoUntil(const std::string& text, const DialogPoll& poll) override;
-        int AskYesNo(const std::string& text) override;
-        int AskYesNoUntil(const std::string& text, const DialogPoll& poll) override;
         int AskPassword(const std::string& prompt, const std::string& expected) override;
+
+      protected:
+        void say(const std::string& text) override;
 
       private:
         friend class StationConsole;
         void changed();
-        int pollUntilClosed(const DialogPoll& poll);
 
         StationConsole& console_;
         std::size_t index_;

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/console_dialogs.h"
 #include "cli/console_progress.h"
-#include "jobs/dialog_service.h"
 #include "jobs/ui_targets.h"
 
 namespace korvel::cli {
@@ -13,7 +13,7 @@ namespace korvel::cli {
 // terminal. On a terminal the progress is one redrawn line; on a pipe or file
 // status texts and every tenth of the progress are plain lines. Runs on the
 // main thread only, like a window's controls.
-class TerminalConsole : public ProgressTarget, public StatusTarget, public DialogService {
+class TerminalConsole : public ProgressTarget, public StatusTarget, public ConsoleDialogs {
   public:
     TerminalConsole(std::FILE* out, bool interactive);
 
@@ -26,19 +26,13 @@ class TerminalConsole : public ProgressTarget, public StatusTarget, public Dialo
     void finishLine();
     void message(const std::string& text);
 
-    int ShowOk(const std::string& text) override;
-    int ShowOkUntil(const std::string& text, const DialogPoll& poll) override;
-    int ShowNo(const std::string& text) override;
-    int ShowNoUntil(const std::string& text, const DialogPoll& poll) override;
-    int AskYesNo(const std::string& text) override;
-    int AskYesNoUntil(const std::string& text, const DialogPoll& poll) override;
     int AskPassword(const std::string& prompt, const std::string& expected) override;
+
+  protected:
+    void say(const std::string& text) override { message(text); }
 
   private:
     void draw();
-    // Reads one line from the terminal; echo off for passwords.
-    std::string readLine(bool echo);
-    int pollUntilClosed(const DialogPoll& poll);
 
     std::FILE* out_;
     bool interactive_;
