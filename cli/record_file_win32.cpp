@@ -33,8 +33,7 @@ class Win32RecordFile : public RecordFile {
             return false;
         }
         if (written != text.size()) {
-            error = "only " + std::to_string(written) + " of " + std::to_string(text.size()) +
-                    " bytes were written (is the disk full?)";
+            error = ShortWriteText(written, text.size());
             return false;
         }
         if (!::FlushFileBuffers(file_)) {
