@@ -108,6 +108,12 @@ void SerialPort::waitMs(unsigned ms) {
     } while (static_cast<std::uint32_t>(dev.tickMs() - start) <= ms);
 }
 
+void SerialPort::sleepMs(unsigned ms) {
+    SerialDevice& dev = device();
+    dev.startPause();
+    dev.sleepMs(ms);
+}
+
 std::uint32_t SerialPort::tickMs() {
     return device().tickMs();
 }

@@ -51,6 +51,8 @@ class SerialPort {
 
     // Pause of at least ms + 1 milliseconds on the tick, in 2 ms sleeps.
     void waitMs(unsigned ms);
+    // One sleep of ms milliseconds: for a wait whose earliest end is known.
+    void sleepMs(unsigned ms);
     std::uint32_t tickMs();
     // Milliseconds until the tick reaches deadline (across its wrap); 0 once it has.
     unsigned msUntil(std::uint32_t deadline);

@@ -592,7 +592,7 @@ void IspProcedure::Write(const std::string& bytes) {
 
 IspProcedure::Wait IspProcedure::Await(int lines) {
     for (;;) {
-        // Each report waits for the front end's thread: only a change goes.
+        // Each report is a hand-over to the front end: only a change goes.
         if (progressCount_ != progressShown_) {
             progressShown_ = progressCount_;
             SetProgress(progressCount_);
@@ -637,8 +637,27 @@ bool IspProcedure::ReadSlice() {
         if (FeedInbox()) {
             return true;
         }
+        if (inboxEnd_ > 0 && inboxEnd_ < static_cast<int>(sizeof inbox_)) {
+            AwaitRestOfEcho(port.msUntil(sliceEnd));
+        }
     }
     return false;
+}
+
+void IspProcedure::AwaitRestOfEcho(unsigned limitMs) {
+    if (reply_ != Reply::GroupEcho || echoPos_ < 0 || port.baudRate() <= 0) {
+        return;
+    }
+    // The read took all there was, and what is still to come cannot come
+    // faster than the line carries it (ten bits a character at the least).
+    // Waking for every few characters of a group's echo costs the host far
+    // more than the one sleep does; the sleep ends no later than the last
+    // character can have arrived, so the run is not slowed.
+    const auto pending = static_cast<std::uint64_t>(echoLength_ - echoPos_);
+    const auto earliestMs = pending * 10 * 1000 / static_cast<std::uint64_t>(port.baudRate());
+    if (earliestMs > 1) {
+        port.sleepMs(static_cast<unsigned>(std::min<std::uint64_t>(earliestMs, limitMs)));
+    }
 }
 
 bool IspProcedure::FeedInbox() {

@@ -115,6 +115,9 @@ class IspProcedure : public ProcContext {
     // armed by the last Send runs out, or Stop was asked for.
     Wait Await(int lines);
     bool ReadSlice();
+    // With a group's echo still to come and nothing left unread, sleeps (at
+    // most limitMs) until the earliest time the rest can all have arrived.
+    void AwaitRestOfEcho(unsigned limitMs);
     // Feeds what has arrived, without waiting.
     void TakeArrived();
     // Feeds the bytes read but not fed yet, up to the end of a line.
