@@ -1,7 +1,8 @@
 #include "app/file_version.h"
 
-#include <charconv>
 #include <cstdio>
+
+#include "util/decimal.h"
 
 namespace korvel::app {
 
@@ -23,11 +24,9 @@ std::string FormatFileVersion(const std::string& fileVersion) {
         const std::string text = fileVersion.substr(firstDot + 1, secondDot == std::string::npos
                                                                       ? std::string::npos
                                                                       : secondDot - firstDot - 1);
-        int value = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (ec == std::errc() && end == text.data() + text.size() && value >= 0 &&
-            value <= kMaxMinor) {
-            minor = value;
+        if (const auto value = ParseDecimal<int>(text);
+            value && *value >= 0 && *value <= kMaxMinor) {
+            minor = *value;
         }
     }
     char digits[8];

@@ -460,7 +460,7 @@ void TfrmMain::OnRunFinished(RunResult result) {
     }
     SetControlsIdle(true);
     running_ = false;
-    if (!settings_.unattendedExit.empty()) {
+    if (unattended()) {
         hooks_.endProcess(static_cast<int>(result));
         finishing_ = false;
         return;

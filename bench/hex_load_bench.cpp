@@ -66,10 +66,7 @@ int main() {
     bool loaded = true;
     const auto read = TimeRounds([&] {
         loaded = loaded && package.LoadFromFile(file.string());
-        loaded =
-            loaded &&
-            image.LoadHex({package.entryData(0), static_cast<std::size_t>(package.entrySize(0))})
-                .ok();
+        loaded = loaded && image.LoadHex(package.entryImage(0)).ok();
     });
     package.Clear();
     std::filesystem::remove(file);

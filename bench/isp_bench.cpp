@@ -35,7 +35,7 @@ constexpr double kNsPerS = 1e9;
 struct LineRun {
     bool ok = false;
     VirtualNs runNs = 0;
-    // The line bound: every host character at the line rate plus the
+    // The line bound: every host character at the line rate plus the
     // chip's erase and programming time.
     VirtualNs lineBoundNs = 0;
 };

@@ -1,22 +1,18 @@
 #include "cli/cli_options.h"
 
-#include <charconv>
 #include <string>
 
 #include "procedures/package_kinds.h"
 #include "serial/usb_port_info.h"
+#include "util/decimal.h"
 
 namespace korvel::cli {
 
 namespace {
 
 std::optional<int> PositiveNumber(const std::string& text) {
-    int value = 0;
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || ptr != text.data() + text.size() || value <= 0) {
-        return std::nullopt;
-    }
-    return value;
+    const auto value = ParseDecimal<int>(text);
+    return value && *value > 0 ? value : std::nullopt;
 }
 
 // "COM3", "com3" or "3" name a port number; anything with a "/" is a device
@@ -209,11 +205,9 @@ Settings: the window's korvel.ini (read here, never written): beside the
 executable when it is there or can be made there, else in
 $XDG_CONFIG_HOME/korvel/ or ~/.config/korvel/ ('korvel-cli ports' names it).
   [SETTINGS] SerialPort=<n>      default port
-  [PORTS]    COM<n>=<device>     map a port number to a device path
+  [PORTS]    COM<n>=<device>     map a port number to a device path or to
+                                 usb:VID:PID[:SERIAL]
   [KORVEL]   ResetLines=<wiring> as --reset-lines
-  [SETTINGS] SerialPort=<n>     default port
-  [PORTS]    COM<n>=<device>    map a port number to a device path or to
-                                usb:VID:PID[:SERIAL]
 
 Exit codes:
   0  programming succesful          3  device error

@@ -8,6 +8,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_platform.h"
+#include "cli/run_watch.h"
 #include "cli/station_program.h"
 #include "cli/terminal_console.h"
 #include "jobs/generic_thread.h"
@@ -59,6 +60,21 @@ int ReloadIfChanged(TFilePro& package, TerminalConsole& console) {
     return 0;
 }
 
+// --reset-lines, else the settings file's; nullopt (the reason printed) when
+// the setting does not read.
+std::optional<ResetLines> ResetLinesFor(const CliOptions& options, const Settings& settings) {
+    if (options.resetLines) {
+        return options.resetLines;
+    }
+    std::string error;
+    auto lines = ParseResetLines(settings.ResetLines, error);
+    if (!lines) {
+        std::fprintf(stderr, "korvel-cli: %s: [KORVEL] ResetLines: %s\n",
+                     settings.fileName().c_str(), error.c_str());
+    }
+    return lines;
+}
+
 int Info(const CliOptions& options) {
     TFilePro package;
     if (int code = LoadOrReport(package, options.package)) {
@@ -100,7 +116,11 @@ int Program(const CliOptions& options, Settings& settings) {
         return code;
     }
     if (options.station()) {
-        return ProgramStation(options, package, settings.SerialPort,
+        const std::optional<ResetLines> resetLines = ResetLinesFor(options, settings);
+        if (!resetLines) {
+            return kExitUsage;
+        }
+        return ProgramStation(options, package, settings.SerialPort, *resetLines,
                               [] { return StopRequests() > 0; });
     }
 
@@ -117,12 +137,8 @@ int Program(const CliOptions& options, Settings& settings) {
     // A port given as a device path is named by that path.
     const std::string portName =
         options.devicePath.empty() ? "COM" + std::to_string(portNumber) : options.devicePath;
-    std::string error;
-    const std::optional<ResetLines> resetLines =
-        options.resetLines ? options.resetLines : ParseResetLines(settings.ResetLines, error);
+    const std::optional<ResetLines> resetLines = ResetLinesFor(options, settings);
     if (!resetLines) {
-        std::fprintf(stderr, "korvel-cli: %s: [KORVEL] ResetLines: %s\n",
-                     settings.fileName().c_str(), error.c_str());
         return kExitUsage;
     }
 
@@ -144,19 +160,12 @@ int Program(const CliOptions& options, Settings& settings) {
         console.message(std::string("The run could not start: ") + e.what());
         return static_cast<int>(RunResult::ProgrammingError);
     }
-    enum class Told { Nothing, Stopping, CannotStop } told = Told::Nothing;
+    StopRelay stops([&] { return thread.Stop(); }, "Stopping... (Ctrl+C again to quit at once)",
+                    kCannotStop, [&](const std::string& text) { console.message(text); });
     while (!finished) {
         handover.Serve(std::chrono::milliseconds(50));
-        // Asked again until the run's procedure is known: one that cannot be
-        // stopped says so.
-        if (StopRequests() > 0 && told != Told::CannotStop) {
-            if (!thread.Stop()) {
-                told = Told::CannotStop;
-                console.message(kCannotStop);
-            } else if (told == Told::Nothing) {
-                told = Told::Stopping;
-                console.message("Stopping... (Ctrl+C again to quit at once)");
-            }
+        if (StopRequests() > 0) {
+            stops.Request();
         }
     }
     console.finishLine();
@@ -169,13 +178,8 @@ int Program(const CliOptions& options, Settings& settings) {
     } else {
         console.message("Aborted");
     }
-    if (result == RunResult::PortNotOpened) {
-        console.message(OpenAdvice(thread.portDevice(), thread.portFailure()));
-    }
-    if (result == RunResult::ProgrammingError && !thread.failureText().empty()) {
-        // The board or its adapter went away, or the line failed otherwise.
-        console.message("The run stopped on an error of the serial line or the system: " +
-                        thread.failureText());
+    for (const std::string& line : FailureDetails(result, thread)) {
+        console.message(line);
     }
     return static_cast<int>(result);
 }

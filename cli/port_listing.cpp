@@ -1,9 +1,10 @@
 #include "cli/port_listing.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 #include <fstream>
+
+#include "util/decimal.h"
 
 namespace korvel::cli {
 
@@ -42,13 +43,7 @@ bool IsRealUart(const fs::path& ttyDir) {
 
 // The usb-serial port device behind the tty shows it (ftdi_sio does).
 std::optional<int> LatencyTimerMs(const fs::path& ttyDir) {
-    const std::string text = ReadFirstLine(ttyDir / "device" / "latency_timer");
-    int value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
+    return ParseDecimal<int>(ReadFirstLine(ttyDir / "device" / "latency_timer"));
 }
 
 }  // namespace

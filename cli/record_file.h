@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,13 @@ class RecordFile {
     // Opens (creating it when missing) for appending; null with the reason
     // in `error` when that fails.
     static std::unique_ptr<RecordFile> Open(const std::string& path, std::string& error);
+
+  protected:
+    // Why a line is not on the disk when the system took only part of it.
+    static std::string ShortWriteText(std::size_t written, std::size_t size) {
+        return "only " + std::to_string(written) + " of " + std::to_string(size) +
+               " bytes were written (is the disk full?)";
+    }
 };
 
 }  // namespace korvel::cli

@@ -28,8 +28,7 @@ class PosixRecordFile : public RecordFile {
             return false;
         }
         if (static_cast<std::size_t>(written) != text.size()) {
-            error = "only " + std::to_string(written) + " of " + std::to_string(text.size()) +
-                    " bytes were written (is the disk full?)";
+            error = ShortWriteText(static_cast<std::size_t>(written), text.size());
             return false;
         }
         if (::fsync(fd_) != 0) {

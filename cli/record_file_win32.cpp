@@ -1,21 +1,11 @@
 #include <windows.h>
 
 #include "cli/record_file.h"
+#include "serial/win32_error_text.h"
 
 namespace korvel::cli {
 
 namespace {
-
-std::string SystemText(DWORD code) {
-    char text[256] = {};
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, text, sizeof text, nullptr);
-    std::string s(text, n);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) {
-        s.pop_back();
-    }
-    return s.empty() ? "system error " + std::to_string(code) : s;
-}
 
 class Win32RecordFile : public RecordFile {
   public:
@@ -30,7 +20,7 @@ class Win32RecordFile : public RecordFile {
         OVERLAPPED turn{};
         turn.OffsetHigh = kTurnOffsetHigh;
         if (!::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn)) {
-            error = SystemText(::GetLastError());
+            error = Win32ErrorText(::GetLastError());
             return false;
         }
         DWORD written = 0;
@@ -39,16 +29,15 @@ class Win32RecordFile : public RecordFile {
         const DWORD writeError = ::GetLastError();
         ::UnlockFileEx(file_, 0, 1, 0, &turn);
         if (!wrote) {
-            error = SystemText(writeError);
+            error = Win32ErrorText(writeError);
             return false;
         }
         if (written != text.size()) {
-            error = "only " + std::to_string(written) + " of " + std::to_string(text.size()) +
-                    " bytes were written (is the disk full?)";
+            error = ShortWriteText(written, text.size());
             return false;
         }
         if (!::FlushFileBuffers(file_)) {
-            error = SystemText(::GetLastError());
+            error = Win32ErrorText(::GetLastError());
             return false;
         }
         return true;
@@ -66,7 +55,7 @@ std::unique_ptr<RecordFile> RecordFile::Open(const std::string& path, std::strin
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = SystemText(::GetLastError());
+        error = Win32ErrorText(::GetLastError());
         return nullptr;
     }
     return std::make_unique<Win32RecordFile>(file);

@@ -8,7 +8,6 @@ namespace korvel::cli {
 
 namespace {
 constexpr int kBarWidth = 20;
-constexpr auto kPollStep = std::chrono::milliseconds(10);
 
 // Messages carry Windows line ends; a terminal wants plain ones, and a
 // board's message one line per line, each with the port in front.
@@ -42,12 +41,9 @@ StationConsole::StationConsole(std::FILE* out, bool interactive,
 
 std::string StationConsole::lineOf(std::size_t index) const {
     const Board& b = *boards_[index];
-    const int filled = b.percent() * kBarWidth / 100;
     char text[256];
-    std::snprintf(text, sizeof text, "%-*s [%s%s] %3d%%  %-40.40s", static_cast<int>(portWidth_),
-                  ports_[index].c_str(), std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                  std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(),
-                  b.percent(), b.status_.c_str());
+    std::snprintf(text, sizeof text, "%-*s %s  %-40.40s", static_cast<int>(portWidth_),
+                  ports_[index].c_str(), b.progress_.bar(kBarWidth).c_str(), b.status_.c_str());
     return text;
 }
 
@@ -96,33 +92,26 @@ void StationConsole::message(const std::string& text) {
     std::fflush(out_);
 }
 
-int StationConsole::Board::percent() const {
-    if (maximum_ <= 0) {
-        return 0;
-    }
-    return static_cast<int>(100LL * std::clamp(position_, 0, maximum_) / maximum_);
-}
+// As a window's modeless dialog does, a board's dialog lets the other
+// boards' reports go on while it waits.
+StationConsole::Board::Board(StationConsole& console, std::size_t index)
+    : ConsoleDialogs(console.out_, console.idle_), console_(console), index_(index) {}
 
 void StationConsole::Board::changed() {
     if (console_.interactive_) {
         console_.drawLines();
-        return;
-    }
-    const int tenth = percent() / 10;
-    if (tenth != lastReportedTenth_) {
-        lastReportedTenth_ = tenth;
-        console_.message(index_, "Progress: " + std::to_string(tenth * 10) + "%");
+    } else if (const auto tenth = progress_.newTenth()) {
+        console_.message(index_, "Progress: " + std::to_string(*tenth * 10) + "%");
     }
 }
 
 void StationConsole::Board::setMaximum(int maximum) {
-    maximum_ = maximum;
-    position_ = std::min(position_, maximum_);
+    progress_.setMaximum(maximum);
     changed();
 }
 
 void StationConsole::Board::setPosition(int position) {
-    position_ = std::clamp(position, 0, std::max(maximum_, 0));
+    progress_.setPosition(position);
     changed();
 }
 
@@ -135,48 +124,8 @@ void StationConsole::Board::setText(const std::string& text) {
     }
 }
 
-int StationConsole::Board::pollUntilClosed(const DialogPoll& poll) {
-    if (poll) {
-        poll(true);
-        // As a window's modeless dialog does, the other boards' reports go
-        // on while this one waits.
-        while (!poll(false)) {
-            console_.idle_(kPollStep);
-        }
-    }
-    return DialogClosedByPoll;
-}
-
-int StationConsole::Board::ShowOk(const std::string& text) {
+void StationConsole::Board::say(const std::string& text) {
     console_.message(index_, text);
-    return DialogOk;
-}
-
-int StationConsole::Board::ShowOkUntil(const std::string& text, const DialogPoll& poll) {
-    console_.message(index_, text);
-    return pollUntilClosed(poll);
-}
-
-int StationConsole::Board::ShowNo(const std::string& text) {
-    console_.message(index_, text);
-    return DialogNo;
-}
-
-int StationConsole::Board::ShowNoUntil(const std::string& text, const DialogPoll& poll) {
-    console_.message(index_, text);
-    return pollUntilClosed(poll);
-}
-
-int StationConsole::Board::AskYesNo(const std::string& text) {
-    console_.message(index_, text + " [y/N]");
-    const std::string answer = ReadInputLine(true, console_.out_);
-    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? DialogYes : DialogNo;
-}
-
-int StationConsole::Board::AskYesNoUntil(const std::string& text, const DialogPoll& poll) {
-    // Answered by the poll, as an unattended station would.
-    console_.message(index_, text);
-    return pollUntilClosed(poll);
 }
 
 int StationConsole::Board::AskPassword(const std::string&, const std::string&) {

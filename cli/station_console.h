@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "jobs/dialog_service.h"
+#include "cli/console_dialogs.h"
+#include "cli/console_progress.h"
 #include "jobs/ui_targets.h"
 
 namespace korvel::cli {
@@ -27,33 +28,26 @@ class StationConsole {
     StationConsole(const StationConsole&) = delete;
     StationConsole& operator=(const StationConsole&) = delete;
 
-    class Board : public ProgressTarget, public StatusTarget, public DialogService {
+    class Board : public ProgressTarget, public StatusTarget, public ConsoleDialogs {
       public:
-        Board(StationConsole& console, std::size_t index) : console_(console), index_(index) {}
+        Board(StationConsole& console, std::size_t index);
         void setMaximum(int maximum) override;
         void setPosition(int position) override;
-        int position() const override { return position_; }
+        int position() const override { return progress_.position(); }
         void setText(const std::string& text) override;
 
-        int ShowOk(const std::string& text) override;
-        int ShowOkUntil(const std::string& text, const DialogPoll& poll) override;
-        int ShowNo(const std::string& text) override;
-        int ShowNoUntil(const std::string& text, const DialogPoll& poll) override;
-        int AskYesNo(const std::string& text) override;
-        int AskYesNoUntil(const std::string& text, const DialogPoll& poll) override;
         int AskPassword(const std::string& prompt, const std::string& expected) override;
+
+      protected:
+        void say(const std::string& text) override;
 
       private:
         friend class StationConsole;
-        int percent() const;
         void changed();
-        int pollUntilClosed(const DialogPoll& poll);
 
         StationConsole& console_;
         std::size_t index_;
-        int maximum_ = 100;
-        int position_ = 0;
-        int lastReportedTenth_ = -1;
+        ConsoleProgress progress_;
         std::string status_;
     };
 

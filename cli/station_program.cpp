@@ -9,6 +9,7 @@
 #include "cli/cli_platform.h"
 #include "cli/record_file.h"
 #include "cli/run_record_json.h"
+#include "cli/run_watch.h"
 #include "cli/station_console.h"
 #include "jobs/gang_run.h"
 #include "jobs/queued_handover.h"
@@ -71,7 +72,7 @@ std::string DevicePath(const std::string& path) {
 }  // namespace
 
 int ProgramStation(const CliOptions& options, const TFilePro& package, int defaultPort,
-                   const std::function<bool()>& stopRequested) {
+                   const ResetLines& resetLines, const std::function<bool()>& stopRequested) {
     // With --json, standard output carries the records and nothing else.
     std::FILE* human = options.json ? stderr : stdout;
     std::vector<std::string> ports = options.ports;
@@ -145,12 +146,8 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
             std::fflush(stdout);
         }
         console.message(i, run.message);
-        if (run.result == RunResult::PortNotOpened) {
-            console.message(i, OpenAdvice(thread.portDevice(), thread.portFailure()));
-        }
-        if (run.result == RunResult::ProgrammingError && !thread.failureText().empty()) {
-            console.message(i, "The run stopped on an error of the serial line or the system: " +
-                                   thread.failureText());
+        for (const std::string& line : FailureDetails(run.result, thread)) {
+            console.message(i, line);
         }
         if (options.verify && !run.verified && run.result == RunResult::Success) {
             console.message(i,
@@ -159,24 +156,17 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
         }
     };
     gang.Start({&package, options.package, *sha256, options.baudRate.value_or(kDefaultBaudRate),
-                options.verify},
+                options.verify, resetLines},
                boards);
 
-    enum class Told { Nothing, Stopping, CannotStop } told = Told::Nothing;
+    StopRelay stops(
+        [&] { return gang.Stop(); }, "Stopping every run... (Ctrl+C again to quit at once)",
+        "A boot monitor run cannot be stopped; it ends by itself; Ctrl+C again quits now",
+        [&](const std::string& text) { console.message(text); });
     while (!gang.Finished()) {
         handover.Serve(kServeWait);
-        // Asked again until every run's procedure is known: one that cannot
-        // be stopped says so.
-        if (stopRequested() && told != Told::CannotStop) {
-            if (!gang.Stop()) {
-                told = Told::CannotStop;
-                console.message(
-                    "A boot monitor run cannot be stopped; it ends by itself; Ctrl+C again "
-                    "quits now");
-            } else if (told == Told::Nothing) {
-                told = Told::Stopping;
-                console.message("Stopping every run... (Ctrl+C again to quit at once)");
-            }
+        if (stopRequested()) {
+            stops.Request();
         }
     }
 

@@ -11,8 +11,6 @@ namespace korvel::cli {
 
 namespace {
 constexpr int kBarWidth = 30;
-// Modeless dialogs have no user on a terminal: they wait for their poll.
-constexpr auto kPollStep = std::chrono::milliseconds(10);
 
 std::string Upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
@@ -21,42 +19,28 @@ std::string Upper(std::string s) {
 }  // namespace
 
 TerminalConsole::TerminalConsole(std::FILE* out, bool interactive)
-    : out_(out), interactive_(interactive) {}
-
-int TerminalConsole::percent() const {
-    if (maximum_ <= 0) {
-        return 0;
-    }
-    const long long p = 100LL * std::clamp(position_, 0, maximum_) / maximum_;
-    return static_cast<int>(p);
-}
+    : ConsoleDialogs(out,
+                     [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }),
+      out_(out),
+      interactive_(interactive) {}
 
 void TerminalConsole::draw() {
     if (interactive_) {
-        const int filled = percent() * kBarWidth / 100;
-        std::fprintf(out_, "\r[%s%s] %3d%%  %-30.30s",
-                     std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                     std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(),
-                     percent(), status_.c_str());
+        std::fprintf(out_, "\r%s  %-30.30s", progress_.bar(kBarWidth).c_str(), status_.c_str());
         lineOpen_ = true;
-    } else {
-        const int tenth = percent() / 10;
-        if (tenth != lastReportedTenth_) {
-            lastReportedTenth_ = tenth;
-            std::fprintf(out_, "Progress: %d%%\n", tenth * 10);
-        }
+    } else if (const auto tenth = progress_.newTenth()) {
+        std::fprintf(out_, "Progress: %d%%\n", *tenth * 10);
     }
     std::fflush(out_);
 }
 
 void TerminalConsole::setMaximum(int maximum) {
-    maximum_ = maximum;
-    position_ = std::min(position_, maximum_);
+    progress_.setMaximum(maximum);
     draw();
 }
 
 void TerminalConsole::setPosition(int position) {
-    position_ = std::clamp(position, 0, std::max(maximum_, 0));
+    progress_.setPosition(position);
     draw();
 }
 
@@ -89,63 +73,16 @@ void TerminalConsole::message(const std::string& text) {
     std::fflush(out_);
 }
 
-int TerminalConsole::ShowOk(const std::string& text) {
-    message(text);
-    return DialogOk;
-}
-
-int TerminalConsole::pollUntilClosed(const DialogPoll& poll) {
-    if (poll) {
-        poll(true);
-        while (!poll(false)) {
-            std::this_thread::sleep_for(kPollStep);
-        }
-    }
-    return DialogClosedByPoll;
-}
-
-int TerminalConsole::ShowOkUntil(const std::string& text, const DialogPoll& poll) {
-    message(text);
-    return pollUntilClosed(poll);
-}
-
-int TerminalConsole::ShowNo(const std::string& text) {
-    message(text);
-    return DialogNo;
-}
-
-int TerminalConsole::ShowNoUntil(const std::string& text, const DialogPoll& poll) {
-    message(text);
-    return pollUntilClosed(poll);
-}
-
-int TerminalConsole::AskYesNo(const std::string& text) {
-    message(text + " [y/N]");
-    const std::string answer = readLine(true);
-    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? DialogYes : DialogNo;
-}
-
-int TerminalConsole::AskYesNoUntil(const std::string& text, const DialogPoll& poll) {
-    // No way to wait for a key and a poll at once on a plain terminal: the
-    // question is answered by the poll, as an unattended station would.
-    message(text);
-    return pollUntilClosed(poll);
-}
-
 int TerminalConsole::AskPassword(const std::string& prompt, const std::string& expected) {
     finishLine();
     std::fprintf(out_, "%s: ", prompt.c_str());
     std::fflush(out_);
-    const std::string typed = readLine(false);
+    const std::string typed = ReadInputLine(false, out_);
     if (Upper(typed) != Upper(expected)) {
         message("Wrong password");
         return DialogNo;
     }
     return DialogYes;
-}
-
-std::string TerminalConsole::readLine(bool echo) {
-    return ReadInputLine(echo, out_);
 }
 
 }  // namespace korvel::cli

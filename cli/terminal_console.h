@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "jobs/dialog_service.h"
+#include "cli/console_dialogs.h"
+#include "cli/console_progress.h"
 #include "jobs/ui_targets.h"
 
 namespace korvel::cli {
@@ -12,39 +13,30 @@ namespace korvel::cli {
 // terminal. On a terminal the progress is one redrawn line; on a pipe or file
 // status texts and every tenth of the progress are plain lines. Runs on the
 // main thread only, like a window's controls.
-class TerminalConsole : public ProgressTarget, public StatusTarget, public DialogService {
+class TerminalConsole : public ProgressTarget, public StatusTarget, public ConsoleDialogs {
   public:
     TerminalConsole(std::FILE* out, bool interactive);
 
     void setMaximum(int maximum) override;
     void setPosition(int position) override;
-    int position() const override { return position_; }
+    int position() const override { return progress_.position(); }
     void setText(const std::string& text) override;
 
     // Ends a redrawn progress line so that the next output starts clean.
     void finishLine();
     void message(const std::string& text);
 
-    int ShowOk(const std::string& text) override;
-    int ShowOkUntil(const std::string& text, const DialogPoll& poll) override;
-    int ShowNo(const std::string& text) override;
-    int ShowNoUntil(const std::string& text, const DialogPoll& poll) override;
-    int AskYesNo(const std::string& text) override;
-    int AskYesNoUntil(const std::string& text, const DialogPoll& poll) override;
     int AskPassword(const std::string& prompt, const std::string& expected) override;
+
+  protected:
+    void say(const std::string& text) override { message(text); }
 
   private:
     void draw();
-    int percent() const;
-    // Reads one line from the terminal; echo off for passwords.
-    std::string readLine(bool echo);
-    int pollUntilClosed(const DialogPoll& poll);
 
     std::FILE* out_;
     bool interactive_;
-    int maximum_ = 100;
-    int position_ = 0;
-    int lastReportedTenth_ = -1;
+    ConsoleProgress progress_;
     std::string status_;
     bool lineOpen_ = false;
 };

@@ -7,32 +7,11 @@
 
 namespace korvel {
 
-namespace {
-
-// Passes status texts on and keeps the last one for the record.
-class LastStatus : public StatusTarget {
-  public:
-    explicit LastStatus(StatusTarget* next) : next_(next) {}
-    void setText(const std::string& text) override {
-        last = text;
-        if (next_ != nullptr) {
-            next_->setText(text);
-        }
-    }
-    std::string last;
-
-  private:
-    StatusTarget* next_;
-};
-
-}  // namespace
-
 struct GangRun::Run {
     Run(UiHandover& ui, std::size_t index, const GangBoard& board,
         std::span<const DriverEntry> drivers)
-        : index(index), status(board.status), thread(ui, board.dialogs, drivers) {}
+        : index(index), thread(ui, board.dialogs, drivers) {}
     std::size_t index;
-    LastStatus status;
     GenericThread thread;
     RunRecord record;
     std::chrono::steady_clock::time_point started;
@@ -55,10 +34,13 @@ void GangRun::Start(const GangPackage& package, const std::vector<GangBoard>& bo
         record.kind = package.package->kind();
         record.entryName = package.package->entryName(0);
         record.entryVersion = package.package->entryVersion(0);
-        run->thread.Setup(*package.package, board.progress, package.baudRate, &run->status,
+        run->thread.Setup(*package.package, board.progress, package.baudRate, board.status,
                           board.portNumber);
         run->thread.SetVerify(package.verify);
-        run->thread.OnFinished = [this, r = run.get()](RunResult result) { Finish(*r, result); };
+        run->thread.SetResetLines(package.resetLines);
+        run->thread.OnFinished = [this, r = run.get()](RunResult result) {
+            Finish(*r, result, r->thread.lastStatus());
+        };
         runs_.push_back(std::move(run));
     }
     for (auto& run : runs_) {
@@ -68,8 +50,8 @@ void GangRun::Start(const GangPackage& package, const std::vector<GangBoard>& bo
             run->thread.Start();
         } catch (const std::exception& e) {
             // No thread for this board (the system's limit): the others go on.
-            run->status.last = std::string("The run could not start: ") + e.what();
-            Finish(*run, RunResult::ProgrammingError);
+            Finish(*run, RunResult::ProgrammingError,
+                   std::string("The run could not start: ") + e.what());
         }
     }
 }
@@ -82,12 +64,12 @@ bool GangRun::Stop() {
     return stoppable;
 }
 
-void GangRun::Finish(Run& run, RunResult result) {
+void GangRun::Finish(Run& run, RunResult result, const std::string& lastStatus) {
     const auto elapsed = std::chrono::steady_clock::now() - run.started;
     RunRecord& record = run.record;
     record.durationSeconds = std::chrono::duration<double>(elapsed).count();
     record.result = result;
-    record.status = run.status.last;
+    record.status = lastStatus;
     record.message = ResultMessage(result, run.record.port).value_or("Aborted");
     if (!run.thread.portDevice().empty()) {
         record.device = run.thread.portDevice();

@@ -10,6 +10,7 @@
 
 #include "jobs/generic_thread.h"
 #include "jobs/run_record.h"
+#include "serial/reset_lines.h"
 
 namespace korvel {
 
@@ -31,6 +32,8 @@ struct GangPackage {
     std::string sha256;
     int baudRate = 38400;
     bool verify = false;
+    // How every board's reset hangs on its port's DTR and RTS.
+    ResetLines resetLines;
 };
 
 // Several boards programmed at once: one GenericThread, procedure and port
@@ -65,7 +68,8 @@ class GangRun {
 
   private:
     struct Run;
-    void Finish(Run& run, RunResult result);
+    // lastStatus: the run's last status text, for the record.
+    void Finish(Run& run, RunResult result, const std::string& lastStatus);
 
     UiHandover& ui_;
     std::span<const DriverEntry> drivers_;

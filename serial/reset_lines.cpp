@@ -1,10 +1,10 @@
 #include "serial/reset_lines.h"
 
-#include <charconv>
 #include <string_view>
 #include <utility>
 
 #include "serial/serial_port.h"
+#include "util/decimal.h"
 
 namespace korvel {
 
@@ -14,12 +14,8 @@ namespace {
 constexpr unsigned kMaxLineMs = 10000;
 
 std::optional<unsigned> Milliseconds(std::string_view text) {
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value > kMaxLineMs) {
-        return std::nullopt;
-    }
-    return value;
+    const auto value = ParseDecimal<unsigned>(text);
+    return value && *value <= kMaxLineMs ? value : std::nullopt;
 }
 
 // Sets the two lines from what the board's pins should see.

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "serial/line_settings.h"
 
 namespace korvel {
@@ -18,7 +16,5 @@ DCB MakeCommState(const DCB& current, const LineSettings& settings);
 // Reads return after about 1 ms with whatever came; writes may take 100 ms a
 // byte plus one second.
 COMMTIMEOUTS MakeCommTimeouts();
-// The system's text for an error code, without the trailing line break.
-std::string Win32ErrorText(DWORD code);
 
 }  // namespace korvel

@@ -7,6 +7,7 @@
 #include "serial/port_resolver.h"
 #include "serial/serial_error.h"
 #include "serial/win32_comm_state.h"
+#include "serial/win32_error_text.h"
 
 namespace korvel {
 

@@ -1,8 +1,9 @@
 #include "sim/lpc_board.h"
 
 #include <algorithm>
-#include <charconv>
 #include <sstream>
+
+#include "util/decimal.h"
 
 namespace korvel::sim {
 
@@ -69,11 +70,6 @@ constexpr struct {
     {LpcFault::WeakCell, "weak-cell"},
     {LpcFault::ReadNoise, "read-noise"},
 };
-
-bool ParseDecimal(std::string_view text, std::uint32_t& value) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-}
 
 std::vector<std::string> Words(const std::string& line) {
     std::vector<std::string> words;
@@ -226,8 +222,7 @@ void LpcBoard::lineDone(VirtualNs at, const std::string& line) {
         case Mode::AwaitCrystal: {
             // The crystal in kHz; the manuals do not say what a bad value
             // does: the model goes back to waiting for "?".
-            std::uint32_t khz = 0;
-            if (ParseDecimal(line, khz) && khz > 0) {
+            if (const auto khz = ParseDecimal<std::uint32_t>(line); khz && *khz > 0) {
                 transmitText(at, "OK\r\n");
                 mode_ = Mode::Command;
             } else {
@@ -263,9 +258,8 @@ void LpcBoard::execute(VirtualNs at, const std::string& line) {
     // Every argument but the mode of "G" is decimal.
     std::vector<std::uint32_t> args;
     for (std::size_t i = 1; i < words.size(); ++i) {
-        std::uint32_t v = 0;
-        if (ParseDecimal(words[i], v)) {
-            args.push_back(v);
+        if (const auto v = ParseDecimal<std::uint32_t>(words[i])) {
+            args.push_back(*v);
         } else if (!(words[0] == "G" && i == 2)) {
             answer(at, kParamError);
             return;
@@ -441,13 +435,10 @@ int LpcBoard::blankCheck(const std::vector<std::uint32_t>& args, std::string& ex
     const std::uint32_t first = sectorStart(args[0]);
     const std::uint32_t end = sectorStart(args[1] + 1);
     for (std::uint32_t a = first; a < end; a += 4) {
+        // As the loader reads the flash: the boot block shows at its start.
         std::uint32_t word = 0;
-        if (a < kBootVectorBytes) {
-            word = kBootVectorWord;
-        } else {
-            for (int b = 3; b >= 0; --b) {
-                word = word << 8 | flash_[a + static_cast<std::uint32_t>(b)];
-            }
+        for (int b = 3; b >= 0; --b) {
+            word = word << 8 | memoryByte(a + static_cast<std::uint32_t>(b));
         }
         if (word != 0xFFFFFFFF) {
             // The offset counts from the start of the first sector checked.
@@ -479,8 +470,8 @@ int LpcBoard::writeToRam(const std::vector<std::uint32_t>& args) {
 void LpcBoard::dataLine(VirtualNs at, const std::string& line) {
     if (groupLines_ == kLinesPerGroup || writeRemaining_ == 0) {
         // The decimal sum of the group's bytes.
-        std::uint32_t sum = 0;
-        bool ok = ParseDecimal(line, sum) && sum == groupSum_;
+        const auto sum = ParseDecimal<std::uint32_t>(line);
+        bool ok = sum && *sum == groupSum_;
         if (ok && has(LpcFault::ResendOnce) && !resendDone_) {
             resendDone_ = true;
             ok = false;

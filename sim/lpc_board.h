@@ -103,6 +103,8 @@ class LpcBoard : public BoardModel {
     // Sends the next group of a read ("R") as uuencoded lines and their sum.
     void sendReadGroup(VirtualNs at);
     void readAnswer(VirtualNs at, const std::string& line);
+    // A byte as the loader reads it: the boot block over the first 64 bytes
+    // of flash, then the flash, then the RAM.
     std::uint8_t memoryByte(std::uint32_t address) const;
     int copyToFlash(VirtualNs at, const std::vector<std::uint32_t>& args);
     int go(const std::vector<std::string>& words, const std::vector<std::uint32_t>& args);

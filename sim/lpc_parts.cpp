@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
+
+#include "util/decimal.h"
 
 namespace korvel::sim {
 
@@ -86,11 +87,9 @@ std::span<const LpcPart> LpcParts() {
 }
 
 const LpcPart* FindLpcPart(std::string_view nameOrId) {
-    std::uint32_t id = 0;
-    const auto [end, ec] = std::from_chars(nameOrId.data(), nameOrId.data() + nameOrId.size(), id);
-    const bool numeric = ec == std::errc() && end == nameOrId.data() + nameOrId.size();
+    const auto id = ParseDecimal<std::uint32_t>(nameOrId);
     for (const LpcPart& part : kParts) {
-        if (numeric ? part.partId == id : SameName(part.name, nameOrId)) {
+        if (id ? part.partId == *id : SameName(part.name, nameOrId)) {
             return &part;
         }
     }

@@ -1,11 +1,11 @@
 #include "sim/lpc_sim_command.h"
 
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
 #include "sim/lpc_board.h"
+#include "util/decimal.h"
 
 namespace korvel::sim {
 
@@ -37,11 +37,12 @@ ServedModel MakeLpcSim(const ServeOptions& options, std::string& error) {
         if (key == "chip") {
             chip = value;
         } else if (key == "baud") {
-            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), baud);
-            if (ec != std::errc() || end != value.data() + value.size() || baud <= 0) {
+            const auto given = ParseDecimal<int>(value);
+            if (!given || *given <= 0) {
                 error = "--baud takes a positive number, not '" + value + "'";
                 return {};
             }
+            baud = *given;
         } else if (key == "flash-in") {
             flashIn = value;
         } else {

@@ -1,6 +1,5 @@
 // korvel-sim: board simulators served on a pty, and a package builder for
 // tests and demos.
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -14,6 +13,7 @@
 #include "sim/package_writer.h"
 #include "sim/pty_server.h"
 #include "sim/sim_commands.h"
+#include "util/decimal.h"
 
 namespace {
 
@@ -27,12 +27,8 @@ extern "C" void OnStopSignal(int) {
 constexpr unsigned kMaxLatencyMs = 255;
 
 std::optional<unsigned> LatencyMs(const std::string& text) {
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value > kMaxLatencyMs) {
-        return std::nullopt;
-    }
-    return value;
+    const auto value = korvel::ParseDecimal<unsigned>(text);
+    return value && *value <= kMaxLatencyMs ? value : std::nullopt;
 }
 
 int Usage(std::FILE* out, int code) {

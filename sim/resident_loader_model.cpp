@@ -1,10 +1,10 @@
 #include "sim/resident_loader_model.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 
 #include "util/byte_order.h"
+#include "util/decimal.h"
 
 namespace korvel::sim {
 
@@ -21,13 +21,8 @@ constexpr std::uint8_t kEraseSector = 0x20;
 constexpr std::uint8_t kWriteAtAddress = 0x21;
 
 std::optional<unsigned> Number(const std::string& text) {
-    unsigned value = 0;
-    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || ptr != text.data() + text.size() || text.empty() ||
-        value > static_cast<unsigned>(INT32_MAX)) {
-        return std::nullopt;
-    }
-    return value;
+    const auto value = ParseDecimal<unsigned>(text);
+    return value && *value <= static_cast<unsigned>(INT32_MAX) ? value : std::nullopt;
 }
 
 }  // namespace

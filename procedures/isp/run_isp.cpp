@@ -21,8 +21,7 @@ RunResult RunIsp(GenericThread& thread) {
             // The board's own boot loader only answers after a reset with
             // boot-select held; where DTR and RTS are wired, do it here.
             ResetIntoBootLoader(proc.port, thread.resetLines());
-            const RunResult result =
-                proc.Run({package.entryData(0), static_cast<std::size_t>(package.entrySize(0))});
+            const RunResult result = proc.Run(package.entryImage(0));
             ResetIntoFirmware(proc.port, thread.resetLines());
             return result;
         });

@@ -109,7 +109,7 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
     {
         QueuedHandover handover;
         GangRun gang(handover, StandardDrivers());
-        station.Run(gang, handover, {&package, file, "ab12", 38400, true});
+        station.Run(gang, handover, {&package, file, "ab12", 38400, true, {}});
     }
 
     EXPECT_EQ(station.finishedCalls, static_cast<int>(kBoards));
@@ -157,8 +157,12 @@ struct WaitingProcedure : ProcContext {
 };
 
 std::atomic<int> waiting{0};
+std::atomic<int> resetWired{0};
 
 RunResult RunUntilStopped(GenericThread& thread) {
+    if (thread.resetLines().driven) {
+        ++resetWired;
+    }
     WaitingProcedure proc(thread.portNumber());
     return thread.Drive(
         proc, proc.port, [&] { proc.RequestAbort(); },
@@ -193,11 +197,14 @@ TEST(GangRunTest, StopReachesEveryRunAndEachEndsAborted) {
             [&line = lines[i]] { return std::make_unique<VirtualSerialDevice>(line); });
     }
     waiting = 0;
+    resetWired = 0;
     {
         QueuedHandover handover;
         GangRun gang(handover, kDrivers);
         bool stopped = false;
-        station.Run(gang, handover, {&package, file, "", 38400, false}, [&] {
+        // Every run is told how its board's reset is wired.
+        const GangPackage wired{&package, file, "", 38400, false, ResetLines{.driven = true}};
+        station.Run(gang, handover, wired, [&] {
             if (!stopped && waiting == static_cast<int>(kBoards)) {
                 stopped = true;
                 gang.Stop();
@@ -205,6 +212,7 @@ TEST(GangRunTest, StopReachesEveryRunAndEachEndsAborted) {
         });
     }
     EXPECT_EQ(station.finishedCalls, static_cast<int>(kBoards));
+    EXPECT_EQ(resetWired, static_cast<int>(kBoards));
     for (const auto& record : station.records) {
         ASSERT_TRUE(record);
         EXPECT_EQ(record->result, RunResult::Aborted);
