@@ -60,19 +60,22 @@ void GenericThread::RegisterAbort(std::function<void()> abort) {
     }
 }
 
-void GenericThread::Execute() {
-    RunResult result = RunResult::DeviceNotSupported;
+RunResult GenericThread::Guarded(const std::function<RunResult()>& run) {
     try {
-        const char kind = package_ != nullptr ? package_->kind() : 0;
-        if (const DriverEntry* entry = FindDriver(drivers_, kind)) {
-            result = entry->driver(*this);
-        }
+        return run();
     } catch (const std::exception& e) {
         failureText_ = e.what();
-        result = RunResult::ProgrammingError;
     } catch (...) {
-        result = RunResult::ProgrammingError;
     }
+    return RunResult::ProgrammingError;
+}
+
+void GenericThread::Execute() {
+    const RunResult result = Guarded([this] {
+        const char kind = package_ != nullptr ? package_->kind() : 0;
+        const DriverEntry* entry = FindDriver(drivers_, kind);
+        return entry != nullptr ? entry->driver(*this) : RunResult::DeviceNotSupported;
+    });
     RegisterAbort(nullptr);
     ui_.Synchronize([this, result] {
         if (OnFinished) {
@@ -108,16 +111,8 @@ RunResult GenericThread::Drive(ProcContext& context, SerialPort& port, std::func
         return RunResult::Aborted;
     }
     Bind(context);
-    RunResult result = RunResult::ProgrammingError;
-    try {
-        result = run();
-    } catch (const std::exception& e) {
-        // A serial failure or anything else that escapes the procedure.
-        failureText_ = e.what();
-        result = RunResult::ProgrammingError;
-    } catch (...) {
-        result = RunResult::ProgrammingError;
-    }
+    // A serial failure or anything else that escapes the procedure ends it.
+    const RunResult result = Guarded(run);
     port.close();
     learned_ = context.learned;
     return result;

@@ -84,6 +84,9 @@ class GenericThread {
 
   private:
     void Execute();
+    // Runs `run`; what escapes it ends with ProgrammingError, its text kept
+    // for failureText().
+    RunResult Guarded(const std::function<RunResult()>& run);
     void Bind(ProcContext& context);
     void RegisterAbort(std::function<void()> abort);
 

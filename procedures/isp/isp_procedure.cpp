@@ -1,12 +1,13 @@
 #include "procedures/isp/isp_procedure.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
+
+#include "util/decimal.h"
 
 namespace korvel {
 
@@ -86,12 +87,8 @@ std::string Format(const char* format, ...) {
 // " (0x0002FF25)" for the identification "196389"; nothing for a text that
 // is not a 32-bit number.
 std::string HexOfPartId(const std::string& id) {
-    std::uint32_t value = 0;
-    const auto [end, ec] = std::from_chars(id.data(), id.data() + id.size(), value);
-    if (id.empty() || ec != std::errc() || end != id.data() + id.size()) {
-        return {};
-    }
-    return Format(" (0x%08X)", static_cast<unsigned>(value));
+    const auto value = ParseDecimal<std::uint32_t>(id);
+    return value ? Format(" (0x%08X)", static_cast<unsigned>(*value)) : std::string();
 }
 
 bool IsBlankOrControl(char c) {
@@ -484,9 +481,8 @@ bool IspProcedure::TakeReadGroup(int lines, std::vector<std::uint8_t>& bytes) co
         sum += b;
     }
     const char* sumEnd = std::strstr(p, "\r\n");
-    std::uint32_t told = 0;
-    const auto [end, ec] = std::from_chars(p, sumEnd, told);
-    return ec == std::errc() && end == sumEnd && told == sum;
+    return sumEnd != nullptr && ParseDecimal<std::uint32_t>(std::string_view(
+                                    p, static_cast<std::size_t>(sumEnd - p))) == sum;
 }
 
 bool IspProcedure::StartFirmware() {
