@@ -429,6 +429,14 @@ bool IspProcedure::VerifyRange(std::int32_t address, std::int32_t count) {
     for (std::int32_t done = 0; done < count;) {
         const std::int32_t groupBytes = std::min(kGroupBytes, count - done);
         const int lines = (groupBytes + FlashImage::kMaxLineBytes - 1) / FlashImage::kMaxLineBytes;
+        // The least the chip sends for the group: each line's length
+        // character, four characters for every three bytes and CR LF, then a
+        // sum of one digit.
+        answerLeast_ = 3;
+        for (std::int32_t left = groupBytes; left > 0; left -= FlashImage::kMaxLineBytes) {
+            const std::int32_t n = std::min(left, FlashImage::kMaxLineBytes);
+            answerLeast_ += 1 + 4 * ((n + 2) / 3) + 2;
+        }
         // Each line of the group, and its sum, gets the whole time-out.
         Wait wait = Wait::Answered;
         for (int line = 1; line <= lines + 1 && wait == Wait::Answered; ++line) {
@@ -577,6 +585,7 @@ void IspProcedure::Send(const Command& command, Reply reply) {
     std::memcpy(echo_, command.text.data(), static_cast<std::size_t>(echoLength_));
     echoPos_ = 0;
     responseEnd_ = 0;
+    answerLeast_ = 0;
     lineWaiting_ = false;
     timeoutSlices_ = command.slices;
 }
@@ -634,22 +643,24 @@ bool IspProcedure::ReadSlice() {
             return true;
         }
         if (inboxEnd_ > 0 && inboxEnd_ < static_cast<int>(sizeof inbox_)) {
-            AwaitRestOfEcho(port.msUntil(sliceEnd));
+            AwaitRestOfAnswer(port.msUntil(sliceEnd));
         }
     }
     return false;
 }
 
-void IspProcedure::AwaitRestOfEcho(unsigned limitMs) {
-    if (reply_ != Reply::GroupEcho || echoPos_ < 0 || port.baudRate() <= 0) {
+void IspProcedure::AwaitRestOfAnswer(unsigned limitMs) {
+    if (port.baudRate() <= 0) {
         return;
     }
     // The read took all there was, and what is still to come cannot come
     // faster than the line carries it (ten bits a character at the least).
-    // Waking for every few characters of a group's echo costs the host far
-    // more than the one sleep does; the sleep ends no later than the last
-    // character can have arrived, so the run is not slowed.
-    const auto pending = static_cast<std::uint64_t>(echoLength_ - echoPos_);
+    // Waking for every few characters of a long echo or answer costs the
+    // host far more than the one sleep does; the sleep ends no later than
+    // the last of those characters can have arrived, so the run is not slowed.
+    const int echoLeft = echoPos_ >= 0 ? echoLength_ - echoPos_ : 0;
+    const auto pending =
+        static_cast<std::uint64_t>(echoLeft + std::max(0, answerLeast_ - responseEnd_));
     const auto earliestMs = pending * 10 * 1000 / static_cast<std::uint64_t>(port.baudRate());
     if (earliestMs > 1) {
         port.sleepMs(static_cast<unsigned>(std::min<std::uint64_t>(earliestMs, limitMs)));

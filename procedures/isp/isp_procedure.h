@@ -115,9 +115,10 @@ class IspProcedure : public ProcContext {
     // armed by the last Send runs out, or Stop was asked for.
     Wait Await(int lines);
     bool ReadSlice();
-    // With a group's echo still to come and nothing left unread, sleeps (at
-    // most limitMs) until the earliest time the rest can all have arrived.
-    void AwaitRestOfEcho(unsigned limitMs);
+    // With nothing left unread, sleeps (at most limitMs) until the earliest
+    // time the rest of the echo, and of an answer whose least length is
+    // known, can all have arrived.
+    void AwaitRestOfAnswer(unsigned limitMs);
     // Feeds what has arrived, without waiting.
     void TakeArrived();
     // Feeds the bytes read but not fed yet, up to the end of a line.
@@ -139,6 +140,9 @@ class IspProcedure : public ProcContext {
     int echoPos_ = -1;  // -1: none, after a mismatch or a time-out
     char response_[kBufferSize] = {};
     int responseEnd_ = 0;
+    // The fewest answer characters the chip sends before the awaited lines
+    // are complete, where the command tells (0: not known).
+    int answerLeast_ = 0;
     // A line of the answer was completed while the host was still sending.
     bool lineWaiting_ = false;
     // Reads take all that has arrived at once; what follows a completed line

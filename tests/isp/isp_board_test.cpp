@@ -521,6 +521,30 @@ TEST(IspBoardTest, APacedRunAt38400TakesTheLineTimeOfABoardAndMatches) {
     EXPECT_GE(longestRun, 20u * 63 + 6);
 }
 
+TEST(IspBoardTest, APacedVerifyTakesTheLineTimeOfWhatTheChipSendsBack) {
+    const std::vector<HexSegment> image = {{0, Pattern(12 * 1024, 91)}};
+    // The same run twice, the second with verify: what it adds is the read-back.
+    VirtualNs took[2] = {};
+    std::size_t boardBytes[2] = {};
+    for (const bool verify : {false, true}) {
+        LpcBoard board(Part("LPC2138"));
+        IspHarness h(board, 115200, /*paced=*/true);
+        h.proc->SetVerify(verify);
+        ASSERT_EQ(h.run(sim::WriteIntelHex(image)), RunResult::Success);
+        ASSERT_EQ(h.proc->learned.verified, verify);
+        took[verify] = h.device->now();
+        boardBytes[verify] = static_cast<std::size_t>(
+            std::count_if(h.wire.begin(), h.wire.end(),
+                          [](const WireEvent& e) { return e.kind == WireEvent::Kind::BoardByte; }));
+    }
+    // The chip's line is the bottleneck: the host's wait for the rest of each
+    // group must not add to it.
+    const VirtualNs lineTime = static_cast<VirtualNs>(boardBytes[1] - boardBytes[0]) *
+                               CharacterTimeNs(LineSettings{115200});
+    EXPECT_GE(took[1] - took[0], lineTime);
+    EXPECT_LT(took[1] - took[0], lineTime * 102 / 100);
+}
+
 class RunIspTest : public ::testing::Test {
   protected:
     static constexpr int kPort = 47;
