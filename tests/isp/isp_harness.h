@@ -75,16 +75,6 @@ class TapLineEnd : public VirtualLineEnd {
     std::deque<std::pair<VirtualNs, std::uint8_t>> injected_;
 };
 
-// A far end with nothing behind it.
-class DeadLineEnd : public VirtualLineEnd {
-  public:
-    void hostByte(VirtualNs, std::uint8_t) override {}
-    void hostBreak(VirtualNs, bool) override {}
-    void hostLineSettings(VirtualNs, const LineSettings&) override {}
-    std::optional<VirtualNs> nextBoardByte() override { return std::nullopt; }
-    void takeBoardBytes(VirtualNs, std::vector<std::uint8_t>&) override {}
-};
-
 // One ISP procedure on a virtual line to a far end (a board model or a
 // script), with the window's progress bar and status panel recorded.
 struct IspHarness {

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "tests/isp/isp_harness.h"
+#include "tests/support/dead_line_end.h"
 
 namespace korvel {
 namespace {

@@ -16,6 +16,7 @@
 #include "sim/lpc_hex_writer.h"
 #include "sim/lpc_parts.h"
 #include "sim/package_writer.h"
+#include "tests/support/dead_line_end.h"
 #include "tests/support/recording_targets.h"
 #include "tests/support/temp_dir.h"
 
@@ -182,14 +183,7 @@ TEST(GangRunTest, StopReachesEveryRunAndEachEndsAborted) {
     TFilePro package;
     ASSERT_TRUE(package.LoadFromFile(file));
 
-    struct Silent : VirtualLineEnd {
-        void hostByte(VirtualNs, std::uint8_t) override {}
-        void hostBreak(VirtualNs, bool) override {}
-        void hostLineSettings(VirtualNs, const LineSettings&) override {}
-        std::optional<VirtualNs> nextBoardByte() override { return std::nullopt; }
-        void takeBoardBytes(VirtualNs, std::vector<std::uint8_t>&) override {}
-    };
-    std::array<Silent, kBoards> lines;
+    std::array<test::DeadLineEnd, kBoards> lines;
     Station station;
     for (std::size_t i = 0; i < kBoards; ++i) {
         PortResolver::instance().registerDevice(
