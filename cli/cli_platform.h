@@ -26,9 +26,9 @@ void CatchStopRequests(int exitCode);
 int StopRequests();
 
 // Reads one line from standard input, without a trailing carriage return.
-// With echo off, what is typed on a terminal is not shown (passwords). The
-// line end is written to `out` wherever it was not shown: echo off, or input
-// that is not a terminal.
+// With echo off, what is typed on a terminal is not shown (passwords), and
+// the line end is written to `out` instead, also when the input is not a
+// terminal: the prompt's line is ended either way.
 std::string ReadInputLine(bool echo, std::FILE* out);
 
 // What the user can do about a port that would not open: the failure, then a hint.

@@ -79,9 +79,9 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
         ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
         echoTurnedOff = false;
     }
-    // Unless a terminal echoed it, the line end typed (or piped) was not
+    // Without echo (a password) the line end typed, or piped in, was not
     // shown: end the prompt's line, so that what follows starts a new one.
-    if (!terminal || !echo) {
+    if (!echo) {
         std::fputc('\n', out);
     }
     if (!line.empty() && line.back() == '\r') {

@@ -101,9 +101,9 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
         ::SetConsoleMode(input, saved);
         echoTurnedOff = false;
     }
-    // Unless the console echoed it, the line end typed (or piped) was not
+    // Without echo (a password) the line end typed, or piped in, was not
     // shown: end the prompt's line, so that what follows starts a new one.
-    if (!console || !echo) {
+    if (!echo) {
         std::fputc('\n', out);
     }
     if (!line.empty() && line.back() == '\r') {
