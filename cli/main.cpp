@@ -17,7 +17,6 @@
 #include "package/printable_text.h"
 #include "package/tfilepro.h"
 #include "procedures/package_kinds.h"
-#include "serial/port_resolver.h"
 #include "serial/usb_port_info.h"
 #include "settings/settings.h"
 
@@ -127,12 +126,10 @@ int Program(const CliOptions& options, Settings& settings) {
     int portNumber = options.portNumber.value_or(settings.SerialPort);
     if (!options.devicePath.empty()) {
         std::string error;
-        const std::string device = ResolveAdapterPath(options.devicePath, error);
-        if (device.empty()) {
+        if (!MapPortName(portNumber, options.devicePath, error)) {
             console.message(error);
             return static_cast<int>(RunResult::PortNotOpened);
         }
-        PortResolver::instance().mapPath(portNumber, device);
     }
     // A port given as a device path is named by that path.
     const std::string portName =

@@ -10,19 +10,18 @@ namespace korvel::cli {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Follows symlinks as far as they go, also where the target is not there
-// (udev's by-id links are relative, like ../../ttyUSB0).
-std::string Canonical(const std::string& path) {
+std::string CanonicalDevicePath(const std::string& path) {
     std::error_code ec;
     fs::path p = path;
     for (int hops = 0; hops < 8 && fs::is_symlink(p, ec); ++hops) {
         const fs::path target = fs::read_symlink(p, ec);
         p = target.is_absolute() ? target : p.parent_path() / target;
     }
-    return fs::weakly_canonical(p.lexically_normal(), ec).string();
+    const fs::path canonical = fs::weakly_canonical(p.lexically_normal(), ec);
+    return ec ? path : canonical.string();
 }
+
+namespace {
 
 // Above this an adapter's answers come noticeably late.
 constexpr int kSlowLatencyMs = 4;
@@ -74,17 +73,17 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::map<int, std::string>
     }
     // Stable names of USB adapters survive re-plugging; show them.
     for (const auto& entry : fs::directory_iterator(byIdDir, ec)) {
-        const std::string target = Canonical(entry.path().string());
+        const std::string target = CanonicalDevicePath(entry.path().string());
         for (SerialDeviceInfo& info : devices) {
-            if (Canonical(info.path) == target) {
+            if (CanonicalDevicePath(info.path) == target) {
                 info.byIdName = entry.path().filename().string();
             }
         }
     }
     for (SerialDeviceInfo& info : devices) {
-        const std::string real = Canonical(info.path);
+        const std::string real = CanonicalDevicePath(info.path);
         for (const auto& [number, path] : portMap) {
-            if (Canonical(path) == real) {
+            if (CanonicalDevicePath(path) == real) {
                 info.comNumber = number;
                 break;
             }

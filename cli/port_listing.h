@@ -16,6 +16,11 @@ struct SerialDeviceInfo {
     std::optional<int> latencyTimerMs;
 };
 
+// A device path with every link followed, also where the target is not
+// there (udev's by-id links are relative, like ../../ttyUSB0), so that two
+// names of one device come out as one.
+std::string CanonicalDevicePath(const std::string& path);
+
 // The serial devices present (from /dev/serial/by-id and the tty class under
 // sysRoot), each with the COM<n> that the settings' mapping or the default
 // /dev/ttyS<n-1> rule makes of it.

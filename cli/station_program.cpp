@@ -1,12 +1,12 @@
 #include "cli/station_program.h"
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <optional>
 
 #include "cli/cli_platform.h"
+#include "cli/port_listing.h"
 #include "cli/record_file.h"
 #include "cli/run_record_json.h"
 #include "cli/run_watch.h"
@@ -50,23 +50,16 @@ ResolvedPort Resolve(const std::string& given, int index) {
         return port;
     }
     port.number = Settings::kMaxPort + 1 + index;
-    std::string device = ResolveAdapterPath(given, port.problem);
     // An adapter that is not there leaves its name: the run then reports
     // the port as not opened, and the record says which.
-    PortResolver::instance().mapPath(port.number, device.empty() ? given : device);
+    MapPortName(port.number, given, port.problem);
     return port;
 }
 
 // A POSIX device path with every link followed (by-id names, simulator
-// links), so that two names of one device are seen as one; Windows device
-// names stay as they are.
+// links); Windows device names stay as they are.
 std::string DevicePath(const std::string& path) {
-    if (path.empty() || path[0] != '/') {
-        return path;
-    }
-    std::error_code ec;
-    const auto canonical = std::filesystem::weakly_canonical(path, ec);
-    return ec ? path : canonical.string();
+    return path.empty() || path[0] != '/' ? path : CanonicalDevicePath(path);
 }
 
 }  // namespace
@@ -86,18 +79,6 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
                      options.package.c_str());
         return kExitBadPackage;
     }
-    std::unique_ptr<RecordFile> record;
-    if (!options.recordFile.empty()) {
-        std::string error;
-        record = RecordFile::Open(options.recordFile, error);
-        if (!record) {
-            std::fprintf(stderr,
-                         "korvel-cli: cannot open the record file '%s': %s\nNo board was "
-                         "programmed: a station must not run without its record.\n",
-                         options.recordFile.c_str(), error.c_str());
-            return kExitRecordFailed;
-        }
-    }
 
     std::vector<ResolvedPort> resolved;
     std::map<std::string, std::string> devices;  // device to the port that named it
@@ -110,6 +91,21 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
             std::fprintf(stderr, "korvel-cli: --port %s and --port %s are the same device %s\n",
                          at->second.c_str(), ports[i].c_str(), device.c_str());
             return kExitUsage;
+        }
+    }
+
+    // Opened once the ports are known to be usable: a usage error leaves no
+    // record file behind.
+    std::unique_ptr<RecordFile> record;
+    if (!options.recordFile.empty()) {
+        std::string error;
+        record = RecordFile::Open(options.recordFile, error);
+        if (!record) {
+            std::fprintf(stderr,
+                         "korvel-cli: cannot open the record file '%s': %s\nNo board was "
+                         "programmed: a station must not run without its record.\n",
+                         options.recordFile.c_str(), error.c_str());
+            return kExitRecordFailed;
         }
     }
 

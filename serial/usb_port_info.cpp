@@ -49,11 +49,16 @@ std::optional<UsbPortSpec> ParseUsbPortSpec(const std::string& text) {
     return spec;
 }
 
+bool MapPortName(int number, const std::string& port, std::string& error) {
+    const std::string device = ResolveAdapterPath(port, error);
+    PortResolver::instance().mapPath(number, device.empty() ? port : device);
+    return !device.empty();
+}
+
 void MapSettingsPorts(const std::map<int, std::string>& ports) {
     for (const auto& [number, port] : ports) {
         std::string unresolved;
-        const std::string device = ResolveAdapterPath(port, unresolved);
-        PortResolver::instance().mapPath(number, device.empty() ? port : device);
+        MapPortName(number, port, unresolved);
     }
 }
 

@@ -41,9 +41,12 @@ std::string ResolveAdapterPath(const std::string& port, std::string& error,
                                const std::string& sysClassTty = "/sys/class/tty",
                                const std::string& devDir = "/dev");
 
-// Maps every COM<n> of the settings' [PORTS] section to its device in the
-// port resolver. An adapter that is not plugged in keeps its name, so a run
-// on that port says that it did not open.
+// Maps COM<number> to the device the port names (ResolveAdapterPath). An
+// adapter that is not plugged in keeps its name, so a run on that port says
+// that it did not open; false then, with the reason in `error`.
+bool MapPortName(int number, const std::string& port, std::string& error);
+
+// MapPortName for every COM<n> of the settings' [PORTS] section.
 void MapSettingsPorts(const std::map<int, std::string>& ports);
 
 }  // namespace korvel
