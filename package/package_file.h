@@ -19,8 +19,7 @@ struct FileStamp {
 class PackageFile {
   public:
     virtual ~PackageFile() = default;
-    virtual std::int64_t size() const = 0;
-    // The stamp of the file as opened.
+    // The stamp of the file as opened; a size of -1 when it cannot be read.
     virtual FileStamp stamp() const = 0;
     // Reads up to count bytes at offset; returns how many were read.
     virtual std::size_t readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t count) = 0;

@@ -20,11 +20,6 @@ class PosixPackageFile : public PackageFile {
     explicit PosixPackageFile(int fd) : fd_(fd) {}
     ~PosixPackageFile() override { ::close(fd_); }
 
-    std::int64_t size() const override {
-        struct stat st {};
-        return ::fstat(fd_, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
-    }
-
     FileStamp stamp() const override {
         struct stat st {};
         return ::fstat(fd_, &st) == 0 ? StampFrom(st) : FileStamp{-1, -1};

@@ -22,11 +22,6 @@ class Win32PackageFile : public PackageFile {
     Win32PackageFile(const Win32PackageFile&) = delete;
     Win32PackageFile& operator=(const Win32PackageFile&) = delete;
 
-    std::int64_t size() const override {
-        LARGE_INTEGER size{};
-        return ::GetFileSizeEx(handle_, &size) ? static_cast<std::int64_t>(size.QuadPart) : -1;
-    }
-
     FileStamp stamp() const override {
         BY_HANDLE_FILE_INFORMATION info{};
         if (!::GetFileInformationByHandle(handle_, &info)) {

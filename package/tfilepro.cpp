@@ -57,7 +57,6 @@ void TFilePro::Clear() {
     stream_.reset();
     fileName_.clear();
     stamp_ = {};
-    fileSize_ = 0;
     entryCount_ = 0;
     entries_ = {};
 }
@@ -68,7 +67,6 @@ bool TFilePro::LoadFromFile(const std::string& fileName) {
         stream_ = PackageFile::Open(fileName);
         if (stream_ && readEntries()) {
             fileName_ = fileName;
-            stamp_ = stream_->stamp();
             return true;
         }
     } catch (const std::bad_alloc&) {
@@ -90,8 +88,11 @@ TFilePro::Freshness TFilePro::ReloadIfChanged() {
 }
 
 bool TFilePro::readEntries() {
-    fileSize_ = stream_->size();
-    if (fileSize_ < 0) {
+    // Taken before the entries are read: a file changed during the read then
+    // shows as changed at the next run.
+    stamp_ = stream_->stamp();
+    const std::int64_t fileSize = stamp_.size;
+    if (fileSize < 0) {
         return false;
     }
     std::int64_t p = 0;
@@ -110,14 +111,14 @@ bool TFilePro::readEntries() {
         e.kind = static_cast<char>(header[kKindOffset]);
         p += kHeaderSize;
         // Refuse a size that cannot be real before anything is allocated for it.
-        if (size > kMaxEntrySize || p + size + kTrailerSize > fileSize_ || p > INT32_MAX) {
+        if (size > kMaxEntrySize || p + size + kTrailerSize > fileSize || p > INT32_MAX) {
             return false;
         }
         e.size = static_cast<std::int32_t>(size);
         e.offset = static_cast<std::int32_t>(p);
         p += size + kTrailerSize;
         ++entryCount_;
-        if (p >= fileSize_) {
+        if (p >= fileSize) {
             break;
         }
     }

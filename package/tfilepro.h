@@ -36,7 +36,7 @@ class TFilePro {
     Freshness ReloadIfChanged();
     const std::string& fileName() const { return fileName_; }
 
-    std::int64_t fileSize() const { return fileSize_; }
+    std::int64_t fileSize() const { return stamp_.size; }
     int entryCount() const { return entryCount_; }
     // The package's kind character: entry 0's kind, 0 when nothing is loaded.
     char kind() const { return entries_[0].kind; }
@@ -75,7 +75,6 @@ class TFilePro {
     std::unique_ptr<PackageFile> stream_;
     std::string fileName_;
     FileStamp stamp_;
-    std::int64_t fileSize_ = 0;
     int entryCount_ = 0;
     std::array<Entry, kMaxEntries> entries_;
 };
