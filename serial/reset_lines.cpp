@@ -14,8 +14,7 @@ namespace {
 constexpr unsigned kMaxLineMs = 10000;
 
 std::optional<unsigned> Milliseconds(std::string_view text) {
-    const auto value = ParseDecimal<unsigned>(text);
-    return value && *value <= kMaxLineMs ? value : std::nullopt;
+    return ParseDecimalAtMost(text, kMaxLineMs);
 }
 
 // Sets the two lines from what the board's pins should see.

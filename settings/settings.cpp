@@ -1,16 +1,17 @@
 #include "settings/settings.h"
 
-#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
 #include "settings/ini_file.h"
 #include "settings/settings_location.h"
+#include "util/decimal.h"
 
 namespace korvel {
 
@@ -29,17 +30,11 @@ InitialArguments& Pending() {
 
 // A decimal integer, optionally signed, filling the whole text.
 std::optional<long long> ParseInteger(const std::string& text) {
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    if (first != last && *first == '+') {
-        ++first;
+    std::string_view digits = text;
+    if (digits.starts_with('+')) {
+        digits.remove_prefix(1);
     }
-    long long value = 0;
-    auto [ptr, ec] = std::from_chars(first, last, value);
-    if (ec != std::errc() || ptr != last || first == last) {
-        return std::nullopt;
-    }
-    return value;
+    return ParseDecimal<long long>(digits);
 }
 
 int ClampToInt(long long v) {

@@ -26,11 +26,6 @@ extern "C" void OnStopSignal(int) {
 // FTDI adapters take latency timers from 1 to 255 ms; 0 passes bytes at once.
 constexpr unsigned kMaxLatencyMs = 255;
 
-std::optional<unsigned> LatencyMs(const std::string& text) {
-    const auto value = korvel::ParseDecimal<unsigned>(text);
-    return value && *value <= kMaxLatencyMs ? value : std::nullopt;
-}
-
 int Usage(std::FILE* out, int code) {
     std::fprintf(out,
                  "Usage:\n"
@@ -68,7 +63,7 @@ int Serve(const korvel::sim::SimCommand& command, const std::vector<std::string>
             } else if (arg == "--link") {
                 options.link = value;
             } else if (arg == "--latency-ms") {
-                options.latencyMs = LatencyMs(value);
+                options.latencyMs = korvel::ParseDecimalAtMost(value, kMaxLatencyMs);
                 if (!options.latencyMs) {
                     std::fprintf(stderr,
                                  "korvel-sim: --latency-ms takes milliseconds from 0 to %u, not "

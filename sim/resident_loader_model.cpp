@@ -20,11 +20,6 @@ constexpr std::uint8_t kWriteAtOffset = 0x17;
 constexpr std::uint8_t kEraseSector = 0x20;
 constexpr std::uint8_t kWriteAtAddress = 0x21;
 
-std::optional<unsigned> Number(const std::string& text) {
-    const auto value = ParseDecimal<unsigned>(text);
-    return value && *value <= static_cast<unsigned>(INT32_MAX) ? value : std::nullopt;
-}
-
 }  // namespace
 
 bool ParseResidentLoaderFault(const std::string& text, ResidentLoaderFaults& faults,
@@ -34,7 +29,8 @@ bool ParseResidentLoaderFault(const std::string& text, ResidentLoaderFaults& fau
     const bool hasValue = eq != std::string::npos;
     unsigned value = 0;
     if (hasValue) {
-        const std::optional<unsigned> number = Number(text.substr(eq + 1));
+        const std::optional<unsigned> number =
+            ParseDecimalAtMost(text.substr(eq + 1), static_cast<unsigned>(INT32_MAX));
         if (!number) {
             error = "fault '" + text + "' needs a whole number after '='";
             return false;

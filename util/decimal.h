@@ -20,4 +20,11 @@ std::optional<T> ParseDecimal(std::string_view text) {
     return value;
 }
 
+// ParseDecimal, and nullopt also for a value above max.
+template <typename T>
+std::optional<T> ParseDecimalAtMost(std::string_view text, T max) {
+    const std::optional<T> value = ParseDecimal<T>(text);
+    return value && *value <= max ? value : std::nullopt;
+}
+
 }  // namespace korvel

@@ -373,7 +373,7 @@ bool IspProcedure::SendGroup(const std::string& lines, const std::vector<std::si
             if (abortRequested) {
                 return false;
             }
-            Write(lines.substr(begin, end - begin));
+            Write(std::string_view(lines).substr(begin, end - begin));
             begin = end;
             TakeArrived();
         }
@@ -590,7 +590,7 @@ void IspProcedure::Send(const Command& command, Reply reply) {
     timeoutSlices_ = command.slices;
 }
 
-void IspProcedure::Write(const std::string& bytes) {
+void IspProcedure::Write(std::string_view bytes) {
     port.write(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                static_cast<std::uint16_t>(bytes.size()));
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jobs/proc_context.h"
@@ -110,7 +111,7 @@ class IspProcedure : public ProcContext {
     // The same judgement of an answer awaited after a Send of the caller's own.
     bool Judge(Wait wait, const char* accepted, const Refusal& refusal);
     void Send(const Command& command, Reply reply = Reply::AfterEcho);
-    void Write(const std::string& bytes);
+    void Write(std::string_view bytes);
     // Reads slice by slice until `lines` answer lines are there, the time-out
     // armed by the last Send runs out, or Stop was asked for.
     Wait Await(int lines);
