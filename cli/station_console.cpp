@@ -52,11 +52,19 @@ void StationConsole::drawLines() {
         // Back to the first live line.
         std::fprintf(out_, "\x1b[%zuA", boards_.size());
     }
+    shownLines_.clear();
     for (std::size_t i = 0; i < boards_.size(); ++i) {
-        std::fprintf(out_, "\r%s\x1b[K\n", lineOf(i).c_str());
+        shownLines_.push_back(lineOf(i));
+        std::fprintf(out_, "\r%s\x1b[K\n", shownLines_.back().c_str());
     }
     linesShown_ = true;
     std::fflush(out_);
+}
+
+void StationConsole::drawLinesIfChanged(std::size_t index) {
+    if (!linesShown_ || lineOf(index) != shownLines_.at(index)) {
+        drawLines();
+    }
 }
 
 void StationConsole::eraseLines() {
@@ -67,24 +75,19 @@ void StationConsole::eraseLines() {
 }
 
 void StationConsole::message(std::size_t index, const std::string& text) {
-    if (interactive_) {
-        eraseLines();
-    }
-    for (const std::string& line : Lines(text)) {
-        std::fprintf(out_, "%s: %s\n", ports_.at(index).c_str(), line.c_str());
-    }
-    if (interactive_) {
-        drawLines();
-    }
-    std::fflush(out_);
+    print(ports_.at(index) + ": ", text);
 }
 
 void StationConsole::message(const std::string& text) {
+    print("", text);
+}
+
+void StationConsole::print(const std::string& prefix, const std::string& text) {
     if (interactive_) {
         eraseLines();
     }
     for (const std::string& line : Lines(text)) {
-        std::fprintf(out_, "%s\n", line.c_str());
+        std::fprintf(out_, "%s%s\n", prefix.c_str(), line.c_str());
     }
     if (interactive_) {
         drawLines();
@@ -99,7 +102,7 @@ StationConsole::Board::Board(StationConsole& console, std::size_t index)
 
 void StationConsole::Board::changed() {
     if (console_.interactive_) {
-        console_.drawLines();
+        console_.drawLinesIfChanged(index_);
     } else if (const auto tenth = progress_.newTenth()) {
         console_.message(index_, "Progress: " + std::to_string(*tenth * 10) + "%");
     }
@@ -118,7 +121,7 @@ void StationConsole::Board::setPosition(int position) {
 void StationConsole::Board::setText(const std::string& text) {
     status_ = text;
     if (console_.interactive_) {
-        console_.drawLines();
+        console_.drawLinesIfChanged(index_);
     } else {
         console_.message(index_, "Status: " + text);
     }

@@ -58,7 +58,12 @@ class StationConsole {
     void message(const std::string& text);
 
   private:
+    // Prints text line by line, each with prefix in front, above the live lines.
+    void print(const std::string& prefix, const std::string& text);
     void drawLines();
+    // Redraws the live lines when the board's own line reads differently:
+    // most reports do not change what a terminal shows.
+    void drawLinesIfChanged(std::size_t index);
     void eraseLines();
     std::string lineOf(std::size_t index) const;
 
@@ -69,6 +74,7 @@ class StationConsole {
     std::function<void(std::chrono::milliseconds)> idle_;
     std::vector<std::unique_ptr<Board>> boards_;
     bool linesShown_ = false;
+    std::vector<std::string> shownLines_;  // as last drawn
 };
 
 }  // namespace korvel::cli
