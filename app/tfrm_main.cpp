@@ -29,6 +29,7 @@
 #include "app/port_tooltip.h"
 #include "app/progress_bar_control.h"
 #include "app/status_panel_control.h"
+#include "jobs/exit_codes.h"
 #include "jobs/run_messages.h"
 #include "jobs/status_text.h"
 #include "package/printable_text.h"
@@ -302,7 +303,7 @@ void TfrmMain::StartTimerTimer() {
         return;
     }
     if (unattended() && !settings_.AutoRun) {
-        hooks_.endProcess(kExitNoAutoRun);
+        hooks_.endProcess(kExitUsage);
         return;
     }
     if (settings_.AutoRun) {
@@ -400,8 +401,7 @@ void TfrmMain::ActionProgramExecute() {
     const auto resetLines = ParseResetLines(settings_.ResetLines, resetLinesError);
     if (!resetLines) {
         // A board wired for a reset that is not done would not answer.
-        refuseRun(kExitBadSetting,
-                  settings_.fileName() + ": [KORVEL] ResetLines: " + resetLinesError);
+        refuseRun(kExitUsage, settings_.fileName() + ": [KORVEL] ResetLines: " + resetLinesError);
         return;
     }
     running_ = true;
@@ -422,8 +422,7 @@ void TfrmMain::ActionProgramExecute() {
         SetControlsIdle(true);
         running_ = false;
         PanelStatus->setText(std::string(Text(StatusId::Error)));
-        refuseRun(static_cast<int>(RunResult::ProgrammingError),
-                  std::string("The run could not start: ") + e.what());
+        refuseRun(static_cast<int>(RunResult::ProgrammingError), StartFailureMessage(e));
     }
 }
 

@@ -55,14 +55,6 @@ class TfrmMain : public QMainWindow {
 
   public:
     static constexpr int kPortCount = 255;
-    // Unattended (-U), where nobody can help a run start, the process ends
-    // with these codes (the headless front end's own) besides a run's result.
-    static constexpr int kExitNoAutoRun = 64;
-    // A setting that does not read, as korvel-cli's wrong usage.
-    static constexpr int kExitBadSetting = 64;
-    static constexpr int kExitBadPackage = 66;
-    static constexpr int kExitAccessCode = 77;
-
     explicit TfrmMain(MainWindowHooks hooks = {}, QWidget* parent = nullptr);
     ~TfrmMain() override;
 

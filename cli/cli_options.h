@@ -4,16 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "jobs/exit_codes.h"
 #include "serial/reset_lines.h"
 
 namespace korvel::cli {
-
-// Exit codes of the headless front end besides the run results 0 to 5.
-inline constexpr int kExitUsage = 64;
-inline constexpr int kExitBadPackage = 66;
-inline constexpr int kExitWrongPassword = 77;
-// Every board succeeded, but a line of the production record did not reach the disk.
-inline constexpr int kExitRecordFailed = 74;
 
 struct CliOptions {
     enum class Command { Help, Version, Program, Info, Ports };

@@ -109,7 +109,7 @@ int Program(const CliOptions& options, Settings& settings) {
     CatchStopRequests(kExitStopped);
     if (FindPackageKind(package.kind()).needsAccessCode &&
         console.AskPassword("Password", kAccessCode) != DialogYes) {
-        return kExitWrongPassword;
+        return kExitAccessCode;
     }
     if (int code = ReloadIfChanged(package, console)) {
         return code;
@@ -154,7 +154,7 @@ int Program(const CliOptions& options, Settings& settings) {
     try {
         thread.Start();
     } catch (const std::exception& e) {
-        console.message(std::string("The run could not start: ") + e.what());
+        console.message(StartFailureMessage(e));
         return static_cast<int>(RunResult::ProgrammingError);
     }
     StopRelay stops([&] { return thread.Stop(); }, "Stopping... (Ctrl+C again to quit at once)",
@@ -170,11 +170,7 @@ int Program(const CliOptions& options, Settings& settings) {
     if (result == RunResult::Success) {
         console.setPosition(INT32_MAX);
     }
-    if (auto text = ResultMessage(result, portName)) {
-        console.message(*text);
-    } else {
-        console.message("Aborted");
-    }
+    console.message(ResultMessage(result, portName).value_or("Aborted"));
     for (const std::string& line : FailureDetails(result, thread)) {
         console.message(line);
     }

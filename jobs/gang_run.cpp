@@ -50,8 +50,7 @@ void GangRun::Start(const GangPackage& package, const std::vector<GangBoard>& bo
             run->thread.Start();
         } catch (const std::exception& e) {
             // No thread for this board (the system's limit): the others go on.
-            Finish(*run, RunResult::ProgrammingError,
-                   std::string("The run could not start: ") + e.what());
+            Finish(*run, RunResult::ProgrammingError, StartFailureMessage(e));
         }
     }
 }

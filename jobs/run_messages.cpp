@@ -26,6 +26,10 @@ std::optional<std::string> ResultMessage(RunResult result, const std::string& po
     return std::nullopt;
 }
 
+std::string StartFailureMessage(const std::exception& failure) {
+    return std::string("The run could not start: ") + failure.what();
+}
+
 std::string FailureReason(const std::string& lastStatus, const std::string& failureText) {
     // Cancel texts start with line breaks and ": " to follow the status log.
     const auto start = lastStatus.find_first_not_of("\r\n :");

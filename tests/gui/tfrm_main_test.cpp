@@ -19,6 +19,7 @@
 #include "app/progress_bar_control.h"
 #include "app/status_panel_control.h"
 #include "app/tfrm_main.h"
+#include "jobs/exit_codes.h"
 #include "jobs/generic_thread.h"
 #include "serial/port_resolver.h"
 #include "serial/serial_port.h"
@@ -676,11 +677,10 @@ class TfrmMainTest : public QObject {
         };
         const Case cases[] = {
             {"the package does not load", dir_.path("missing.pr2").string(), true, false,
-             TfrmMain::kExitBadPackage},
-            {"AutoRun is not set", package('9', "nine.pr2"), false, false,
-             TfrmMain::kExitNoAutoRun},
+             kExitBadPackage},
+            {"AutoRun is not set", package('9', "nine.pr2"), false, false, kExitUsage},
             {"the kind asks for the access code", package('7', "seven.pr2"), true, false,
-             TfrmMain::kExitAccessCode},
+             kExitAccessCode},
             {"the run's thread does not start", package('9', "nine.pr2"), true, true,
              static_cast<int>(RunResult::ProgrammingError)},
         };
