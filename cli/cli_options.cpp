@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include <set>
 #include <string>
 
 #include "procedures/package_kinds.h"
@@ -47,6 +48,7 @@ std::string PortKey(const std::string& text, const CliOptions& parsed) {
 std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                                           std::string& error) {
     CliOptions options;
+    std::set<std::string> portKeys;  // of the ports given so far
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         return options;
     }
@@ -89,14 +91,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
                         *v + "'";
                 return std::nullopt;
             }
-            const std::string key = PortKey(*v, parsed);
-            for (const std::string& earlier : options.ports) {
-                CliOptions other;
-                ParsePort(earlier, other);
-                if (PortKey(earlier, other) == key) {
-                    error = "the port " + *v + " is given twice";
-                    return std::nullopt;
-                }
+            if (!portKeys.insert(PortKey(*v, parsed)).second) {
+                error = "the port " + *v + " is given twice";
+                return std::nullopt;
             }
             ParsePort(*v, options);
             options.ports.push_back(*v);
