@@ -73,9 +73,9 @@ void GangRun::Finish(Run& run, RunResult result, const std::string& lastStatus) 
     if (!run.thread.portDevice().empty()) {
         record.device = run.thread.portDevice();
     }
-    const ProcContext::Learned& learned = run.thread.learned();
+    const BoardFacts& learned = run.thread.learned();
     record.chip = learned.chip;
-    record.partId = learned.partId;
+    record.partId = learned.partId ? std::to_string(*learned.partId) : "";
     record.verified = learned.verified;
     ++finished_;
     if (OnBoardFinished) {

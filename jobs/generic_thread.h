@@ -80,7 +80,7 @@ class GenericThread {
     // After OnFinished: the last status text the procedure reported.
     const std::string& lastStatus() const { return lastStatus_; }
     // After OnFinished: what the procedure learned about the board.
-    const ProcContext::Learned& learned() const { return learned_; }
+    const BoardFacts& learned() const { return learned_; }
 
   private:
     void Execute();
@@ -113,7 +113,7 @@ class GenericThread {
     std::string portDevice_;
     std::string failureText_;
     std::string lastStatus_;
-    ProcContext::Learned learned_;
+    BoardFacts learned_;
     std::thread worker_;
 };
 

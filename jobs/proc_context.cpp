@@ -8,6 +8,7 @@ namespace korvel {
 void ProcContext::Clear() {
     abortRequested = false;
     learned = {};
+    reason_.clear();
     progressBar = nullptr;
     onProgressMax = nullptr;
     onProgressPosition = nullptr;
@@ -21,6 +22,13 @@ void ProcContext::Clear() {
     onShowNoUntil = nullptr;
     onAskYesNo = nullptr;
     onAskYesNoUntil = nullptr;
+}
+
+RunResult ProcContext::Fail(RunResult result, std::string reason) {
+    if (reason_.empty()) {
+        reason_ = std::move(reason);
+    }
+    return result;
 }
 
 void ProcContext::SetProgressMax(int maximum) {

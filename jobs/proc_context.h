@@ -5,6 +5,7 @@
 #include <string>
 
 #include "jobs/dialog_service.h"
+#include "jobs/outcome.h"
 #include "jobs/status_text.h"
 #include "jobs/ui_targets.h"
 
@@ -15,14 +16,6 @@ namespace korvel {
 // knows whether it reports into controls directly or through callbacks.
 class ProcContext {
   public:
-    // What a procedure found out about the board, for the run's record.
-    struct Learned {
-        std::string chip;
-        std::string partId;
-        // Only when a read-back of the flash was compared with the image.
-        bool verified = false;
-    };
-
     using IntCallback = std::function<void(int)>;
     using TextCallback = std::function<void(const std::string&)>;
     using DialogCallback = std::function<int(const std::string&)>;
@@ -45,16 +38,19 @@ class ProcContext {
     void Status(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void Status(StatusId id) { Status("%s", Text(id)); }
 
-    void ReportChip(std::string chip, std::string partId) {
-        learned.chip = std::move(chip);
-        learned.partId = std::move(partId);
-    }
+    // Ends the run with result, for reason (a FaultReason text): returns
+    // result so that a phase can `return Fail(...)`. The first reason given
+    // is kept: it names the step that failed, later ones only follow from it.
+    RunResult Fail(RunResult result, std::string reason);
+    // The run's outcome for the result its procedure ended with.
+    Outcome Conclude(RunResult result) const { return {result, reason_, learned, 0}; }
+    const std::string& reason() const { return reason_; }
 
     // Called from the user-interface thread; procedures poll abortRequested.
     virtual void RequestAbort() { abortRequested = true; }
 
     std::atomic<bool> abortRequested{false};
-    Learned learned;
+    BoardFacts learned;
 
     // Direct targets take precedence over the callbacks. The worker binds
     // callbacks only and no procedure asks a dialog today; the direct targets
@@ -74,6 +70,9 @@ class ProcContext {
     PolledDialogCallback onAskYesNoUntil;
 
     static constexpr int kStatusCapacity = 512;
+
+  private:
+    std::string reason_;
 };
 
 }  // namespace korvel

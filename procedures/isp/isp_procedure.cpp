@@ -213,7 +213,8 @@ bool IspProcedure::Identify() {
         return false;
     }
     Log("Found chip: \"%s\"\r\n", chip_->name);
-    ReportChip(chip_->name, partId);
+    learned.chip = chip_->name;
+    learned.partId = static_cast<std::uint32_t>(std::stoul(partId));
     return true;
 }
 
