@@ -109,7 +109,7 @@ void FramedReplies(Corpus& corpus) {
         sim::PcxBoard board(std::move(faults));
         ReplyRecorder recorder(board, FramedRequestEnd);
         PcxProcedure proc(std::make_unique<VirtualSerialDevice>(recorder, Unpaced()));
-        if (!proc.link.open()) {
+        if (!proc.link.port().open()) {
             return;
         }
         proc.Prepare();

@@ -115,6 +115,7 @@ RunResult GenericThread::Drive(ProcContext& context, SerialPort& port, std::func
     const RunResult result = Guarded(run);
     port.close();
     learned_ = context.learned;
+    reason_ = context.reason();
     return result;
 }
 

@@ -81,6 +81,8 @@ class GenericThread {
     const std::string& lastStatus() const { return lastStatus_; }
     // After OnFinished: what the procedure learned about the board.
     const BoardFacts& learned() const { return learned_; }
+    // After OnFinished: why the procedure failed, as it said (ProcContext::Fail).
+    const std::string& reason() const { return reason_; }
 
   private:
     void Execute();
@@ -114,6 +116,7 @@ class GenericThread {
     std::string failureText_;
     std::string lastStatus_;
     BoardFacts learned_;
+    std::string reason_;
     std::thread worker_;
 };
 

@@ -26,7 +26,7 @@ RunResult RunControllerUnit(GenericThread& thread) {
     PcxProcedure proc(thread.portNumber());
     // Stop goes through Abort, so a pending reply wait ends at once.
     return thread.Drive(
-        proc, proc.link, [&proc] { proc.Abort(); },
+        proc, proc.link.port(), [&proc] { proc.Abort(); },
         [&] {
             const TFilePro& package = thread.package();
             const PcxOptions options;

@@ -61,7 +61,7 @@ class PcxProcedureTest : public ::testing::Test {
                 duringRun(at);
             }
         };
-        EXPECT_TRUE(proc->link.open());
+        EXPECT_TRUE(proc->link.port().open());
         proc->Prepare();
         // Bytes past the image must never reach the unit.
         Bytes buffer = image;

@@ -285,7 +285,7 @@ RunResult RunPcx(Failure failure, int step, std::vector<std::uint8_t>* commands 
     sim::PcxBoard board;
     PcxStepFault tap(board, failure, step);
     PcxProcedure proc(std::make_unique<VirtualSerialDevice>(tap));
-    EXPECT_TRUE(proc.link.open());
+    EXPECT_TRUE(proc.link.port().open());
     proc.Prepare();
     const auto image = PcxImage();
     const int code = proc.Run(image, "2.11", PcxOptions{});
