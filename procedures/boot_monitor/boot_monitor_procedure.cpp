@@ -59,8 +59,7 @@ constexpr BootMonitorProcedure::RawLoad kLoadMain{"load term raw 0x80000000", "0
                                                   kMainBreakPauseMs, true};
 
 // What to look at when the monitor goes quiet in mid-dialogue.
-constexpr const char* kCheckMonitor =
-    "the monitor stopped answering: check the cable, then switch the board off and start again";
+constexpr const char* kCheckMonitor = "check the cable, then switch the board off and start again";
 constexpr const char* kCheckBreak = "check that the adapter and its cable pass a BREAK";
 
 std::string Quoted(std::string_view command) {

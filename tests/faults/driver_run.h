@@ -73,6 +73,9 @@ struct DriverRun {
     // The procedure was gone (its port with it) when OnFinished ran.
     bool destroyedBeforeFinished = false;
     std::vector<std::string> texts;
+    // Why the procedure failed, as it said; empty on success.
+    std::string reason;
+    BoardFacts learned;
     int opens = 0;
     int closes = 0;
     bool openWhenDestroyed = false;
@@ -185,6 +188,8 @@ inline DriverRun RunThroughDriver(VirtualLineEnd& end,
         }
         handover.Serve(detail::kLateCallWindow);
         run.result = *result;
+        run.reason = thread.reason();
+        run.learned = thread.learned();
     }
     PortResolver::instance().unregisterDevice(detail::kDriverRunPort);
     run.texts = panel.texts;
