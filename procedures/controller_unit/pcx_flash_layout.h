@@ -5,7 +5,7 @@
 
 namespace korvel::pcx {
 
-// The controller unit's flash, as its boot loader numbers and addresses it.
+// The PCX's flash, as its boot loader numbers and addresses it.
 // Sectors 0 to 7 hold the loader and sector 27 the unit's own data; only
 // sectors 8 to 26 are ever erased or written.
 struct SectorRun {

@@ -2,8 +2,8 @@
 // what the monitor sends, against whole kind "9" runs through the worker
 // thread and the driver, in virtual time: DeviceError at the failure points
 // and Success where a fault is no failure, the status the procedure last
-// showed, a closed port and a destroyed procedure before the one OnFinished,
-// and no more time than the dialogue's waits add up to.
+// showed and its reason, a closed port and a destroyed procedure before the
+// one OnFinished, and no more time than the dialogue's waits add up to.
 #include <gtest/gtest.h>
 
 #include "sim/boot_monitor_model.h"

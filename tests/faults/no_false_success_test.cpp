@@ -191,9 +191,9 @@ TEST(NoFalseSuccessTest, IspFailsAtEveryRefusedOrUnansweredLineButAnUnansweredGo
     }
 }
 
-// ------------------------------------------------------- controller unit
+// ------------------------------------------------------------------- PCX
 
-// In front of the controller unit: fails the host's request number `step`.
+// In front of the PCX: fails the host's request number `step`.
 // Refused: the unit carries it out, but its reply is replaced by one with
 // status 0x05. Silent: from that request on the unit hears and says nothing.
 class PcxStepFault : public VirtualLineEnd {
@@ -295,7 +295,7 @@ RunResult RunPcx(Failure failure, int step, std::vector<std::uint8_t>* commands 
     return PcxRunResult(code);
 }
 
-TEST(NoFalseSuccessTest, ControllerUnitFailsAtEveryRefusedOrUnansweredRequestTheDesignCounts) {
+TEST(NoFalseSuccessTest, PcxFailsAtEveryRefusedOrUnansweredRequest) {
     constexpr std::uint8_t kPing = 0x10;
     constexpr std::uint8_t kReadInfo = 0x11;
     constexpr std::uint8_t kErase = 0x20;

@@ -1,8 +1,8 @@
-// Every fault of the controller-unit model, and random loss and corruption,
-// against whole kind "G" runs through the worker thread and the driver, in
-// virtual time: the result and the texts of the failing phase, a closed port
-// and a destroyed procedure before the one OnFinished, and no more time than
-// the link's time-outs and retries allow.
+// Every fault of the PCX model, and random loss and corruption, against
+// whole kind "G" runs through the worker thread and the driver, in virtual
+// time: the result, the texts of the failing phase and its reason, a closed
+// port and a destroyed procedure before the one OnFinished, and no more time
+// than the link's time-outs and retries allow.
 #include <gtest/gtest.h>
 
 #include <algorithm>

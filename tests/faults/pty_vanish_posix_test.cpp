@@ -148,7 +148,7 @@ TEST(PtyVanishTest, ResidentLoaderVanishingBetweenBlocks) {
                                        2048));
 }
 
-TEST(PtyVanishTest, ControllerUnitVanishingBetweenBlocks) {
+TEST(PtyVanishTest, PcxVanishingBetweenBlocks) {
     ExpectVanishedRun(RunUntilVanished(std::make_unique<sim::PcxBoard>(),
                                        {{"PCX", "2.11", 'G', Bytes(20000)}}, "Programming", 2048));
 }

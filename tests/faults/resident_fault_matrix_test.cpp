@@ -1,8 +1,8 @@
 // Every fault of the resident-loader model, and random loss and corruption,
 // against whole runs of both variants through the worker thread and the
-// driver, in virtual time: the result and the status of the failing phase,
-// a closed port and a destroyed procedure before the one OnFinished, and no
-// more time than the reply time-outs allow.
+// driver, in virtual time: the result, the status of the failing phase and
+// its reason, a closed port and a destroyed procedure before the one
+// OnFinished, and no more time than the reply time-outs allow.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
