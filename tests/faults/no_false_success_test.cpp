@@ -292,6 +292,8 @@ RunResult RunPcx(Failure failure, int step, std::vector<std::uint8_t>* commands 
     if (commands != nullptr) {
         *commands = tap.commands;
     }
+    // A failure always says why; what is no failure leaves no reason behind.
+    EXPECT_EQ(proc.reason().empty(), PcxRunResult(code) == RunResult::Success) << proc.reason();
     return PcxRunResult(code);
 }
 
@@ -356,6 +358,7 @@ TEST(NoFalseSuccessTest, ResidentLoaderFailsAtEveryUnansweredOrGarbledRequestBut
                 EXPECT_EQ(board.requests().size(), static_cast<std::size_t>(step));
                 EXPECT_EQ(result,
                           step == requests ? RunResult::Success : RunResult::ProgrammingError);
+                EXPECT_EQ(proc.reason().empty(), result == RunResult::Success) << proc.reason();
             }
         }
     }
@@ -427,6 +430,7 @@ RunResult RunMonitor(const sim::BootMonitorConfig& config, int step,
     if (steps != nullptr) {
         *steps = tap.steps;
     }
+    EXPECT_EQ(proc.reason().empty(), result == RunResult::Success) << proc.reason();
     return result;
 }
 
@@ -446,7 +450,7 @@ TEST(NoFalseSuccessTest, BootMonitorFailsWhenFallingSilentAnywhereBeforeTheStart
     }
 }
 
-TEST(NoFalseSuccessTest, BootMonitorFailsOnEveryRefusalAndOnlyForgivesWhatTheDesignForgives) {
+TEST(NoFalseSuccessTest, BootMonitorFailsOnEveryRefusalAndForgivesOnlyAMissingPromptOrDone) {
     const struct {
         const char* fault;
         RunResult result;

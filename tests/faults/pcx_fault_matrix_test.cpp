@@ -107,6 +107,9 @@ TEST(PcxFaultMatrixTest, EveryFaultEndsAsItsPhaseSaysWithinTheLinksTimeOuts) {
         EXPECT_LE(run.virtualNs, row.atMostNs);
         EXPECT_EQ(Programmed(board), row.result == RunResult::Success);
         EXPECT_EQ(run.learned.bytesWritten == Image().size(), row.result == RunResult::Success);
+        if (row.result == RunResult::Success) {
+            EXPECT_EQ(run.learned.bootCode, "BOOTPLM300");
+        }
     }
 }
 
