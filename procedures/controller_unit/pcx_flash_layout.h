@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -15,11 +16,16 @@ struct SectorRun {
     std::uint32_t size;   // of each sector
 };
 
-//                                    first last  start   size
-inline constexpr SectorRun kSectorRuns[] = {
-    {0, 7, 0, 4096}, {8, 21, 32768, 32768}, {22, 27, 491520, 4096}};
+// clang-format off
+inline constexpr auto kSectorRuns = std::to_array<SectorRun>({
+//   first last  start   size
+    {0,    7,    0,      4096},
+    {8,    21,   32768,  32768},
+    {22,   27,   491520, 4096},
+});
+// clang-format on
 
-inline constexpr int kSectorCount = 28;
+inline constexpr int kSectorCount = kSectorRuns.back().last + 1;
 inline constexpr int kFirstProgrammableSector = 8;
 inline constexpr int kLastProgrammableSector = 26;
 // Image offset 0 lands at the start of the first programmable sector.
