@@ -69,6 +69,8 @@ class RecordedDevice : public SerialDevice {
 // The outcome of one run through the program's own drivers and worker thread.
 struct DriverRun {
     RunResult result = RunResult::Success;
+    // Why the run ended as it did (Outcome::reason).
+    std::string reason;
     int finishedCalls = 0;
     // The procedure was gone (its port with it) when OnFinished ran.
     bool destroyedBeforeFinished = false;
@@ -173,10 +175,11 @@ inline DriverRun RunThroughDriver(VirtualLineEnd& end,
     {
         std::optional<RunResult> result;
         GenericThread thread(handover, nullptr, StandardDrivers());
-        thread.OnFinished = [&](RunResult r) {
+        thread.OnFinished = [&](const Outcome& outcome) {
             ++run.finishedCalls;
             run.destroyedBeforeFinished = record.destroyed;
-            result = r;
+            result = outcome.result;
+            run.reason = outcome.reason;
         };
         thread.Setup(package, &bar, baudRate, &panel, detail::kDriverRunPort);
         thread.Start();
