@@ -21,8 +21,8 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <filesystem>
+#include <variant>
 
 #include "app/file_version.h"
 #include "app/icon_set.h"
@@ -33,7 +33,7 @@
 #include "jobs/run_messages.h"
 #include "jobs/status_text.h"
 #include "package/printable_text.h"
-#include "serial/reset_lines.h"
+#include "procedures/run_preparation.h"
 #include "settings/settings.h"
 
 namespace korvel::app {
@@ -111,9 +111,6 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
     if (hooks_.helpFile.isEmpty()) {
         hooks_.helpFile = DefaultHelpFile();
     }
-    if (!hooks_.startRun) {
-        hooks_.startRun = [](GenericThread& thread) { thread.Start(); };
-    }
 
     setObjectName(QStringLiteral("frmMain"));
     setWindowIcon(ProgramIcon());
@@ -129,7 +126,7 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
         }
     }
     // A stored port beyond the list selects nothing; runs still use it.
-    const int index = settings_.SerialPort - 1;
+    const int index = settings_.serialPort - 1;
     ComboBoxCom->setCurrentIndex(index >= 0 && index < kPortCount ? index : -1);
     showPortToolTip();
 
@@ -152,12 +149,12 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
-    if (lastThread_ != nullptr) {
+    if (lastRun_ != nullptr) {
         // The window goes while a run may still be ending: stop it, let the
         // worker go on without its user-interface steps, and wait for it.
-        lastThread_->Stop();
+        lastRun_->Stop();
         handover_.Shutdown();
-        lastThread_.reset();
+        lastRun_.reset();
     }
 }
 
@@ -364,8 +361,8 @@ void TfrmMain::ActionProgramExecute() {
         return;
     }
     if (running_) {
-        if (lastThread_ != nullptr) {
-            lastThread_->Stop();
+        if (lastRun_ != nullptr) {
+            lastRun_->Stop();
         }
         return;
     }
@@ -374,56 +371,33 @@ void TfrmMain::ActionProgramExecute() {
     if (finishing_) {
         return;
     }
-    // Never program a stale copy: what is on disk now is what the run gets.
     const std::string path = package_.fileName();
-    switch (package_.ReloadIfChanged()) {
-        case TFilePro::Freshness::Unchanged:
-            break;
-        case TFilePro::Freshness::Reloaded:
-            showPackage(path, true);
-            break;
-        case TFilePro::Freshness::NoLongerLoads:
-            showPackage(path, false);
-            refuseRun(kExitBadPackage, "The package file changed on disk and no longer loads:\r\n" +
-                                           PrintableText(path));
-            return;
-    }
-    if (FindPackageKind(package_.kind()).needsAccessCode) {
-        if (unattended()) {
-            hooks_.endProcess(kExitAccessCode);  // nobody is there to type it
-            return;
-        }
-        if (dialogs_.AskPassword("Password", kAccessCode) != DialogYes) {
-            return;
-        }
-    }
-    std::string resetLinesError;
-    const auto resetLines = ParseResetLines(settings_.ResetLines, resetLinesError);
-    if (!resetLines) {
-        // A board wired for a reset that is not done would not answer.
-        refuseRun(kExitUsage, settings_.fileName() + ": [KORVEL] ResetLines: " + resetLinesError);
+    RunChoices choices;
+    choices.ports = {{portName().toStdString(), settings_.serialPort, ""}};
+    choices.baudRate = ComboBoxBaudRate->currentText().toInt();
+    choices.resetLinesSetting = settings_.resetLines;
+    choices.settingsFile = settings_.fileName();
+    choices.verify = settings_.Verify;
+    // Unattended, nobody is there to type an access code.
+    auto prepared = PrepareRun(package_, choices, unattended() ? nullptr : &dialogs_,
+                               [&](bool loads) { showPackage(path, loads); });
+    if (const auto* refusal = std::get_if<RunRefusal>(&prepared)) {
+        refuseRun(refusal->exitCode, refusal->message);
         return;
     }
     running_ = true;
     SetControlsIdle(false);
 
     // The previous run has reported: its worker has ended or is about to.
-    lastThread_.reset();
-    lastThread_ = std::make_unique<GenericThread>(handover_, &dialogs_, hooks_.drivers);
-    lastThread_->OnFinished = [this](RunResult result) { OnRunFinished(result); };
-    lastThread_->Setup(package_, ProgressBar, ComboBoxBaudRate->currentText().toInt(), PanelStatus,
-                       settings_.SerialPort);
-    lastThread_->SetResetLines(*resetLines);
-    lastThread_->SetVerify(settings_.Verify);
-    try {
-        hooks_.startRun(*lastThread_);
-    } catch (const std::exception& e) {
-        lastThread_.reset();
-        SetControlsIdle(true);
-        running_ = false;
-        PanelStatus->setText(std::string(Text(StatusId::Error)));
-        refuseRun(static_cast<int>(RunResult::ProgrammingError), StartFailureMessage(e));
+    lastRun_.reset();
+    lastRun_ = std::make_unique<GangRun>(handover_, hooks_.drivers);
+    if (hooks_.startRun) {
+        lastRun_->startThread = hooks_.startRun;
     }
+    lastRun_->OnBoardFinished = [this](std::size_t, const RunRecord&, const Outcome& outcome) {
+        OnRunFinished(outcome);
+    };
+    lastRun_->Start(std::get<RunRequest>(prepared), {{ProgressBar, PanelStatus, &dialogs_}});
 }
 
 void TfrmMain::refuseRun(int exitCode, const std::string& message) {
@@ -431,7 +405,9 @@ void TfrmMain::refuseRun(int exitCode, const std::string& message) {
         hooks_.endProcess(exitCode);
         return;
     }
-    dialogs_.ShowOk(message);
+    if (!message.empty()) {
+        dialogs_.ShowOk(message);
+    }
 }
 
 void TfrmMain::SetControlsIdle(bool idle) {
@@ -447,24 +423,16 @@ void TfrmMain::SetControlsIdle(bool idle) {
     ComboBoxCom->setEnabled(idle);
 }
 
-void TfrmMain::OnRunFinished(RunResult result) {
+void TfrmMain::OnRunFinished(const Outcome& outcome) {
     finishing_ = true;
-    // The status line goes back to "Error": the procedure's own reason, or
-    // what escaped it, goes with the message instead.
-    const bool failed = result == RunResult::DeviceNotSupported ||
-                        result == RunResult::DeviceError || result == RunResult::ProgrammingError;
-    std::string reason;
-    if (failed && lastThread_) {
-        reason = FailureReason(lastThread_->lastStatus(), lastThread_->failureText());
-    }
     SetControlsIdle(true);
     running_ = false;
     if (unattended()) {
-        hooks_.endProcess(static_cast<int>(result));
+        hooks_.endProcess(static_cast<int>(outcome.result));
         finishing_ = false;
         return;
     }
-    switch (result) {
+    switch (outcome.result) {
         case RunResult::Success:
             ProgressBar->setPosition(ProgressBar->maximum());
             PanelStatus->setText(std::string(Text(StatusId::Done)));
@@ -474,6 +442,7 @@ void TfrmMain::OnRunFinished(RunResult result) {
         case RunResult::DeviceNotSupported:
         case RunResult::DeviceError:
         case RunResult::ProgrammingError:
+            // The status line says "Error"; the reason goes with the message.
             PanelStatus->setText(std::string(Text(StatusId::Error)));
             break;
         case RunResult::Aborted:
@@ -481,10 +450,7 @@ void TfrmMain::OnRunFinished(RunResult result) {
             PanelStatus->setText(std::string(Text(StatusId::Aborted)));
             break;
     }
-    if (auto message = ResultMessage(result, portName().toStdString())) {
-        if (!reason.empty()) {
-            *message += "\r\n" + reason;
-        }
+    if (const auto message = OutcomeMessage(outcome, portName().toStdString())) {
         dialogs_.ShowOk(*message);
     }
     finishing_ = false;
@@ -498,7 +464,7 @@ void TfrmMain::OnRunFinished(RunResult result) {
 QString TfrmMain::portName() const {
     // A stored port beyond the list selects no item: name it by its number.
     if (ComboBoxCom->currentIndex() < 0) {
-        return QStringLiteral("COM%1").arg(settings_.SerialPort);
+        return QStringLiteral("COM%1").arg(settings_.serialPort);
     }
     return ComboBoxCom->currentText();
 }
@@ -507,7 +473,7 @@ void TfrmMain::ComboBoxComChange() {
     // With no port selected (a stored port beyond the list), a change of the
     // baud rate must not turn the port into 0.
     if (ComboBoxCom->currentIndex() >= 0) {
-        settings_.SerialPort = ComboBoxCom->currentIndex() + 1;
+        settings_.serialPort = ComboBoxCom->currentIndex() + 1;
     }
     settings_.Save();
 }
@@ -547,8 +513,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         closeRequested_ = true;
         setCursor(Qt::BusyCursor);
     }
-    if (lastThread_ != nullptr) {
-        lastThread_->Stop();
+    if (lastRun_ != nullptr) {
+        lastRun_->Stop();
     }
 }
 

@@ -9,7 +9,7 @@
 
 #include "app/qt_ui_handover.h"
 #include "app/show_message_service.h"
-#include "jobs/generic_thread.h"
+#include "jobs/gang_run.h"
 #include "package/tfilepro.h"
 #include "procedures/package_kinds.h"
 
@@ -44,6 +44,7 @@ struct MainWindowHooks {
     // The help file; by default the executable's path with ".chm".
     QString helpFile;
     // Starts a run's worker thread; throws when the system cannot make one.
+    // Empty: the run's own.
     std::function<void(GenericThread& thread)> startRun;
 };
 
@@ -64,7 +65,7 @@ class TfrmMain : public QMainWindow {
     void ActionExitExecute();
     void ComboBoxComChange();
     void StartTimerTimer();
-    void OnRunFinished(RunResult result);
+    void OnRunFinished(const Outcome& outcome);
 
     void LoadPackage(std::string path);
     void SetControlsIdle(bool idle);
@@ -93,12 +94,13 @@ class TfrmMain : public QMainWindow {
 
     MainWindowHooks hooks_;
     Settings& settings_;
-    // Declared before the thread: the worker reads the package and waits on
+    // Declared before the run: its worker reads the package and waits on
     // the hand-over until it is joined.
     TFilePro package_;
     ShowMessageService dialogs_;
     QtUiHandover handover_;
-    std::unique_ptr<GenericThread> lastThread_;
+    // One board: the window runs a station of one.
+    std::unique_ptr<GangRun> lastRun_;
 
     bool running_ = false;
     bool finishing_ = false;

@@ -73,7 +73,7 @@ struct DriverRun {
     // The procedure was gone (its port with it) when OnFinished ran.
     bool destroyedBeforeFinished = false;
     std::vector<std::string> texts;
-    // Why the procedure failed, as it said; empty on success.
+    // Why the run ended as it did (Outcome::reason); empty on success.
     std::string reason;
     BoardFacts learned;
     int opens = 0;
@@ -176,10 +176,12 @@ inline DriverRun RunThroughDriver(VirtualLineEnd& end,
     {
         std::optional<RunResult> result;
         GenericThread thread(handover, nullptr, StandardDrivers());
-        thread.OnFinished = [&](RunResult r) {
+        thread.OnFinished = [&](const Outcome& outcome) {
             ++run.finishedCalls;
             run.destroyedBeforeFinished = record.destroyed;
-            result = r;
+            result = outcome.result;
+            run.reason = outcome.reason;
+            run.learned = outcome.learned;
         };
         thread.Setup(package, &bar, baudRate, &panel, detail::kDriverRunPort);
         thread.Start();
@@ -188,8 +190,6 @@ inline DriverRun RunThroughDriver(VirtualLineEnd& end,
         }
         handover.Serve(detail::kLateCallWindow);
         run.result = *result;
-        run.reason = thread.reason();
-        run.learned = thread.learned();
     }
     PortResolver::instance().unregisterDevice(detail::kDriverRunPort);
     run.texts = panel.texts;
