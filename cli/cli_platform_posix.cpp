@@ -1,4 +1,5 @@
 #include <grp.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,12 +21,13 @@ namespace {
 // before the handler can see them.
 std::atomic<int> stopRequests{0};
 std::atomic<int> stopExitCode{0};
+std::atomic<StopMode> stopMode{StopMode::SecondEnds};
 std::atomic<bool> readingInput{false};
 std::atomic<bool> echoTurnedOff{false};
 termios terminalBeforeInput{};
 
 extern "C" void OnStopRequest(int) {
-    if (readingInput || stopRequests.fetch_add(1) >= 1) {
+    if (StopEndsProcess(stopMode, stopRequests.fetch_add(1) + 1, readingInput)) {
         if (echoTurnedOff) {
             ::tcsetattr(STDIN_FILENO, TCSANOW, &terminalBeforeInput);
         }
@@ -47,10 +49,20 @@ void CatchStopRequests(int exitCode) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         ::sigaction(signal, &action, nullptr);
     }
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int StopRequests() {
     return stopRequests;
+}
+
+void SetStopMode(StopMode mode) {
+    stopMode = mode;
+}
+
+int TerminalWidth(std::FILE* stream) {
+    winsize size{};
+    return ::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -35,6 +35,8 @@ class StationConsole {
         void setPosition(int position) override;
         int position() const override { return progress_.position(); }
         void setText(const std::string& text) override;
+        // The last status text shown.
+        const std::string& status() const { return status_; }
 
         int AskPassword(const std::string& prompt, const std::string& expected) override;
 

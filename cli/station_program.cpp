@@ -8,11 +8,12 @@
 #include "cli/cli_platform.h"
 #include "cli/port_listing.h"
 #include "cli/record_file.h"
-#include "cli/run_record_json.h"
 #include "cli/run_watch.h"
 #include "cli/station_console.h"
+#include "cli/station_records.h"
 #include "jobs/gang_run.h"
 #include "jobs/queued_handover.h"
+#include "package/printable_text.h"
 #include "package/sha256.h"
 #include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
@@ -66,6 +67,11 @@ std::string DevicePath(const std::string& path) {
 
 int ProgramStation(const CliOptions& options, const TFilePro& package, int defaultPort,
                    const ResetLines& resetLines, const std::function<bool()>& stopRequested) {
+    // Until the boards start nothing needs an orderly stop.
+    SetStopMode(StopMode::FirstEnds);
+    if (StopRequests() > 0) {
+        return static_cast<int>(RunResult::Aborted);
+    }
     // With --json, standard output carries the records and nothing else.
     std::FILE* human = options.json ? stderr : stdout;
     std::vector<std::string> ports = options.ports;
@@ -76,7 +82,7 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
     const auto sha256 = FileSha256(options.package);
     if (!sha256) {
         std::fprintf(stderr, "korvel-cli: cannot read the package '%s' to take its SHA-256\n",
-                     options.package.c_str());
+                     PrintableText(options.package).c_str());
         return kExitBadPackage;
     }
 
@@ -89,7 +95,8 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
         resolved.back().device = device;
         if (auto [at, added] = devices.emplace(device, ports[i]); !added) {
             std::fprintf(stderr, "korvel-cli: --port %s and --port %s are the same device %s\n",
-                         at->second.c_str(), ports[i].c_str(), device.c_str());
+                         PrintableText(at->second).c_str(), PrintableText(ports[i]).c_str(),
+                         PrintableText(device).c_str());
             return kExitUsage;
         }
     }
@@ -104,7 +111,7 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
             std::fprintf(stderr,
                          "korvel-cli: cannot open the record file '%s': %s\nNo board was "
                          "programmed: a station must not run without its record.\n",
-                         options.recordFile.c_str(), error.c_str());
+                         PrintableText(options.recordFile).c_str(), error.c_str());
             return kExitRecordFailed;
         }
     }
@@ -121,26 +128,16 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
         }
     }
 
-    std::vector<std::optional<RunResult>> results(ports.size());
-    bool recordFailed = false;
+    const GangPackage gangPackage{&package,       options.package,
+                                  *sha256,        options.baudRate.value_or(kDefaultBaudRate),
+                                  options.verify, resetLines};
+    StationRecords records(
+        StartedRecords(gangPackage, boards), std::move(record), options.recordFile,
+        options.json ? stdout : nullptr,
+        [&](std::size_t i, const std::string& text) { console.message(i, text); });
     GangRun gang(handover, StandardDrivers());
     gang.OnBoardFinished = [&](std::size_t i, const RunRecord& run, const GenericThread& thread) {
-        results[i] = run.result;
-        const std::string line = RunRecordJson(run);
-        // On the disk before the result is shown: a station proves later
-        // what it did from this file.
-        if (record) {
-            std::string error;
-            if (!record->Append(line, error)) {
-                recordFailed = true;
-                console.message(
-                    i, "The record could not be written to " + options.recordFile + ": " + error);
-            }
-        }
-        if (options.json) {
-            std::printf("%s\n", line.c_str());
-            std::fflush(stdout);
-        }
+        records.Write(i, run);
         console.message(i, run.message);
         for (const std::string& line : FailureDetails(run.result, thread)) {
             console.message(i, line);
@@ -151,9 +148,10 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
                             "(the record says \"verified\": false)");
         }
     };
-    gang.Start({&package, options.package, *sha256, options.baudRate.value_or(kDefaultBaudRate),
-                options.verify, resetLines},
-               boards);
+    // From here on a stop request never ends the process before every
+    // board has its record line.
+    SetStopMode(StopMode::LoopEnds);
+    gang.Start(gangPackage, boards);
 
     StopRelay stops(
         [&] { return gang.Stop(); }, "Stopping every run... (Ctrl+C again to quit at once)",
@@ -161,17 +159,18 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
         [&](const std::string& text) { console.message(text); });
     while (!gang.Finished()) {
         handover.Serve(kServeWait);
+        if (StopRequests() > 1) {
+            const int code =
+                records.WriteStopped([&](std::size_t i) { return console.board(i).status(); });
+            std::fflush(nullptr);
+            std::_Exit(code);
+        }
         if (stopRequested()) {
             stops.Request();
         }
     }
 
-    for (const auto& result : results) {
-        if (result && *result != RunResult::Success) {
-            return static_cast<int>(*result);
-        }
-    }
-    return recordFailed ? kExitRecordFailed : 0;
+    return records.ExitCode();
 }
 
 }  // namespace korvel::cli
