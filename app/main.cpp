@@ -7,6 +7,7 @@
 #include "app/icon_set.h"
 #include "app/korvel_application.h"
 #include "app/tfrm_main.h"
+#include "package/printable_text.h"
 #include "serial/usb_port_info.h"
 #include "settings/settings.h"
 
@@ -26,6 +27,9 @@ int main(int argc, char** argv) {
     // argv; what is left is the program's command line, byte for byte.
     const std::vector<std::string> args(argv + 1, argv + argc);
     korvel::Settings::Initialise(korvel::DefaultSettingsFile(), args, /*readOnly=*/false);
+    for (const std::string& warning : korvel::Settings::Instance().warnings()) {
+        std::fprintf(stderr, "korvel: %s\n", korvel::PrintableText(warning).c_str());
+    }
     korvel::MapSettingsPorts(korvel::Settings::Instance().ports);
 
     korvel::app::TfrmMain window;

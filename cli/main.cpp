@@ -199,6 +199,9 @@ int main(int argc, char** argv) {
     // mapping, never written from here.
     Settings::Initialise(DefaultSettingsFile(), {}, /*readOnly=*/true);
     Settings& settings = Settings::Instance();
+    for (const std::string& warning : settings.warnings()) {
+        std::fprintf(stderr, "korvel-cli: %s\n", PrintableText(warning).c_str());
+    }
     MapSettingsPorts(settings.ports);
     switch (options->command) {
         case CliOptions::Command::Info:
