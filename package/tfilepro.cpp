@@ -14,9 +14,6 @@ constexpr int kVersionOffset = 16;
 constexpr int kVersionLength = 7;
 constexpr int kSizeOffset = 23;
 constexpr int kKindOffset = 28;
-// Sizes are signed 32-bit; anything from 0x80000000 up cannot be an entry.
-constexpr std::uint32_t kMaxEntrySize =
-    0x7FFFFFFFu - TFilePro::kHeaderSize - TFilePro::kTrailerSize;
 
 // The text up to the first zero byte, at most maxLength bytes, with leading
 // and trailing blanks and control characters removed.
@@ -111,7 +108,7 @@ bool TFilePro::readEntries() {
         e.kind = static_cast<char>(header[kKindOffset]);
         p += kHeaderSize;
         // Refuse a size that cannot be real before anything is allocated for it.
-        if (size > kMaxEntrySize || p + size + kTrailerSize > fileSize || p > INT32_MAX) {
+        if (size > TFilePro::kMaxEntrySize || p + size + kTrailerSize > fileSize || p > INT32_MAX) {
             return false;
         }
         e.size = static_cast<std::int32_t>(size);
