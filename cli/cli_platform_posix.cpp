@@ -11,6 +11,7 @@
 
 #include "cli/cli_platform.h"
 #include "cli/port_listing.h"
+#include "package/printable_text.h"
 #include "serial/usb_port_info.h"
 
 namespace korvel::cli {
@@ -103,6 +104,9 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
 }
 
 std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure) {
+    if (const auto missing = AdapterProblem(devicePath)) {
+        return *missing;
+    }
     std::string text =
         devicePath + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
     if (failure.permissionDenied) {
@@ -141,11 +145,13 @@ void PrintAdapter(std::FILE* out, const SerialDeviceInfo& device) {
     if (!usb->product.empty()) {
         description += (description.empty() ? "" : " ") + usb->product;
     }
+    // The adapter's own texts: escaped, they cannot move a terminal's cursor.
+    const std::string serial = PrintableText(usb->serial);
     std::fprintf(out, "%14s USB %s:%s  serial %s  %s\n", "", usb->vendorId.c_str(),
-                 usb->productId.c_str(), usb->serial.empty() ? "-" : usb->serial.c_str(),
-                 description.c_str());
+                 usb->productId.c_str(), serial.empty() ? "-" : serial.c_str(),
+                 PrintableText(description).c_str());
     std::fprintf(out, "%14s --port usb:%s:%s%s%s\n", "", usb->vendorId.c_str(),
-                 usb->productId.c_str(), usb->serial.empty() ? "" : ":", usb->serial.c_str());
+                 usb->productId.c_str(), serial.empty() ? "" : ":", serial.c_str());
 }
 
 }  // namespace
@@ -161,8 +167,12 @@ void PrintPorts(std::FILE* out, const std::map<int, std::string>& portMap,
             d.latencyTimerMs ? "latency " + std::to_string(*d.latencyTimerMs) + " ms" : "";
         std::fprintf(out, "%-14s %-12s %-8s %-16s %s\n", d.path.c_str(), d.kind.c_str(),
                      d.comNumber > 0 ? ("COM" + std::to_string(d.comNumber)).c_str() : "-",
-                     latency.c_str(), d.byIdName.c_str());
+                     latency.c_str(), PrintableText(d.byIdName).c_str());
         PrintAdapter(out, d);
+    }
+    for (const auto& [number, name] : AbsentMappedPorts(portMap, devices)) {
+        std::fprintf(out, "%-14s %-12s %-8s\n", PrintableText(name).c_str(), "absent",
+                     ("COM" + std::to_string(number)).c_str());
     }
     for (const SerialDeviceInfo& d : devices) {
         if (const std::string advice = LatencyAdvice(d); !advice.empty()) {
@@ -173,7 +183,7 @@ void PrintPorts(std::FILE* out, const std::map<int, std::string>& portMap,
                  "\nMap a device to COM<n> under [PORTS] in %s, for example:\n  "
                  "COM5=/dev/serial/by-id/<name>   or   COM5=usb:<vid>:<pid>:<serial>\n"
                  "--port takes the same names.\n",
-                 settingsFile.c_str());
+                 PrintableText(settingsFile).c_str());
 }
 
 }  // namespace korvel::cli

@@ -14,6 +14,7 @@
 
 #include "cli/cli_platform.h"
 #include "cli/com_port_names.h"
+#include "serial/usb_port_info.h"
 
 namespace korvel::cli {
 
@@ -127,6 +128,9 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
 }
 
 std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure) {
+    if (const auto missing = AdapterProblem(devicePath)) {
+        return *missing;
+    }
     std::string text =
         devicePath + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
     if (failure.code == ERROR_FILE_NOT_FOUND || failure.code == ERROR_PATH_NOT_FOUND) {

@@ -40,8 +40,7 @@ std::optional<std::string> FileSha256(const std::string& path) {
 // gets a number of its own above the settings' range, mapped to its device.
 struct ResolvedPort {
     int number = 0;
-    std::string problem;  // why an adapter could not be found
-    std::string device;   // with every link followed
+    std::string device;  // with every link followed
 };
 
 ResolvedPort Resolve(const std::string& given, int index) {
@@ -52,15 +51,16 @@ ResolvedPort Resolve(const std::string& given, int index) {
     }
     port.number = Settings::kMaxPort + 1 + index;
     // An adapter that is not there leaves its name: the run then reports
-    // the port as not opened, and the record says which.
-    MapPortName(port.number, given, port.problem);
+    // the port as not opened and why, as for a mapped COM<n>.
+    std::string unresolved;
+    MapPortName(port.number, given, unresolved);
     return port;
 }
 
-// A POSIX device path with every link followed (by-id names, simulator
-// links); Windows device names stay as they are.
+// A POSIX device path, absolute or relative, with every link followed
+// (by-id names, simulator links); Windows device names stay as they are.
 std::string DevicePath(const std::string& path) {
-    return path.empty() || path[0] != '/' ? path : CanonicalDevicePath(path);
+    return path.find('/') == std::string::npos ? path : CanonicalDevicePath(path);
 }
 
 }  // namespace
@@ -123,9 +123,6 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
     for (std::size_t i = 0; i < ports.size(); ++i) {
         StationConsole::Board& view = console.board(i);
         boards.push_back({ports[i], resolved[i].number, resolved[i].device, &view, &view, &view});
-        if (!resolved[i].problem.empty()) {
-            console.message(i, resolved[i].problem);
-        }
     }
 
     const GangPackage gangPackage{&package,       options.package,

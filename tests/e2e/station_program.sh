@@ -56,6 +56,14 @@ grep -qx "$TMP/one.port: Programming succesful" "$TMP/err.txt" || fail "no messa
 rc=$?
 [ $rc -eq 64 ] || fail "the same port twice ended with $rc, not 64"
 [ "$(wc -l <"$TMP/station.jsonl")" -eq 3 ] || fail "a usage error wrote to the record"
+# So is the same device under two names: a relative link and the pty itself.
+serve_lpc twin LPC2138
+pty=$(readlink -f "$TMP/twin.port")
+(cd "$TMP" && "$CLI" program fw.pr2 --port ./twin.port --port "$pty" >/dev/null 2>"$TMP/twice.err")
+rc=$?
+unserve twin
+[ $rc -eq 64 ] || fail "./twin.port and $pty ended with $rc, not 64: $(cat "$TMP/twice.err")"
+grep -qF "are the same device $pty" "$TMP/twice.err" || fail "not said: $(cat "$TMP/twice.err")"
 echo "ok: three boards at once"
 
 # await_boards OUT NAME...: waits until every named board's run reports progress.
