@@ -1,11 +1,14 @@
 // korvel: the desktop window.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/icon_set.h"
 #include "app/korvel_application.h"
+#include "app/stop_signals.h"
 #include "app/tfrm_main.h"
 #include "package/printable_text.h"
 #include "serial/usb_port_info.h"
@@ -33,6 +36,17 @@ int main(int argc, char** argv) {
     korvel::MapSettingsPorts(korvel::Settings::Instance().ports);
 
     korvel::app::TfrmMain window;
+    // Unattended, a supervisor's SIGTERM or a closed session's SIGHUP stops
+    // the run in order and ends with 5, as korvel-cli does.
+    std::optional<korvel::app::StopSignals> stops;
+    if (!korvel::Settings::Instance().unattendedExit.empty()) {
+        stops.emplace([&window](int count) {
+            korvel::app::StopUnattendedWindow(window, count, [](int code) {
+                std::fflush(nullptr);
+                std::_Exit(code);
+            });
+        });
+    }
     window.show();
     return application.exec();
 }
