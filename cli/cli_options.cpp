@@ -3,6 +3,7 @@
 #include <set>
 #include <string>
 
+#include "package/printable_text.h"
 #include "procedures/package_kinds.h"
 #include "serial/usb_port_info.h"
 #include "util/decimal.h"
@@ -43,10 +44,7 @@ std::string PortKey(const std::string& text, const CliOptions& parsed) {
     return "COM" + std::to_string(*parsed.portNumber);
 }
 
-}  // namespace
-
-std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
-                                          std::string& error) {
+std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::string& error) {
     CliOptions options;
     std::set<std::string> portKeys;  // of the ports given so far
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
@@ -126,6 +124,10 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
             if (!v) {
                 return std::nullopt;
             }
+            if (v->empty()) {
+                error = "--record needs a file name: a station does not run without its record";
+                return std::nullopt;
+            }
             options.recordFile = *v;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             error = "unknown option '" + arg + "' for " + command;
@@ -141,6 +143,16 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
         error = command + " needs a package file";
         return std::nullopt;
     }
+    return options;
+}
+
+}  // namespace
+
+std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args,
+                                          std::string& error) {
+    auto options = Parse(args, error);
+    // The error quotes what was typed: escaped, it cannot move a terminal's cursor.
+    error = PrintableText(error);
     return options;
 }
 
@@ -211,7 +223,9 @@ Exit codes:
   1  the port could not be opened   4  programming error
   2  device not supported           5  aborted (Ctrl+C, a signal)
   64 wrong usage   66 the package does not load   77 wrong access code
-  74 every board succeeded but the record file failed
+  74 the record failed: the --record file could not be opened or a line
+     could not be written to it, or standard output refused a --json line;
+     whether or not boards ran, and before any other result
   Several boards: 0 when all succeeded, else the result of the first port
   (in the order given) that did not.
 )";

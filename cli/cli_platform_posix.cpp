@@ -1,3 +1,4 @@
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 
 #include "cli/cli_platform.h"
 #include "cli/port_listing.h"
+#include "package/printable_text.h"
 #include "serial/usb_port_info.h"
 
 namespace korvel::cli {
@@ -17,12 +19,13 @@ namespace {
 // before the handler can see them.
 std::atomic<int> stopRequests{0};
 std::atomic<int> stopExitCode{0};
+std::atomic<StopMode> stopMode{StopMode::SecondEnds};
 std::atomic<bool> readingInput{false};
 std::atomic<bool> echoTurnedOff{false};
 termios terminalBeforeInput{};
 
 extern "C" void OnStopRequest(int) {
-    if (readingInput || stopRequests.fetch_add(1) >= 1) {
+    if (StopEndsProcess(stopMode, stopRequests.fetch_add(1) + 1, readingInput)) {
         if (echoTurnedOff) {
             ::tcsetattr(STDIN_FILENO, TCSANOW, &terminalBeforeInput);
         }
@@ -44,10 +47,20 @@ void CatchStopRequests(int exitCode) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         ::sigaction(signal, &action, nullptr);
     }
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int StopRequests() {
     return stopRequests;
+}
+
+void SetStopMode(StopMode mode) {
+    stopMode = mode;
+}
+
+int TerminalWidth(std::FILE* stream) {
+    winsize size{};
+    return ::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 bool IsTerminal(std::FILE* stream) {
@@ -100,11 +113,13 @@ void PrintAdapter(std::FILE* out, const SerialDeviceInfo& device) {
     if (!usb->product.empty()) {
         description += (description.empty() ? "" : " ") + usb->product;
     }
+    // The adapter's own texts: escaped, they cannot move a terminal's cursor.
+    const std::string serial = PrintableText(usb->serial);
     std::fprintf(out, "%14s USB %s:%s  serial %s  %s\n", "", usb->vendorId.c_str(),
-                 usb->productId.c_str(), usb->serial.empty() ? "-" : usb->serial.c_str(),
-                 description.c_str());
+                 usb->productId.c_str(), serial.empty() ? "-" : serial.c_str(),
+                 PrintableText(description).c_str());
     std::fprintf(out, "%14s --port usb:%s:%s%s%s\n", "", usb->vendorId.c_str(),
-                 usb->productId.c_str(), usb->serial.empty() ? "" : ":", usb->serial.c_str());
+                 usb->productId.c_str(), serial.empty() ? "" : ":", serial.c_str());
 }
 
 }  // namespace
@@ -120,8 +135,12 @@ void PrintPorts(std::FILE* out, const std::map<int, std::string>& portMap,
             d.latencyTimerMs ? "latency " + std::to_string(*d.latencyTimerMs) + " ms" : "";
         std::fprintf(out, "%-14s %-12s %-8s %-16s %s\n", d.path.c_str(), d.kind.c_str(),
                      d.comNumber > 0 ? ("COM" + std::to_string(d.comNumber)).c_str() : "-",
-                     latency.c_str(), d.byIdName.c_str());
+                     latency.c_str(), PrintableText(d.byIdName).c_str());
         PrintAdapter(out, d);
+    }
+    for (const auto& [number, name] : AbsentMappedPorts(portMap, devices)) {
+        std::fprintf(out, "%-14s %-12s %-8s\n", PrintableText(name).c_str(), "absent",
+                     ("COM" + std::to_string(number)).c_str());
     }
     for (const SerialDeviceInfo& d : devices) {
         if (const std::string advice = LatencyAdvice(d); !advice.empty()) {
@@ -132,7 +151,7 @@ void PrintPorts(std::FILE* out, const std::map<int, std::string>& portMap,
                  "\nMap a device to COM<n> under [PORTS] in %s, for example:\n  "
                  "COM5=/dev/serial/by-id/<name>   or   COM5=usb:<vid>:<pid>:<serial>\n"
                  "--port takes the same names.\n",
-                 settingsFile.c_str());
+                 PrintableText(settingsFile).c_str());
 }
 
 }  // namespace korvel::cli

@@ -14,6 +14,7 @@
 
 #include "cli/cli_platform.h"
 #include "cli/com_port_names.h"
+#include "serial/usb_port_info.h"
 
 namespace korvel::cli {
 
@@ -43,6 +44,7 @@ int ComNumber(const char* name) {
 // Shared with the signal handler, which the runtime calls on a thread of its own.
 std::atomic<int> stopRequests{0};
 std::atomic<int> stopExitCode{0};
+std::atomic<StopMode> stopMode{StopMode::SecondEnds};
 std::atomic<bool> readingInput{false};
 // The console keeps its input mode after the process: a stop at the access
 // code prompt must turn the echo back on.
@@ -50,7 +52,7 @@ std::atomic<bool> echoTurnedOff{false};
 std::atomic<DWORD> consoleModeBeforeInput{0};
 
 extern "C" void OnStopRequest(int signal) {
-    if (readingInput || stopRequests.fetch_add(1) >= 1) {
+    if (StopEndsProcess(stopMode, stopRequests.fetch_add(1) + 1, readingInput)) {
         if (echoTurnedOff) {
             ::SetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), consoleModeBeforeInput);
         }
@@ -71,6 +73,19 @@ void CatchStopRequests(int exitCode) {
 
 int StopRequests() {
     return stopRequests;
+}
+
+void SetStopMode(StopMode mode) {
+    stopMode = mode;
+}
+
+int TerminalWidth(std::FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    const HANDLE console = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    if (!::GetConsoleScreenBufferInfo(console, &info)) {
+        return 0;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
 bool IsTerminal(std::FILE* stream) {

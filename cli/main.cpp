@@ -62,15 +62,15 @@ int Program(const CliOptions& options, Settings& settings) {
     }
     // With --json, standard output carries the records only.
     std::FILE* human = options.json ? stderr : stdout;
-    std::vector<std::string> problems;
-    const auto ports = ResolvePorts(options, settings.serialPort, problems, stderr);
+    // Until the boards start a supervisor's SIGTERM or a Ctrl+C ends the
+    // program at once: nothing has begun that must be stopped in order.
+    CatchStopRequests(kExitStopped);
+    SetStopMode(StopMode::FirstEnds);
+    const auto ports = ResolvePorts(options, settings.serialPort, stderr);
     if (!ports) {
         return kExitUsage;
     }
     TerminalConsole console(human, IsTerminal(human));
-    // From here on a supervisor's SIGTERM or a Ctrl+C stops the run; at a
-    // prompt it ends the program at once.
-    CatchStopRequests(kExitStopped);
 
     RunChoices choices;
     choices.ports = *ports;
@@ -92,7 +92,7 @@ int Program(const CliOptions& options, Settings& settings) {
         }
         return refusal->exitCode;
     }
-    return ProgramStation(options, std::get<RunRequest>(prepared), problems, {human, stdout},
+    return ProgramStation(options, std::get<RunRequest>(prepared), {human, stdout},
                           [] { return StopRequests() > 0; });
 }
 
@@ -118,6 +118,9 @@ int main(int argc, char** argv) {
     // mapping, never written from here.
     Settings::Initialise(DefaultSettingsFile(), {}, /*readOnly=*/true);
     Settings& settings = Settings::Instance();
+    for (const std::string& warning : settings.warnings()) {
+        std::fprintf(stderr, "korvel-cli: %s\n", PrintableText(warning).c_str());
+    }
     MapSettingsPorts(settings.ports);
     switch (options->command) {
         case CliOptions::Command::Info:

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "serial/usb_port_info.h"
 #include "util/decimal.h"
 
 namespace korvel::cli {
@@ -45,6 +46,14 @@ std::optional<int> LatencyTimerMs(const fs::path& ttyDir) {
     return ParseDecimal<int>(ReadFirstLine(ttyDir / "device" / "latency_timer"));
 }
 
+// The device a mapping names, every link followed; empty for an adapter
+// that is not plugged in.
+std::string MappedDevice(const std::string& mapped, const std::string& sysRoot) {
+    std::string unresolved;
+    const std::string device = ResolveAdapterPath(mapped, unresolved, sysRoot);
+    return device.empty() ? device : CanonicalDevicePath(device);
+}
+
 }  // namespace
 
 std::vector<SerialDeviceInfo> ListSerialDevices(const std::map<int, std::string>& portMap,
@@ -83,7 +92,7 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::map<int, std::string>
     for (SerialDeviceInfo& info : devices) {
         const std::string real = CanonicalDevicePath(info.path);
         for (const auto& [number, path] : portMap) {
-            if (CanonicalDevicePath(path) == real) {
+            if (MappedDevice(path, sysRoot) == real) {
                 info.comNumber = number;
                 break;
             }
@@ -100,6 +109,23 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::map<int, std::string>
     std::sort(devices.begin(), devices.end(),
               [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) { return a.path < b.path; });
     return devices;
+}
+
+std::vector<std::pair<int, std::string>> AbsentMappedPorts(
+    const std::map<int, std::string>& portMap, const std::vector<SerialDeviceInfo>& devices,
+    const std::string& sysRoot) {
+    std::vector<std::pair<int, std::string>> absent;
+    for (const auto& [number, path] : portMap) {
+        const std::string device = MappedDevice(path, sysRoot);
+        const bool listed = std::any_of(devices.begin(), devices.end(), [&](const auto& d) {
+            return CanonicalDevicePath(d.path) == device;
+        });
+        std::error_code ec;
+        if (device.empty() || (!listed && !fs::exists(device, ec))) {
+            absent.emplace_back(number, path);
+        }
+    }
+    return absent;
 }
 
 std::string LatencyAdvice(const SerialDeviceInfo& device) {

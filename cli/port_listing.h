@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvel::cli {
@@ -27,6 +28,14 @@ std::string CanonicalDevicePath(const std::string& path);
 std::vector<SerialDeviceInfo> ListSerialDevices(const std::map<int, std::string>& portMap,
                                                 const std::string& sysRoot = "/sys/class/tty",
                                                 const std::string& byIdDir = "/dev/serial/by-id");
+
+// The settings' mapped ports whose device is not there (an adapter not
+// plugged in, a path that leads nowhere): each COM<n> with the name it is
+// mapped to. A device that is there but no serial device of the system's
+// list (a pty) is not absent.
+std::vector<std::pair<int, std::string>> AbsentMappedPorts(
+    const std::map<int, std::string>& portMap, const std::vector<SerialDeviceInfo>& devices,
+    const std::string& sysRoot = "/sys/class/tty");
 
 // For an adapter whose latency timer slows a dialogue down: what it costs and
 // how to lower it. Empty when there is nothing to say.

@@ -3,49 +3,56 @@
 #include <algorithm>
 
 #include "cli/cli_platform.h"
+#include "cli/console_text.h"
 #include "package/printable_text.h"
 
 namespace korvel::cli {
 
 namespace {
 constexpr int kBarWidth = 20;
+constexpr std::size_t kStatusWidth = 40;
+// Where a narrow terminal takes room from first: the status down to this,
+// then the port names down to this.
+constexpr std::size_t kShortestStatus = 16;
+constexpr std::size_t kShortestPort = 9;
 
-// Messages carry Windows line ends; a terminal wants plain ones, and a
-// board's message one line per line, each with the port in front.
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (char c : text) {
-        if (c == '\n') {
-            lines.push_back(line);
-            line.clear();
-        } else if (c != '\r') {
-            line += c;
-        }
-    }
-    lines.push_back(line);
-    return lines;
-}
 }  // namespace
 
 StationConsole::StationConsole(std::FILE* out, bool interactive,
                                const std::vector<std::string>& ports,
-                               std::function<void(std::chrono::milliseconds)> idle)
-    : out_(out), interactive_(interactive), ports_(ports), idle_(std::move(idle)) {
-    for (const std::string& port : ports_) {
-        portWidth_ = std::max(portWidth_, port.size());
+                               std::function<void(std::chrono::milliseconds)> idle,
+                               std::function<int()> columns)
+    : out_(out), interactive_(interactive), idle_(std::move(idle)), columns_(std::move(columns)) {
+    if (!columns_) {
+        columns_ = [out] { return TerminalWidth(out); };
+    }
+    for (const std::string& port : ports) {
+        ports_.push_back(PrintableText(port));
+        portWidth_ = std::max(portWidth_, ports_.back().size());
     }
     for (std::size_t i = 0; i < ports_.size(); ++i) {
         boards_.push_back(std::make_unique<Board>(*this, i));
     }
 }
 
-std::string StationConsole::lineOf(std::size_t index) const {
+std::string StationConsole::lineOf(std::size_t index, std::size_t room) const {
     const Board& b = *boards_[index];
-    char text[256];
-    std::snprintf(text, sizeof text, "%-*s %s  %-40.40s", static_cast<int>(portWidth_),
-                  ports_[index].c_str(), b.progress_.bar(kBarWidth).c_str(), b.status_.c_str());
-    return text;
+    const std::string bar = b.progress_.bar(kBarWidth);
+    std::size_t portWidth = portWidth_;
+    std::size_t statusWidth = kStatusWidth;
+    const auto over = [&] {
+        const std::size_t total = portWidth + 1 + bar.size() + 2 + statusWidth;
+        return total > room ? total - room : 0;
+    };
+    statusWidth -= std::min(over(), statusWidth - kShortestStatus);
+    portWidth -= std::min(over(), portWidth - std::min(portWidth, kShortestPort));
+    statusWidth -= std::min(over(), statusWidth);
+    std::string port = ShortenedInMiddle(ports_[index], portWidth);
+    port.resize(portWidth, ' ');
+    std::string status = CutToWidth(PrintableText(b.status_), statusWidth);
+    status.resize(statusWidth, ' ');
+    // Narrower than even that: the line's end gives way.
+    return CutToWidth(port + " " + bar + "  " + status, room);
 }
 
 void StationConsole::drawLines() {
@@ -54,8 +61,9 @@ void StationConsole::drawLines() {
         std::fprintf(out_, "\x1b[%zuA", boards_.size());
     }
     shownLines_.clear();
+    const std::size_t room = RedrawRoom(columns_());
     for (std::size_t i = 0; i < boards_.size(); ++i) {
-        shownLines_.push_back(lineOf(i));
+        shownLines_.push_back(lineOf(i, room));
         std::fprintf(out_, "\r%s\x1b[K\n", shownLines_.back().c_str());
     }
     linesShown_ = true;
@@ -63,7 +71,7 @@ void StationConsole::drawLines() {
 }
 
 void StationConsole::drawLinesIfChanged(std::size_t index) {
-    if (!linesShown_ || lineOf(index) != shownLines_.at(index)) {
+    if (!linesShown_ || lineOf(index, RedrawRoom(columns_())) != shownLines_.at(index)) {
         drawLines();
     }
 }
@@ -87,7 +95,7 @@ void StationConsole::print(const std::string& prefix, const std::string& text) {
     if (interactive_) {
         eraseLines();
     }
-    for (const std::string& line : Lines(text)) {
+    for (const std::string& line : ShownLines(text)) {
         std::fprintf(out_, "%s%s\n", prefix.c_str(), line.c_str());
     }
     if (interactive_) {

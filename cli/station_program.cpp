@@ -1,18 +1,20 @@
 #include "cli/station_program.h"
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 
 #include "cli/cli_platform.h"
 #include "cli/port_listing.h"
 #include "cli/record_file.h"
-#include "cli/run_record_json.h"
 #include "cli/run_watch.h"
 #include "cli/station_console.h"
+#include "cli/station_records.h"
 #include "cli/terminal_console.h"
 #include "jobs/gang_run.h"
 #include "jobs/queued_handover.h"
 #include "jobs/run_messages.h"
+#include "package/printable_text.h"
 #include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "serial/usb_port_info.h"
@@ -24,19 +26,22 @@ namespace {
 
 constexpr auto kServeWait = std::chrono::milliseconds(50);
 
-RunPort Resolve(const std::string& given, int index, std::string& problem) {
+RunPort Resolve(const std::string& given, int index) {
     if (const auto number = PortNumber(given)) {
         return {"COM" + std::to_string(*number), *number, ""};
     }
     const int number = Settings::kMaxPort + 1 + index;
-    MapPortName(number, given, problem);
+    // An adapter that is not there keeps its name: the run then reports the
+    // port as not opened and why, in the same words as for a mapped COM<n>.
+    std::string unresolved;
+    MapPortName(number, given, unresolved);
     return {given, number, ""};
 }
 
-// A POSIX device path with every link followed (by-id names, simulator
-// links); Windows device names stay as they are.
+// A POSIX device path, absolute or relative, with every link followed
+// (by-id names, simulator links); Windows device names stay as they are.
 std::string DevicePath(const std::string& path) {
-    return path.empty() || path[0] != '/' ? path : CanonicalDevicePath(path);
+    return path.find('/') == std::string::npos ? path : CanonicalDevicePath(path);
 }
 
 // What the user is told on asking to stop a run that cannot be stopped.
@@ -76,6 +81,10 @@ class StationView {
             several_->message(i, text);
         }
     }
+    // The board's last status text, escaped.
+    std::string status(std::size_t i) {
+        return single_ ? single_->status() : several_->board(i).status();
+    }
     void message(const std::string& text) {
         if (single_) {
             single_->message(text);
@@ -102,29 +111,27 @@ class StationView {
 }  // namespace
 
 std::optional<std::vector<RunPort>> ResolvePorts(const CliOptions& options, int defaultPort,
-                                                 std::vector<std::string>& problems,
                                                  std::FILE* err) {
     std::vector<std::string> given = options.ports;
     if (given.empty()) {
         given.push_back("COM" + std::to_string(defaultPort));
     }
     std::vector<RunPort> ports;
-    problems.assign(given.size(), "");
     std::map<std::string, std::string> devices;  // device to the port that named it
     for (std::size_t i = 0; i < given.size(); ++i) {
-        ports.push_back(Resolve(given[i], static_cast<int>(i), problems[i]));
+        ports.push_back(Resolve(given[i], static_cast<int>(i)));
         ports.back().device = DevicePath(PortResolver::instance().describe(ports.back().number));
         if (auto [at, added] = devices.emplace(ports.back().device, given[i]); !added) {
             std::fprintf(err, "korvel-cli: --port %s and --port %s are the same device %s\n",
-                         at->second.c_str(), given[i].c_str(), ports.back().device.c_str());
+                         PrintableText(at->second).c_str(), PrintableText(given[i]).c_str(),
+                         PrintableText(ports.back().device).c_str());
             return std::nullopt;
         }
     }
     return ports;
 }
 
-int ProgramStation(const CliOptions& options, const RunRequest& request,
-                   const std::vector<std::string>& problems, const StationOutput& out,
+int ProgramStation(const CliOptions& options, const RunRequest& request, const StationOutput& out,
                    const std::function<bool()>& stopRequested) {
     // Opened once the ports are known to be usable: a usage error leaves no
     // record file behind.
@@ -136,7 +143,7 @@ int ProgramStation(const CliOptions& options, const RunRequest& request,
             std::fprintf(stderr,
                          "korvel-cli: cannot open the record file '%s': %s\nNo board was "
                          "programmed: a station must not run without its record.\n",
-                         options.recordFile.c_str(), error.c_str());
+                         PrintableText(options.recordFile).c_str(), error.c_str());
             return kExitRecordFailed;
         }
     }
@@ -151,31 +158,16 @@ int ProgramStation(const CliOptions& options, const RunRequest& request,
     std::vector<GangBoard> boards;
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
         boards.push_back(view.board(i));
-        if (i < problems.size() && !problems[i].empty()) {
-            view.message(i, problems[i]);
-        }
     }
 
-    std::vector<std::optional<RunResult>> results(request.ports.size());
-    bool recordFailed = false;
+    StationRecords records(StartedRecords(request), std::move(record), options.recordFile,
+                           options.json ? out.records : nullptr,
+                           [&](std::size_t i, const std::string& text) { view.message(i, text); });
     GangRun gang(handover, StandardDrivers());
     gang.OnBoardFinished = [&](std::size_t i, const RunRecord& run, const Outcome& outcome) {
-        results[i] = run.result;
-        const std::string line = RunRecordJson(run);
         // On the disk before the outcome is shown: a station proves later
         // what it did from this file.
-        if (record) {
-            std::string error;
-            if (!record->Append(line, error)) {
-                recordFailed = true;
-                view.message(
-                    i, "The record could not be written to " + options.recordFile + ": " + error);
-            }
-        }
-        if (options.json) {
-            std::fprintf(out.records, "%s\n", line.c_str());
-            std::fflush(out.records);
-        }
+        records.Write(i, run);
         view.finished(outcome);
         view.message(i, OutcomeLine(outcome, run.port));
         if (options.verify && !run.verified && run.result == RunResult::Success) {
@@ -184,6 +176,9 @@ int ProgramStation(const CliOptions& options, const RunRequest& request,
                          "(the record says \"verified\": false)");
         }
     };
+    // From here on a stop request never ends the process before every
+    // board has its record line.
+    SetStopMode(StopMode::LoopEnds);
     gang.Start(request, boards);
 
     StopRelay stops([&] { return gang.Stop(); },
@@ -193,17 +188,17 @@ int ProgramStation(const CliOptions& options, const RunRequest& request,
                     [&](const std::string& text) { view.message(text); });
     while (!gang.Finished()) {
         handover.Serve(kServeWait);
+        if (StopRequests() > 1) {
+            const int code = records.WriteStopped([&](std::size_t i) { return view.status(i); });
+            std::fflush(nullptr);
+            std::_Exit(code);
+        }
         if (stopRequested()) {
             stops.Request();
         }
     }
 
-    for (const auto& result : results) {
-        if (result && *result != RunResult::Success) {
-            return static_cast<int>(*result);
-        }
-    }
-    return recordFailed ? kExitRecordFailed : 0;
+    return records.ExitCode();
 }
 
 }  // namespace korvel::cli

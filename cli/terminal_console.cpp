@@ -6,12 +6,14 @@
 #include <thread>
 
 #include "cli/cli_platform.h"
+#include "cli/console_text.h"
 #include "package/printable_text.h"
 
 namespace korvel::cli {
 
 namespace {
 constexpr int kBarWidth = 30;
+constexpr std::size_t kStatusWidth = 30;
 
 std::string Upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
@@ -19,15 +21,24 @@ std::string Upper(std::string s) {
 }
 }  // namespace
 
-TerminalConsole::TerminalConsole(std::FILE* out, bool interactive)
+TerminalConsole::TerminalConsole(std::FILE* out, bool interactive, std::function<int()> columns)
     : ConsoleDialogs(out,
                      [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }),
       out_(out),
-      interactive_(interactive) {}
+      interactive_(interactive),
+      columns_(std::move(columns)) {
+    if (!columns_) {
+        columns_ = [out] { return TerminalWidth(out); };
+    }
+}
 
 void TerminalConsole::draw() {
     if (interactive_) {
-        std::fprintf(out_, "\r%s  %-30.30s", progress_.bar(kBarWidth).c_str(), status_.c_str());
+        std::string status = CutToWidth(status_, kStatusWidth);
+        status.resize(kStatusWidth, ' ');
+        const std::string line =
+            CutToWidth(progress_.bar(kBarWidth) + "  " + status, RedrawRoom(columns_()));
+        std::fprintf(out_, "\r%s", line.c_str());
         lineOpen_ = true;
     } else if (const auto tenth = progress_.newTenth()) {
         std::fprintf(out_, "Progress: %d%%\n", *tenth * 10);
@@ -65,13 +76,9 @@ void TerminalConsole::finishLine() {
 
 void TerminalConsole::message(const std::string& text) {
     finishLine();
-    std::string shown = text;
-    // Messages carry Windows line ends; a terminal wants plain ones.
-    for (std::size_t at = shown.find("\r\n"); at != std::string::npos;
-         at = shown.find("\r\n", at)) {
-        shown.erase(at, 1);
+    for (const std::string& line : ShownLines(text)) {
+        std::fprintf(out_, "%s\n", line.c_str());
     }
-    std::fprintf(out_, "%s\n", shown.c_str());
     std::fflush(out_);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "cli/console_dialogs.h"
@@ -10,17 +11,21 @@
 namespace korvel::cli {
 
 // The headless front end's "window": progress, status and dialogs on a
-// terminal. On a terminal the progress is one redrawn line; on a pipe or file
-// status texts and every tenth of the progress are plain lines. Runs on the
-// main thread only, like a window's controls.
+// terminal. On a terminal the progress is one redrawn line, never wider than
+// the terminal; on a pipe or file status texts and every tenth of the
+// progress are plain lines. Texts are shown escaped (PrintableText). Runs on
+// the main thread only, like a window's controls.
 class TerminalConsole : public ProgressTarget, public StatusTarget, public ConsoleDialogs {
   public:
-    TerminalConsole(std::FILE* out, bool interactive);
+    // columns: the terminal's width now (0: unknown); by default TerminalWidth(out).
+    TerminalConsole(std::FILE* out, bool interactive, std::function<int()> columns = {});
 
     void setMaximum(int maximum) override;
     void setPosition(int position) override;
     int position() const override { return progress_.position(); }
     void setText(const std::string& text) override;
+    // The last status text, escaped.
+    const std::string& status() const { return status_; }
 
     // Ends a redrawn progress line so that the next output starts clean.
     void finishLine();
@@ -36,6 +41,7 @@ class TerminalConsole : public ProgressTarget, public StatusTarget, public Conso
 
     std::FILE* out_;
     bool interactive_;
+    std::function<int()> columns_;
     ConsoleProgress progress_;
     std::string status_;
     bool lineOpen_ = false;

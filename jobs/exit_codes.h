@@ -7,7 +7,8 @@ namespace korvel {
 // start.
 inline constexpr int kExitUsage = 64;  // wrong usage, a setting that does not read, no AutoRun
 inline constexpr int kExitBadPackage = 66;
-// Every board succeeded, but a line of the production record did not reach the disk.
+// The production record failed: the record file could not be opened, or a line
+// did not reach it or standard output; whether or not boards ran.
 inline constexpr int kExitRecordFailed = 74;
 inline constexpr int kExitAccessCode = 77;  // wrong, or nobody there to type it
 

@@ -17,6 +17,21 @@ struct GangRun::Run {
     RunRecord record;
 };
 
+RunRecord StartedRecord(const RunRequest& request, std::size_t index) {
+    const RunPort& port = request.ports.at(index);
+    RunRecord record;
+    record.port = port.name;
+    record.device =
+        port.device.empty() ? PortResolver::instance().describe(port.number) : port.device;
+    record.packagePath = request.packagePath;
+    record.packageSha256 = request.packageSha256;
+    record.kind = request.kind;
+    record.entryName = request.package->entryName(0);
+    record.entryVersion = request.package->entryVersion(0);
+    record.start = std::chrono::system_clock::now();
+    return record;
+}
+
 GangRun::GangRun(UiHandover& ui, std::span<const DriverEntry> drivers)
     : ui_(ui), drivers_(drivers) {}
 
@@ -27,15 +42,7 @@ void GangRun::Start(const RunRequest& request, const std::vector<GangBoard>& boa
         const RunPort& port = request.ports[i];
         const GangBoard& board = boards[i];
         auto run = std::make_unique<Run>(ui_, runs_.size(), board, drivers_);
-        RunRecord& record = run->record;
-        record.port = port.name;
-        record.device =
-            port.device.empty() ? PortResolver::instance().describe(port.number) : port.device;
-        record.packagePath = request.packagePath;
-        record.packageSha256 = request.packageSha256;
-        record.kind = request.kind;
-        record.entryName = request.package->entryName(0);
-        record.entryVersion = request.package->entryVersion(0);
+        run->record = StartedRecord(request, i);
         run->thread.Setup(*request.package, board.progress, request.baudRate, board.status,
                           port.number);
         run->thread.SetVerify(request.verify);

@@ -20,6 +20,10 @@ struct GangBoard {
     DialogService* dialogs = nullptr;
 };
 
+// The record of board `index` of the request as its run starts now: its port
+// and device, the package, the time; the run's end fills in the rest.
+RunRecord StartedRecord(const RunRequest& request, std::size_t index);
+
 // Several boards programmed at once: one GenericThread, procedure and port
 // per board, each exactly the run a single board gets. The runs share
 // nothing but the hand-over to the user-interface thread, on which each

@@ -15,9 +15,6 @@ constexpr int kVersionOffset = 16;
 constexpr int kVersionLength = 7;
 constexpr int kSizeOffset = 23;
 constexpr int kKindOffset = 28;
-// Sizes are signed 32-bit; anything from 0x80000000 up cannot be an entry.
-constexpr std::uint32_t kMaxEntrySize =
-    0x7FFFFFFFu - TFilePro::kHeaderSize - TFilePro::kTrailerSize;
 
 // The text up to the first zero byte, at most maxLength bytes, with leading
 // and trailing blanks and control characters removed.
@@ -103,6 +100,13 @@ bool TFilePro::readEntries() {
         magic[1] != 'A') {
         return false;
     }
+    // No package of entries a board can take is larger: a bigger file is
+    // refused before it is read, whatever its headers say.
+    constexpr std::int64_t kMaxFileSize =
+        std::int64_t{kMaxEntries} * (kHeaderSize + TFilePro::kMaxEntrySize + kTrailerSize);
+    if (fileSize > kMaxFileSize) {
+        return false;
+    }
     // Read once, whole: the entries and the hash then come from the same
     // bytes, whatever a writer does to the file afterwards.
     std::vector<std::uint8_t> file(static_cast<std::size_t>(fileSize));
@@ -125,7 +129,7 @@ bool TFilePro::readEntries() {
         e.kind = static_cast<char>(header[kKindOffset]);
         p += kHeaderSize;
         // Refuse a size that cannot be real before anything is allocated for it.
-        if (size > kMaxEntrySize || p + size + kTrailerSize > fileSize || p > INT32_MAX) {
+        if (size > TFilePro::kMaxEntrySize || p + size + kTrailerSize > fileSize || p > INT32_MAX) {
             return false;
         }
         e.size = static_cast<std::int32_t>(size);

@@ -19,6 +19,11 @@ class TFilePro {
     static constexpr int kMaxEntries = 5;
     static constexpr int kHeaderSize = 32;
     static constexpr int kTrailerSize = 2;
+    // Larger than any board takes: the boot monitor's RAM window (16 MiB),
+    // and far more than the largest flash (512 KiB, as HEX text at most some
+    // 8 MB). A larger entry is refused while the header is read, before
+    // anything is allocated, so a load never holds more than five of these.
+    static constexpr std::uint32_t kMaxEntrySize = 16u << 20;
 
     TFilePro() = default;
     TFilePro(const TFilePro&) = delete;

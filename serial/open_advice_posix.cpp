@@ -4,10 +4,15 @@
 #include <cerrno>
 
 #include "serial/open_advice.h"
+#include "serial/usb_port_info.h"
 
 namespace korvel {
 
 std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure) {
+    // A missing adapter is said the same way however the port was named.
+    if (const auto missing = AdapterProblem(devicePath)) {
+        return *missing;
+    }
     const std::string text =
         devicePath + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
     if (failure.permissionDenied) {

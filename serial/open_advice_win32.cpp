@@ -1,10 +1,15 @@
 #include <windows.h>
 
 #include "serial/open_advice.h"
+#include "serial/usb_port_info.h"
 
 namespace korvel {
 
 std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure) {
+    // A missing adapter is said the same way however the port was named.
+    if (const auto missing = AdapterProblem(devicePath)) {
+        return *missing;
+    }
     // The system's text comes without its full stop (Win32ErrorText).
     const std::string text =
         devicePath + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);

@@ -49,6 +49,14 @@ std::optional<UsbPortSpec> ParseUsbPortSpec(const std::string& text) {
     return spec;
 }
 
+std::optional<std::string> AdapterProblem(const std::string& port) {
+    std::string error;
+    if (port.rfind(kUsbPortPrefix, 0) != 0 || !ResolveAdapterPath(port, error).empty()) {
+        return std::nullopt;
+    }
+    return error;
+}
+
 bool MapPortName(int number, const std::string& port, std::string& error) {
     const std::string device = ResolveAdapterPath(port, error);
     PortResolver::instance().mapPath(number, device.empty() ? port : device);

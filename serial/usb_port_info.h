@@ -41,6 +41,11 @@ std::string ResolveAdapterPath(const std::string& port, std::string& error,
                                const std::string& sysClassTty = "/sys/class/tty",
                                const std::string& devDir = "/dev");
 
+// For a port named by its adapter (usb:...) that no one device answers to:
+// why, in the words every front end uses (the adapter is not plugged in, or
+// several match). nullopt for any other name, and for an adapter found.
+std::optional<std::string> AdapterProblem(const std::string& port);
+
 // Maps COM<number> to the device the port names (ResolveAdapterPath). An
 // adapter that is not plugged in keeps its name, so a run on that port says
 // that it did not open; false then, with the reason in `error`.

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
 #include <sstream>
+#include <string_view>
 #include <system_error>
 
 namespace korvel {
@@ -109,7 +112,12 @@ std::optional<std::pair<std::string, std::string>> KeyValue(const std::string& l
 
 }  // namespace
 
-IniFile::IniFile(const std::string& text) {
+IniFile::IniFile(const std::string& fileText) {
+    // Editors on Windows start a UTF-8 file with a byte order mark; it is no
+    // part of the first line's section name.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    byteOrderMark_ = fileText.starts_with(kByteOrderMark);
+    const std::string text = byteOrderMark_ ? fileText.substr(kByteOrderMark.size()) : fileText;
     if (text.find("\r\n") == std::string::npos && text.find('\n') != std::string::npos) {
         newline_ = "\n";
     }
@@ -198,7 +206,7 @@ bool IniFile::set(const std::string& section, const std::string& key, const std:
 }
 
 std::string IniFile::text() const {
-    std::string out;
+    std::string out = byteOrderMark_ ? "\xEF\xBB\xBF" : "";
     for (const std::string& line : lines_) {
         out += line;
         out += newline_;
@@ -206,17 +214,44 @@ std::string IniFile::text() const {
     return out;
 }
 
-std::optional<std::string> IniFile::ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
+std::optional<std::string> IniFile::ReadFile(const std::string& path, std::string* why) {
+    std::string reason;
+    auto text = [&]() -> std::optional<std::string> {
+        // Opening a FIFO would wait for a writer, and a device such as
+        // /dev/zero never ends: only a regular file is opened at all.
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        if (ec) {
+            reason = ec.message();
+            return std::nullopt;
+        }
+        if (!std::filesystem::is_regular_file(status)) {
+            reason = "not a regular file";
+            return std::nullopt;
+        }
+        errno = 0;
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            reason = errno != 0 ? std::strerror(errno) : "cannot be opened";
+            return std::nullopt;
+        }
+        std::string read(kMaxFileBytes + 1, '\0');
+        in.read(read.data(), static_cast<std::streamsize>(read.size()));
+        if (in.bad()) {
+            reason = "cannot be read";
+            return std::nullopt;
+        }
+        read.resize(static_cast<std::size_t>(in.gcount()));
+        if (read.size() > kMaxFileBytes) {
+            reason = "larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB";
+            return std::nullopt;
+        }
+        return read;
+    }();
+    if (!text && why != nullptr) {
+        *why = reason;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return text.str();
+    return text;
 }
 
 bool IniFile::WriteFileAtomically(const std::string& path, const std::string& text) {

@@ -24,12 +24,17 @@ class IniFile {
 
     std::string text() const;
 
-    // Whole-file helpers; a missing or unreadable file reads as nullopt. Write
+    // Larger than any settings file a person keeps: what is beyond it is not read.
+    static constexpr std::size_t kMaxFileBytes = 1 << 20;
+
+    // Whole-file helpers. Only a regular file of at most kMaxFileBytes is
+    // read: anything else (missing, unreadable, a FIFO, a device, a link to
+    // one) reads as nullopt, with the reason in `why` when given. Write
     // goes through a temporary file of a name of its own and an atomic rename,
     // so a failure never leaves a truncated file behind; only where the folder
     // takes no new file but the file itself is writable is it written in place.
     // Returns false on failure.
-    static std::optional<std::string> ReadFile(const std::string& path);
+    static std::optional<std::string> ReadFile(const std::string& path, std::string* why = nullptr);
     static bool WriteFileAtomically(const std::string& path, const std::string& text);
 
   private:
@@ -40,6 +45,8 @@ class IniFile {
 
     std::vector<std::string> lines_;
     std::string newline_ = "\r\n";
+    // A UTF-8 byte order mark the text started with, kept for text().
+    bool byteOrderMark_ = false;
 };
 
 }  // namespace korvel

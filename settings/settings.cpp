@@ -70,6 +70,7 @@ void Settings::Load(const std::vector<std::string>& args) {
     unattendedExit.clear();
     ports.clear();
     resetLines = "none";
+    warnings_.clear();
     // Only a file that is certainly missing is created; anything else in its
     // place (unreadable, a directory, a symlink loop) gives what can be read.
     std::error_code ec;
@@ -83,8 +84,11 @@ void Settings::Load(const std::vector<std::string>& args) {
 }
 
 void Settings::readFile() {
-    const auto text = IniFile::ReadFile(fileName_);
+    std::string why;
+    const auto text = IniFile::ReadFile(fileName_, &why);
     if (!text) {
+        warnings_.push_back(fileName_ + ": " + why + ": the settings file is not read; COM1, no " +
+                            "[PORTS] and the other defaults are used");
         return;
     }
     const IniFile ini(*text);
@@ -94,6 +98,11 @@ void Settings::readFile() {
     if (auto v = ini.get(kSection, "SerialPort")) {
         const auto n = ParseInteger(*v);
         serialPort = !n ? 2 : (*n < 1 || *n > kMaxPort) ? 1 : static_cast<int>(*n);
+        if (!n || *n != serialPort) {
+            warnings_.push_back(fileName_ + ": [" + kSection + "] SerialPort=" + *v +
+                                " is not a port number from 1 to " + std::to_string(kMaxPort) +
+                                ": COM" + std::to_string(serialPort) + " is used");
+        }
     }
     if (auto v = ini.get(kSection, "AutoRun")) {
         // Read as an integer like the profile functions do: leading digits, else 0.

@@ -32,6 +32,9 @@ class Settings {
     void Save() const;
 
     const std::string& fileName() const { return fileName_; }
+    // What the last Load could not take from the file, each naming the file
+    // and the value, and what is used instead; for the front end to show.
+    const std::vector<std::string>& warnings() const { return warnings_; }
 
     std::string LastFiles;
     int serialPort = 1;  // [SETTINGS] SerialPort
@@ -52,6 +55,7 @@ class Settings {
 
     std::string fileName_;
     bool readOnly_;
+    std::vector<std::string> warnings_;
 };
 
 // The settings file that every front end shares: korvel.ini beside the

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "package/printable_text.h"
+
 namespace korvel::cli {
 namespace {
 
@@ -70,11 +72,19 @@ TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
         {{"info", "a.pr2", "--json"}, "--json"},
         {{"program", "a.pr2", "--port", "usb:403:6001"}, "usb:403:6001"},
         {{"program", "a.pr2", "--port", "usb:0403:6001:"}, "usb:0403:6001:"},
+        // A run without the record it was asked for would prove nothing.
+        {{"program", "a.pr2", "--record", ""}, "--record"},
+        // What the user typed comes back escaped, never as terminal controls.
+        {{"program", "a.pr2", "--port", "\x1b[2J\r"}, "'\\x1B[2J\\x0D'"},
+        {{"program", "a.pr2", "--baud", "9600\n"}, "'9600\\x0A'"},
+        {{"program", "a.pr2", "--verify\x07"}, "'--verify\\x07'"},
+        {{"program", "a.pr2", "--reset-lines", "dtr-rts,hold=\x9b"}, "\\x9B"},
     };
     for (const Case& c : cases) {
         std::string error;
         EXPECT_FALSE(Parse(c.args, &error)) << c.said;
         EXPECT_NE(error.find(c.said), std::string::npos) << error;
+        EXPECT_EQ(PrintableText(error), error) << "raw control characters in " << error;
     }
 }
 

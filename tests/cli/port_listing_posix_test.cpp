@@ -59,6 +59,28 @@ TEST(PortListingTest, ListsRealDevicesWithTheirComNumbers) {
     EXPECT_NE(LatencyAdvice(atTheLimit), "");
 }
 
+TEST(PortListingTest, MappedPortsWhoseDeviceIsNotThereAreListedAsAbsent) {
+    test::TempDir dir;
+    const fs::path sys = dir.path("tty");
+    fs::create_directories(sys / "ttyUSB0");
+    const std::string pty = dir.write("pts-3", "");  // there, but no tty of the class
+    fs::create_symlink(dir.path("nowhere"), dir.path("by-id-link"));
+    const std::map<int, std::string> portMap = {
+        {2, "/dev/ttyUSB0"},
+        {3, pty},
+        {4, "usb:0403:6001:NOT-PLUGGED"},
+        {5, dir.path("by-id-link").string()},
+        {6, dir.path("gone").string()},
+    };
+    const auto devices = ListSerialDevices(portMap, sys.string(), dir.path("by-id").string());
+    const std::vector<std::pair<int, std::string>> expected = {
+        {4, "usb:0403:6001:NOT-PLUGGED"},
+        {5, dir.path("by-id-link").string()},
+        {6, dir.path("gone").string()},
+    };
+    EXPECT_EQ(AbsentMappedPorts(portMap, devices, sys.string()), expected);
+}
+
 TEST(PortListingTest, MissingFoldersGiveAnEmptyList) {
     EXPECT_TRUE(ListSerialDevices({}, "/nonexistent/tty", "/nonexistent/by-id").empty());
 }

@@ -48,6 +48,31 @@ TEST(RecordFileTest, WritersSharingTheFileNeverSplitALine) {
     EXPECT_EQ(seen.size(), 2u * kLines);
 }
 
+// A line is whole or absent: whatever the file ended with, the new line
+// starts a line of its own.
+TEST(RecordFileTest, EveryLineStartsOnALineOfItsOwn) {
+    struct Case {
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"", "{\"b\":2}\n"},
+        {"{\"a\":1}\n", "{\"a\":1}\n{\"b\":2}\n"},
+        // A line cut short by an earlier failure, or a file edited by hand.
+        {"{\"a\":1", "{\"a\":1\n{\"b\":2}\n"},
+        {"{\"a\":1}\r", "{\"a\":1}\r\n{\"b\":2}\n"},
+    };
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        const std::string path = dir.write("record.jsonl", std::string(c.before));
+        std::string error;
+        auto file = RecordFile::Open(path, error);
+        ASSERT_TRUE(file) << error;
+        ASSERT_TRUE(file->Append("{\"b\":2}", error)) << error;
+        EXPECT_EQ(dir.read("record.jsonl"), c.after) << "before: " << c.before;
+    }
+}
+
 TEST(RecordFileTest, AFolderThatIsNotThereGivesNoFileAndItsReason) {
     test::TempDir dir;
     std::string error;

@@ -41,12 +41,42 @@ TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
     EXPECT_NE(line.find(R"("chip":null,"part_id":null,"result":1,"result_name":"PortNotOpened")"),
               std::string::npos)
         << line;
-    EXPECT_NE(line.find(R"("kind":"")"), std::string::npos) << line;
-    // Each byte that is not UTF-8 becomes U+FFFD.
-    EXPECT_NE(line.find("\"name\":\"bad\xEF\xBF\xBD\xEF\xBF\xBD\""), std::string::npos) << line;
+    // Each byte that is not UTF-8 becomes U+FFFD; the bytes follow in hex.
+    EXPECT_NE(line.find("\"name\":\"bad\xEF\xBF\xBD\xEF\xBF\xBD\",\"name_hex\":\"626164fffe\""),
+              std::string::npos)
+        << line;
     EXPECT_NE(line.find(R"("message":"line1\r\nline2")"), std::string::npos) << line;
     EXPECT_NE(line.find(R"("start":"2024-02-29T23:59:59.999Z")"), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), std::string::npos);
+}
+
+TEST(RunRecordJsonTest, EveryKindByteAndEveryPathByteCanBeReadBack) {
+    struct Case {
+        char kind;
+        std::string path;
+        std::string expected;  // from "kind" through "version"... as the line has them
+    };
+    const Case cases[] = {
+        {'F', "/fw/a.pr2", R"("package":"/fw/a.pr2","package_sha256":"","kind":"F",)"},
+        {'\0', "/fw/a.pr2", R"("package":"/fw/a.pr2","package_sha256":"","kind":"\u0000",)"},
+        {'\x7f', "/fw/a.pr2",
+         "\"package\":\"/fw/a.pr2\",\"package_sha256\":\"\",\"kind\":\"\x7f\","},
+        {'\xe9', "/fw/a.pr2",
+         "\"package\":\"/fw/a.pr2\",\"package_sha256\":\"\",\"kind\":\"\xC3\xA9\","},
+        {'\xff', "/fw/\xff.pr2",
+         "\"package\":\"/fw/\xEF\xBF\xBD.pr2\",\"package_hex\":\"2f66772fff2e707232\","
+         "\"package_sha256\":\"\",\"kind\":\"\xC3\xBF\","},
+        // Valid UTF-8 stays as it is, with no bytes beside it.
+        {'F', "/fw/\xC3\xA9.pr2",
+         "\"package\":\"/fw/\xC3\xA9.pr2\",\"package_sha256\":\"\",\"kind\":\"F\","},
+    };
+    for (const Case& c : cases) {
+        RunRecord record;
+        record.kind = c.kind;
+        record.packagePath = c.path;
+        const std::string line = RunRecordJson(record);
+        EXPECT_NE(line.find(c.expected), std::string::npos) << line;
+    }
 }
 
 }  // namespace

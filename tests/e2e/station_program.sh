@@ -56,31 +56,93 @@ grep -qx "$TMP/one.port: Programming succesful" "$TMP/err.txt" || fail "no messa
 rc=$?
 [ $rc -eq 64 ] || fail "the same port twice ended with $rc, not 64"
 [ "$(wc -l <"$TMP/station.jsonl")" -eq 3 ] || fail "a usage error wrote to the record"
+# So is the same device under two names: a relative link and the pty itself.
+serve_lpc twin LPC2138
+pty=$(readlink -f "$TMP/twin.port")
+(cd "$TMP" && "$CLI" program fw.pr2 --port ./twin.port --port "$pty" >/dev/null 2>"$TMP/twice.err")
+rc=$?
+unserve twin
+[ $rc -eq 64 ] || fail "./twin.port and $pty ended with $rc, not 64: $(cat "$TMP/twice.err")"
+grep -qF "are the same device $pty" "$TMP/twice.err" || fail "not said: $(cat "$TMP/twice.err")"
 echo "ok: three boards at once"
 
-# Ctrl+C during three paced runs stops every one of them, and each aborted
-# board still gets its record line. The image takes about 20 s at 38400 baud.
+# await_boards OUT NAME...: waits until every named board's run reports progress.
+await_boards() {
+    local out=$1 name
+    shift
+    for name in "$@"; do
+        await_line "$out" "^$TMP/$name.port: Progress: 10%" "$cli"
+    done
+}
+
+# Stop requests during three paced runs (the image takes about 20 s at 38400
+# baud): Ctrl+C stops every run; two SIGTERMs back to back, as a supervisor
+# that signals the process and its group sends them, end the process at
+# once. Either way each board gets its record line and its JSON line.
 make_hex "$TMP/big.hex" "0 60000 3"
 "$SIM" pack -o "$TMP/big.pr2" "F:LPC2138:4.3:$TMP/big.hex" || fail "pack big"
-for name in p1 p2 p3; do
+for stop in INT TERM+TERM; do
+    for name in p1 p2 p3; do
+        serve_lpc "$name" LPC2138 --paced
+    done
+    rm -f "$TMP/stopped.jsonl"
+    "$CLI" program "$TMP/big.pr2" --port "$TMP/p1.port" --port "$TMP/p2.port" \
+        --port "$TMP/p3.port" --record "$TMP/stopped.jsonl" --json \
+        >"$TMP/stopped.json" 2>"$TMP/stopped.out" &
+    cli=$!
+    track $cli
+    await_boards "$TMP/stopped.out" p1 p2 p3
+    for signal in ${stop//+/ }; do
+        kill -$signal $cli
+    done
+    reap $cli
+    rc=$?
+    for name in p1 p2 p3; do
+        unserve "$name"
+    done
+    [ $rc -eq 5 ] || { cat "$TMP/stopped.out"; fail "$stop: exit $rc, not 5"; }
+    for file in stopped.jsonl stopped.json; do
+        [ "$(grep -c '"result":5,"result_name":"Aborted"' "$TMP/$file")" -eq 3 ] &&
+            [ "$(wc -l <"$TMP/$file")" -eq 3 ] ||
+            fail "$stop: not three aborted lines in $file: $(cat "$TMP/$file")"
+    done
+    for name in p1 p2 p3; do
+        grep -q "^$TMP/$name.port: \(Aborted\|stopped at once\)" "$TMP/stopped.out" ||
+            fail "$stop: nothing said for $name: $(cat "$TMP/stopped.out")"
+    done
+    echo "ok: SIG$stop stops every board, each with its record line"
+done
+
+# A reader of --json that goes away: the boards and the record go on, the
+# failure is said and the exit is 74.
+for name in q1 q2; do
     serve_lpc "$name" LPC2138 --paced
 done
-"$CLI" program "$TMP/big.pr2" --port "$TMP/p1.port" --port "$TMP/p2.port" --port "$TMP/p3.port" \
-    --record "$TMP/stopped.jsonl" >"$TMP/stopped.out" 2>&1 &
+mkfifo "$TMP/json.fifo"
+exec 3<>"$TMP/json.fifo"
+"$CLI" program "$TMP/fw.pr2" --port "$TMP/q1.port" --port "$TMP/q2.port" \
+    --record "$TMP/reader.jsonl" --json >"$TMP/json.fifo" 2>"$TMP/reader.out" 3>&- &
 cli=$!
 track $cli
-sleep 2
-kill -INT $cli
+await_boards "$TMP/reader.out" q1 q2
+exec 3>&-
 reap $cli
 rc=$?
-for name in p1 p2 p3; do
-    unserve "$name"
-done
-[ $rc -eq 5 ] || { cat "$TMP/stopped.out"; fail "stop: exit $rc, not 5"; }
-[ "$(grep -c '"result":5,"result_name":"Aborted"' "$TMP/stopped.jsonl")" -eq 3 ] ||
-    fail "stop: not three aborted lines in the record"
-for name in p1 p2 p3; do
-    grep -qx "$TMP/$name.port: Aborted: Stopped on request before the run ended" "$TMP/stopped.out" ||
-        fail "stop: no Aborted for $name"
-done
-echo "ok: Ctrl+C stops every board"
+unserve q1
+unserve q2
+[ $rc -eq 74 ] || fail "reader gone: exit $rc, not 74: $(cat "$TMP/reader.out")"
+[ "$(grep -c '"result":0' "$TMP/reader.jsonl")" -eq 2 ] || fail "reader gone: record lost lines"
+check_flash q1 "$TMP/fw.hex" 512000
+check_flash q2 "$TMP/fw.hex" 512000
+grep -q "standard output takes no more JSON lines" "$TMP/reader.out" ||
+    fail "reader gone: not said: $(cat "$TMP/reader.out")"
+echo "ok: a reader of --json that goes away is said, the boards and the record go on"
+
+# A record file that nothing would take is refused before any board is
+# touched (the port is not there: reaching it would give 1), at once.
+mkfifo "$TMP/record.fifo"
+timeout 10 "$CLI" program "$TMP/fw.pr2" --port /dev/korvel-no-such-port \
+    --record "$TMP/record.fifo" >"$TMP/fifo.out" 2>&1
+rc=$?
+[ $rc -eq 74 ] || fail "a FIFO without a reader as the record: exit $rc: $(cat "$TMP/fifo.out")"
+echo "ok: a record FIFO without a reader is refused at once"

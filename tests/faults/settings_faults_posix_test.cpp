@@ -11,6 +11,7 @@
 #include <functional>
 #include <iterator>
 
+#include "settings/ini_file.h"
 #include "settings/settings.h"
 #include "tests/support/temp_dir.h"
 
@@ -174,6 +175,64 @@ TEST_F(SettingsFaultsPosixTest, ASaveNeverLosesTheFile) {
         }
         // So that the folder can be removed when the test runs as an ordinary user.
         fs::permissions(fs::path(file).parent_path(), fs::perms::owner_all, fs::perm_options::add);
+    }
+}
+
+}  // namespace
+}  // namespace korvel
+
+namespace korvel {
+namespace {
+
+// What is in the settings file's place decides what is read; the program
+// never waits on it or reads without end, and says what it could not take.
+TEST(SettingsFilePosixTest, OnlyARegularFileIsReadAndWhatIsNotReadIsSaid) {
+    const std::string kText = "[SETTINGS]\r\nSerialPort=3\r\n[PORTS]\r\nCOM3=/dev/ttyUSB4\r\n";
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& file)> prepare;
+        int serialPort;
+        const char* warning;  // part of the one warning; null: none
+    };
+    const Case cases[] = {
+        {"a FIFO, which would wait for a writer",
+         [](const std::string& f) { ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0); }, 1,
+         "not a regular file"},
+        {"a link to a device that never ends",
+         [](const std::string& f) { fs::create_symlink("/dev/zero", f); }, 1, "not a regular file"},
+        {"larger than any settings file",
+         [&](const std::string& f) {
+             std::ofstream(f) << kText << std::string(IniFile::kMaxFileBytes, ';');
+         },
+         1, "larger than 1 MiB"},
+        {"a byte order mark before the first section",
+         [&](const std::string& f) { std::ofstream(f) << "\xEF\xBB\xBF" << kText; }, 3, nullptr},
+        {"unreadable",
+         [&](const std::string& f) {
+             std::ofstream(f) << kText;
+             fs::permissions(f, fs::perms::none);
+         },
+         1, "Permission denied"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string file = dir.path("korvel.ini").string();
+        c.prepare(file);
+        Settings s(file, /*readOnly=*/true);
+        {
+            const AsOrdinaryUser user;
+            s.Load({});
+        }
+        EXPECT_EQ(s.serialPort, c.serialPort);
+        EXPECT_EQ(s.ports.size(), c.warning == nullptr ? 1u : 0u);
+        if (c.warning == nullptr) {
+            EXPECT_TRUE(s.warnings().empty()) << s.warnings().front();
+            continue;
+        }
+        ASSERT_EQ(s.warnings().size(), 1u);
+        EXPECT_EQ(s.warnings()[0].rfind(file + ": ", 0), 0u) << s.warnings()[0];
+        EXPECT_NE(s.warnings()[0].find(c.warning), std::string::npos) << s.warnings()[0];
     }
 }
 

@@ -839,8 +839,7 @@ class TfrmMainTest : public QObject {
                 }
                 TFilePro package;
                 QVERIFY(package.LoadFromFile(file));
-                std::vector<std::string> problems;
-                const auto ports = cli::ResolvePorts(options, 1, problems, stderr);
+                const auto ports = cli::ResolvePorts(options, 1, stderr);
                 QVERIFY(ports);
                 RunChoices choices;
                 choices.ports = *ports;
@@ -850,8 +849,7 @@ class TfrmMainTest : public QObject {
                 std::FILE* out = std::tmpfile();
                 QVERIFY(out != nullptr);
                 const int code =
-                    cli::ProgramStation(options, std::get<RunRequest>(prepared), problems,
-                                        {out, out}, [&, polls = 0]() mutable {
+                    cli::ProgramStation(options, std::get<RunRequest>(prepared), {out, out}, [&, polls = 0]() mutable {
                                             // Asked to stop at the first poll,
                                             // the board goes on at the next.
                                             if (c.stopped && polls++ > 0) {

@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "package/printable_text.h"
+#include "sim/boot_monitor_model.h"
+#include "sim/lpc_parts.h"
+#include "sim/pcx_board.h"
+#include "sim/resident_loader_model.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel {
@@ -95,6 +102,27 @@ TEST_F(TFileProTest, StructuralFaultsGiveAnEmptyReader) {
         EXPECT_EQ(pro.kind(), 0);
         EXPECT_EQ(pro.fileSize(), 0);
         EXPECT_EQ(pro.entryData(0), nullptr);
+    }
+}
+
+// The limit on an entry holds every board's largest image: the boot
+// monitor's RAM window, and each flash as HEX text of one byte a record
+// (":01AAAA00DDCC" and a line end: 15 characters a byte).
+TEST_F(TFileProTest, AnEntryLargerThanAnyBoardTakesIsRefusedBeforeItIsRead) {
+    std::uint32_t largestFlash =
+        std::max(sim::PcxBoard::kFlashSize, sim::ResidentLoaderModel::kFlashSize);
+    for (const sim::LpcPart& part : sim::LpcParts()) {
+        largestFlash = std::max(largestFlash, part.flashBytes());
+    }
+    EXPECT_GE(TFilePro::kMaxEntrySize, 15u * largestFlash);
+    EXPECT_GE(TFilePro::kMaxEntrySize, sim::BootMonitorConfig{}.maxTransferBytes);
+
+    for (const std::uint32_t size : {TFilePro::kMaxEntrySize, TFilePro::kMaxEntrySize + 1}) {
+        SCOPED_TRACE(size);
+        // A sparse file of the whole size: only the header is on the disk.
+        const auto file = dir.write("large.pr2", Header("BIG", "1", size, '9'));
+        std::filesystem::resize_file(file, TFilePro::kHeaderSize + size + TFilePro::kTrailerSize);
+        EXPECT_EQ(pro.LoadFromFile(file), size == TFilePro::kMaxEntrySize);
     }
 }
 

@@ -154,11 +154,14 @@ if [ "$(id -u)" -eq 0 ]; then
     command -v setpriv >/dev/null || fail "needs setpriv (util-linux) to drop root"
     chmod 755 "$tmp"
     chown -R 65534:65534 "$user"
-    as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+    as_user_prefix=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 else
     chmod 555 "$bin"
-    as_user() { "$@"; }
+    as_user_prefix=()
 fi
+# setpriv runs the program in its own place: started in the background as
+# one plain command, $! is the program's own process id.
+as_user() { "${as_user_prefix[@]}" "$@"; }
 export HOME=$user/home XDG_CONFIG_HOME=$user/cfg
 ini=$XDG_CONFIG_HOME/korvel/korvel.ini
 uses() { grep -Fq "under [PORTS] in $1, for example" <<<"$2"; }
@@ -179,7 +182,8 @@ grep -q "^SerialPort=1" "$ini" || fail "settings file: $(cat "$ini")"
 
 # A port chosen in that file is the one both front ends use after a restart:
 # COM7 is a simulated LPC2138 for the window, a missing device for the CLI.
-as_user "$bin/korvel-sim" lpc --chip LPC2138 --link "$user/board" >"$tmp/sim.log" 2>&1 &
+"${as_user_prefix[@]}" "$bin/korvel-sim" lpc --chip LPC2138 --link "$user/board" \
+    >"$tmp/sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do
     [ -e "$user/board" ] && break

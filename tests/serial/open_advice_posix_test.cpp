@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "serial/open_advice.h"
+#include "serial/usb_port_info.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel {
@@ -65,6 +66,17 @@ TEST(OpenAdvicePosixTest, NamesTheDeviceAndAGroupOnlyWhenJoiningItHelps) {
         EXPECT_EQ(advice, c.device + ": " + c.failure.text + ". " + c.hint);
         EXPECT_EQ(advice.find("-aG root"), std::string::npos);
     }
+}
+
+// An adapter that is not plugged in gets one message, whether --port named
+// it or a COM<n> of the settings is mapped to it.
+TEST(OpenAdvicePosixTest, AMissingAdapterIsSaidInTheWordsOfItsLookUp) {
+    const std::string port = "usb:1234:5678:KORVEL-TEST";
+    std::string lookUp;
+    ASSERT_EQ(ResolveAdapterPath(port, lookUp), "");
+    EXPECT_EQ(OpenAdvice(port, {ENOENT, "No such file or directory", false}), lookUp);
+    EXPECT_EQ(lookUp,
+              "no serial adapter " + port + " is plugged in ('korvel-cli ports' lists them)");
 }
 
 }  // namespace

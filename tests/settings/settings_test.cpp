@@ -43,7 +43,17 @@ TEST_F(SettingsTest, SerialPortOutOfRangeOrMalformed) {
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(text);
         dir.write("korvel.ini", "[SETTINGS]\nSerialPort=" + text + "\n");
-        EXPECT_EQ(load().serialPort, expected);
+        const Settings s = load();
+        EXPECT_EQ(s.serialPort, expected);
+        // A value that is not taken as it stands is said, with the file and the value.
+        if (text == std::to_string(expected)) {
+            EXPECT_TRUE(s.warnings().empty());
+        } else {
+            ASSERT_EQ(s.warnings().size(), 1u);
+            EXPECT_EQ(s.warnings()[0], file() + ": [SETTINGS] SerialPort=" + text +
+                                           " is not a port number from 1 to 256: COM" +
+                                           std::to_string(expected) + " is used");
+        }
     }
 }
 
@@ -156,6 +166,12 @@ TEST(IniFileTest, NewKeysAndSectionsAreAppended) {
     EXPECT_EQ(ini.get("b", "Z"), "q") << "one pair of enclosing quotes is dropped";
     EXPECT_EQ(ini.get("A", "missing"), std::nullopt);
     EXPECT_EQ(ini.get("C", "x"), std::nullopt);
+
+    // A byte order mark is no part of the first section's name, and stays.
+    IniFile marked("\xEF\xBB\xBF[PORTS]\r\nCOM3=/dev/ttyUSB4\r\n");
+    EXPECT_EQ(marked.get("PORTS", "COM3"), "/dev/ttyUSB4");
+    marked.set("PORTS", "COM4", "/dev/ttyUSB5");
+    EXPECT_EQ(marked.text(), "\xEF\xBB\xBF[PORTS]\r\nCOM3=/dev/ttyUSB4\r\nCOM4=/dev/ttyUSB5\r\n");
 }
 
 }  // namespace
