@@ -23,6 +23,14 @@ constexpr auto kFaultRows = std::to_array<FaultRow>({
     {Fault::StaleTransfer,
      "The board answered {0} with the rest of an earlier, stopped transfer: reset the board "
      "and try again"},
+    // LPC ISP
+    {Fault::BadImage, "The package's firmware image cannot be programmed: {0}"},
+    {Fault::ImageTooLarge,
+     "The firmware image does not fit the board: its highest address {0} lies past the {1} KB "
+     "flash of the {2}"},
+    {Fault::LineErrors,
+     "Line errors in {0}, also after {1} more tries: check the cable or choose a lower baud "
+     "rate"},
 });
 
 }  // namespace
@@ -76,7 +84,8 @@ std::string EscapedAnswer(std::span<const std::uint8_t> bytes) {
 }
 
 std::string EscapedAnswer(std::string_view text) {
-    return EscapedAnswer(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    return EscapedAnswer(
+        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 }  // namespace korvel

@@ -18,6 +18,10 @@ enum class Fault : std::uint8_t {
     UnknownPart,     // part id in decimal, in hex
     VerifyMismatch,  // address, wrote, read
     StaleTransfer,   // step
+    // LPC ISP
+    BadImage,       // what is wrong with it: "line 101: wrong checksum"
+    ImageTooLarge,  // highest address, flash in KB, chip
+    LineErrors,     // what crossed the line, how many more tries
 };
 
 // The reason for fault with its fields in place.

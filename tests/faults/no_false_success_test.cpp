@@ -163,6 +163,8 @@ RunResult RunIsp(sim::LpcBoard& board, Failure failure, int step,
     if (lines != nullptr) {
         *lines = tap.lines;
     }
+    // A failure names its cause; a success has none.
+    EXPECT_EQ(proc.reason().empty(), result == RunResult::Success) << proc.reason();
     return result;
 }
 
