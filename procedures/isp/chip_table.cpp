@@ -119,6 +119,16 @@ std::span<const std::uint32_t> ChipRow::jumpCode() const {
     return kJumpA;
 }
 
+std::vector<std::uint8_t> ChipRow::jumpProgram() const {
+    std::vector<std::uint8_t> bytes;
+    for (const std::uint32_t word : jumpCode()) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            bytes.push_back(static_cast<std::uint8_t>(word >> shift));
+        }
+    }
+    return bytes;
+}
+
 std::span<const ChipRow> ChipTable::rows() {
     return kRows;
 }

@@ -86,7 +86,7 @@ void IspLink::Send(std::string_view text, int slices, Reply reply) {
     timeoutSlices_ = slices;
 }
 
-IspWait IspLink::SendDataGroup(std::span<const std::uint8_t> bytes, int slices) {
+IspWait IspLink::SendDataGroup(std::span<const std::uint8_t> bytes, int slices, int resends) {
     std::string lines;
     std::vector<std::size_t> lineEnds;
     std::uint32_t sum = 0;
@@ -102,33 +102,45 @@ IspWait IspLink::SendDataGroup(std::span<const std::uint8_t> bytes, int slices) 
         lines += "\r\n";
         lineEnds.push_back(lines.size());
     }
-    return SendGroup(lines, lineEnds, std::to_string(sum) + "\r\n", slices);
+    const std::string sumLine = std::to_string(sum) + "\r\n";
+    for (;;) {
+        const IspWait wait = SendGroup(lines, lineEnds, sumLine, slices);
+        if (wait != IspWait::Answered || !answer().starts_with("RESEND\r\n") || resends-- == 0) {
+            return wait;
+        }
+    }
 }
 
-IspWait IspLink::ReceiveDataGroup(std::int32_t count, int slices,
+IspWait IspLink::ReceiveDataGroup(std::int32_t count, int slices, int resends,
                                   std::vector<std::uint8_t>& bytes) {
     constexpr std::int32_t kLineBytes = FlashImage::kMaxLineBytes;
     const int lines = (count + kLineBytes - 1) / kLineBytes;
-    // The least the chip sends for the group: each line's length character,
-    // four characters for every three bytes and CR LF, then a sum of one
-    // digit.
-    answerLeast_ = 3;
-    for (std::int32_t left = count; left > 0; left -= kLineBytes) {
-        const std::int32_t n = std::min(left, kLineBytes);
-        answerLeast_ += 1 + 4 * ((n + 2) / 3) + 2;
-    }
-    // Each line of the group, and its sum, gets the whole time-out.
-    IspWait wait = IspWait::Answered;
-    for (int line = 1; line <= lines + 1 && wait == IspWait::Answered; ++line) {
-        timeoutSlices_ = slices;
-        wait = Await(line);
-    }
-    bytes.clear();
-    if (wait == IspWait::Answered &&
-        (!DecodeGroup(lines, bytes) || static_cast<std::int32_t>(bytes.size()) != count)) {
+    for (;;) {
+        // The least the chip sends for the group: each line's length
+        // character, four characters for every three bytes and CR LF, then a
+        // sum of one digit.
+        answerLeast_ = 3;
+        for (std::int32_t left = count; left > 0; left -= kLineBytes) {
+            const std::int32_t n = std::min(left, kLineBytes);
+            answerLeast_ += 1 + 4 * ((n + 2) / 3) + 2;
+        }
+        // Each line of the group, and its sum, gets the whole time-out.
+        IspWait wait = IspWait::Answered;
+        for (int line = 1; line <= lines + 1 && wait == IspWait::Answered; ++line) {
+            timeoutSlices_ = slices;
+            wait = Await(line);
+        }
         bytes.clear();
+        if (wait != IspWait::Answered ||
+            (DecodeGroup(lines, bytes) && static_cast<std::int32_t>(bytes.size()) == count)) {
+            return wait;
+        }
+        bytes.clear();
+        if (resends-- == 0) {
+            return wait;
+        }
+        Send("RESEND\r\n", slices);
     }
-    return wait;
 }
 
 bool IspLink::DecodeGroup(int lines, std::vector<std::uint8_t>& bytes) const {

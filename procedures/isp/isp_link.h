@@ -73,13 +73,17 @@ class IspLink {
     static constexpr int kLinesPerGroup = 20;
     static constexpr std::int32_t kGroupBytes = kLinesPerGroup * FlashImage::kMaxLineBytes;
     // Sends one group (at most kGroupBytes) as data lines and its sum line
-    // back to back, then waits for the chip's one answer line ("OK" or
-    // "RESEND"); Stopped as soon as a stop is asked for between lines.
-    IspWait SendDataGroup(std::span<const std::uint8_t> bytes, int slices);
+    // back to back, then waits for the chip's one answer line; sends it
+    // again while that is "RESEND", up to `resends` more times. Stopped as
+    // soon as a stop is asked for between lines.
+    IspWait SendDataGroup(std::span<const std::uint8_t> bytes, int slices, int resends);
     // Takes the next group of `count` bytes the chip sends back and its sum,
-    // each line within `slices`. Answered with bytes holding the group when
-    // it came whole and adds up; with bytes empty when it did not.
-    IspWait ReceiveDataGroup(std::int32_t count, int slices, std::vector<std::uint8_t>& bytes);
+    // each line within `slices`; asks for it again ("RESEND") while it comes
+    // garbled or does not add up, up to `resends` more times. Answered with
+    // bytes holding the group when it came whole; with bytes empty when it
+    // never did.
+    IspWait ReceiveDataGroup(std::int32_t count, int slices, int resends,
+                             std::vector<std::uint8_t>& bytes);
 
     // The answer so far, CR LF included.
     std::string_view answer() const { return {response_, static_cast<std::size_t>(responseEnd_)}; }

@@ -12,24 +12,10 @@ namespace korvel {
 
 namespace {
 
-// Time-outs in slices of IspLink::kSliceMs, one per command.
+// Time-outs, in slices of IspLink::kSliceMs, of the commands whose answer is
+// not judged through the command table (isp_report.cpp).
 constexpr int kSyncSlices = 2;
-constexpr int kConfirmSyncSlices = 3;
-constexpr int kCrystalSlices = 3;
-constexpr int kIdentifySlices = 3;
-constexpr int kUnlockSlices = 3;
 constexpr int kBlankCheckSlices = 5;
-constexpr int kPrepareEraseSlices = 8;
-constexpr int kEraseSlices = 25;
-constexpr int kWriteSlices = 4;
-constexpr int kChecksumSlices = 3;
-constexpr int kPrepareCopySlices = 5;
-constexpr int kCopySlices = 5;
-constexpr int kLoadJumpSlices = 4;
-constexpr int kReadSlices = 3;
-// The jump program takes the loader away; silence here means it ran.
-constexpr int kGoSlices = 4;
-
 // Pause before confirming sync with a board that echoed the probe.
 constexpr unsigned kEchoedProbePauseMs = 300;
 // Time-outs and "?" echoes of the probe tolerated before giving up.
@@ -58,18 +44,23 @@ constexpr const char* kUnknownChip =
     "Please contact Korvel support with an exact copy of this message\r\n"
     "and the part number, revision and board of the chip.\r\n";
 
-const std::string kSynchronisation = "the synchronisation";
+constexpr const char* kSynchronisation = "the synchronisation";
 
 // What only a transfer sends: a data line, a sum, a group's answer. A board
 // that answers the probe with one was stopped in the middle of a transfer.
 bool IsTransferLine(std::string_view line) {
     std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> expected;
     return line == "OK" || line == "RESEND" || ParseDecimal<std::uint32_t>(line) ||
            UudecodeLine(line, bytes);
 }
 
 std::string AtAddress(const char* what, std::int32_t address) {
     return what + Hex32(static_cast<std::uint32_t>(address));
+}
+
+int SlicesOf(IspCommand command) {
+    return IspCommandOf(command).slices;
 }
 
 }  // namespace
@@ -143,18 +134,16 @@ bool IspProcedure::Synchronise() {
         FaultReason(Fault::NoAnswer,
                     {kSynchronisation, "is the board in its boot loader (P0.14 low at reset)?"});
     const std::string stale = FaultReason(Fault::StaleTransfer, {kSynchronisation});
-    int retries = 0;
     bool echoedProbe = false;
-    for (;;) {
+    for (int retries = 0; !echoedProbe;) {
         const IspAnswer probe = link_.Exchange("?", kSyncSlices, 0, IspLink::Reply::ToProbe);
         if (probe.wait == IspWait::Stopped) {
             return false;
         }
         if (probe.wait != IspWait::Answered) {
-            if (retries >= kMaxSyncRetries) {
+            if (retries++ >= kMaxSyncRetries) {
                 return report_.Cancel(kSyncError, notInLoader);
             }
-            ++retries;
         } else if (probe.startsWith("Synchronized\r\n")) {
             break;
         } else if (probe.startsWith("?")) {
@@ -164,29 +153,25 @@ bool IspProcedure::Synchronise() {
             }
             port.waitMs(kEchoedProbePauseMs);
             echoedProbe = true;
-            break;
         } else {
+            const std::string_view line = probe.line(0);
             return report_.Cancel(
                 IspFormat("Unexpected response to sync, \"%s\"", probe.text.c_str()).c_str(),
-                IsTransferLine(probe.line(0))
+                IsTransferLine(line)
                     ? stale
-                    : FaultReason(Fault::Garbled,
-                                  {kSynchronisation, EscapedAnswer(probe.line(0))}));
+                    : FaultReason(Fault::Garbled, {kSynchronisation, EscapedAnswer(line)}));
         }
     }
-    const IspAnswer confirmed = link_.Exchange("Synchronized\r\n", kConfirmSyncSlices);
+    const IspAnswer confirmed =
+        link_.Exchange("Synchronized\r\n", SlicesOf(IspCommand::ConfirmSync));
     if (echoedProbe && confirmed.wait != IspWait::Stopped && !confirmed.startsWith("OK\r\n")) {
         // A loader that echoes the probe was left by an earlier run, and one
         // that then does not confirm is inside that run's transfer still.
         Fail(RunResult::ProgrammingError, stale);
     }
-    if (!report_.Judge(confirmed, "OK\r\n",
-                       {"confirm the synchronisation", "No response to complete baud sync",
-                        "Unable to complete baud sync, ", true, nullptr,
-                        "the confirmation of the synchronisation"}) ||
-        !Command(IspFormat("%d\r\n", kCrystalKhz), kCrystalSlices, "OK\r\n",
-                 {IspFormat("take the crystal frequency (%d kHz)", kCrystalKhz),
-                  "No response to crystal speed", "wrong response to crystal: ", true})) {
+    if (!report_.Judge(confirmed, IspCommand::ConfirmSync, "confirm the synchronisation") ||
+        !Command(IspCommand::Crystal, IspFormat("%d\r\n", kCrystalKhz),
+                 IspFormat("take the crystal frequency (%d kHz)", kCrystalKhz))) {
         return false;
     }
     report_.Log("Baud sync sucessful\r\n");
@@ -195,10 +180,8 @@ bool IspProcedure::Synchronise() {
 
 bool IspProcedure::Identify() {
     // "0", then the identification in decimal.
-    const IspAnswer answer = link_.Exchange("J\r\n", kIdentifySlices, 2);
-    if (!report_.Judge(answer, "0\r\n",
-                       {"report its part id", "No response to unlock command",
-                        "wrong response to ID: ", true, nullptr, "the request for its part id"})) {
+    const IspAnswer answer = link_.Exchange("J\r\n", SlicesOf(IspCommand::Identify), 2);
+    if (!report_.Judge(answer, IspCommand::Identify, "report its part id")) {
         return false;
     }
     const std::string partId(answer.line(1));
@@ -243,9 +226,7 @@ bool IspProcedure::CheckImageFits() {
 }
 
 bool IspProcedure::Unlock() {
-    if (!Command("U 23130\r\n", kUnlockSlices, "0\r\n",
-                 {"unlock its flash commands", "No response to unlock command",
-                  "wrong response unlock: ", true})) {
+    if (!Command(IspCommand::Unlock, "U 23130\r\n", "unlock its flash commands")) {
         return false;
     }
     report_.Log("Device Unlocked\r\n");
@@ -265,13 +246,14 @@ bool IspProcedure::EraseSectors() {
         if (!blank) {
             return false;
         }
-        if (*blank) {
-            report_.Log("already blank\r\n");
-        } else if (EraseSector(sector.index)) {
-            report_.Log("Ok\r\n");
-        } else {
+        const std::string range = IspFormat("%d %d\r\n", sector.index, sector.index);
+        if (!*blank && (!Command(IspCommand::PrepareErase, "P " + range,
+                                 IspFormat("prepare sector %d for the erase", sector.index)) ||
+                        !Command(IspCommand::Erase, "E " + range,
+                                 IspFormat("erase sector %d", sector.index)))) {
             return false;
         }
+        report_.Log(*blank ? "already blank\r\n" : "Ok\r\n");
     }
     report_.Log("Programming....\r\n");
     return true;
@@ -287,26 +269,13 @@ std::optional<bool> IspProcedure::SectorIsBlank(std::int32_t sector) {
         // Code, offset and contents of the first word that is not blank.
         wait = link_.Await(3);
     }
-    if (wait == IspWait::Answered) {
-        return false;
-    }
-    if (wait != IspWait::Stopped) {
+    if (wait != IspWait::Answered && wait != IspWait::Stopped) {
         report_.Cancel(
             "No response to blank check",
             FaultReason(Fault::NoAnswer,
                         {IspFormat("the blank check of sector %d", sector), kIspCheckBoard}));
     }
-    return std::nullopt;
-}
-
-bool IspProcedure::EraseSector(std::int32_t sector) {
-    const std::string range = IspFormat("%d %d\r\n", sector, sector);
-    return Command("P " + range, kPrepareEraseSlices, "0\r\n",
-                   {IspFormat("prepare sector %d for the erase", sector), "No response",
-                    "Unable to prep for write"}) &&
-           Command("E " + range, kEraseSlices, "0\r\n",
-                   {IspFormat("erase sector %d", sector), "No response", "Unable to erase flash",
-                    false, "Error\r\n"});
+    return wait == IspWait::Answered ? std::optional<bool>(false) : std::nullopt;
 }
 
 bool IspProcedure::WriteBlocks() {
@@ -316,32 +285,27 @@ bool IspProcedure::WriteBlocks() {
                     static_cast<unsigned>(block.address + chip_->blockSize - 1));
         if (block.dataBytes == 0) {
             report_.Log("not used\r\n");
-        } else if (!WriteBlock(block)) {
+            continue;
+        }
+        // A whole block always goes, bytes without data as 0xFF.
+        const std::string data = AtAddress("the data for ", block.address);
+        blockBytes_.resize(static_cast<std::size_t>(chip_->blockSize));
+        image_.ReadImage(block.address, chip_->blockSize, blockBytes_.data());
+        if (!Command(IspCommand::WriteToRam,
+                     IspFormat("W %d %d\r\n", chip_->ramBuffer, chip_->blockSize),
+                     "take " + data + " into its RAM") ||
+            !TransferToRam(blockBytes_, data) ||
+            !Command(IspCommand::PrepareCopy, IspFormat("P %d %d\r\n", block.sector, block.sector),
+                     IspFormat("prepare sector %d for writing", block.sector)) ||
+            !Command(IspCommand::Copy,
+                     IspFormat("C %d %d %d\r\n", block.address, chip_->ramBuffer, chip_->blockSize),
+                     "copy " + data + " into flash")) {
             return false;
         }
+        report_.Log("Ok\r\n");
+        ++progressCount_;
+        learned.bytesWritten += static_cast<std::uint64_t>(block.dataBytes);
     }
-    return true;
-}
-
-bool IspProcedure::WriteBlock(const IspBlock& block) {
-    // A whole block always goes, bytes without data as 0xFF.
-    const std::string data = AtAddress("the data for ", block.address);
-    blockBytes_.resize(static_cast<std::size_t>(chip_->blockSize));
-    image_.ReadImage(block.address, chip_->blockSize, blockBytes_.data());
-    if (!Command(IspFormat("W %d %d\r\n", chip_->ramBuffer, chip_->blockSize), kWriteSlices,
-                 "0\r\n", {"take " + data + " into its RAM", "No response", "can't xmit to ram"}) ||
-        !TransferToRam(blockBytes_, data) ||
-        !Command(IspFormat("P %d %d\r\n", block.sector, block.sector), kPrepareCopySlices, "0\r\n",
-                 {IspFormat("prepare sector %d for writing", block.sector), "No response",
-                  "Unable to prep for write"}) ||
-        !Command(IspFormat("C %d %d %d\r\n", block.address, chip_->ramBuffer, chip_->blockSize),
-                 kCopySlices, "0\r\n",
-                 {"copy " + data + " into flash", "No response", "Unable to prep for write"})) {
-        return false;
-    }
-    report_.Log("Ok\r\n");
-    ++progressCount_;
-    learned.bytesWritten += static_cast<std::uint64_t>(block.dataBytes);
     return true;
 }
 
@@ -350,22 +314,16 @@ bool IspProcedure::TransferToRam(std::span<const std::uint8_t> bytes, const std:
         const auto group = bytes.subspan(
             offset, std::min<std::size_t>(IspLink::kGroupBytes, bytes.size() - offset));
         offset += group.size();
-        for (int resends = 0;; ++resends) {
-            const IspWait wait = link_.SendDataGroup(group, kChecksumSlices);
-            if (wait != IspWait::Answered || !link_.answer().starts_with("RESEND\r\n")) {
-                if (!report_.Judge(link_.Taken(wait), "OK\r\n",
-                                   {"take " + what, "No response", "bad checksum"})) {
-                    return false;
-                }
-                break;
-            }
-            if (resends == kMaxResends) {
-                return report_.Cancel(
-                    IspFormat("bad checksum, also after the group was sent %d times more",
-                              kMaxResends)
-                        .c_str(),
-                    FaultReason(Fault::LineErrors, {what, std::to_string(kMaxResends)}));
-            }
+        const IspWait wait =
+            link_.SendDataGroup(group, SlicesOf(IspCommand::DataGroup), kMaxResends);
+        if (wait == IspWait::Answered && link_.answer().starts_with("RESEND\r\n")) {
+            return report_.Cancel(
+                IspFormat("bad checksum, also after the group was sent %d times more", kMaxResends)
+                    .c_str(),
+                FaultReason(Fault::LineErrors, {what, std::to_string(kMaxResends)}));
+        }
+        if (!report_.Judge(link_.Taken(wait), IspCommand::DataGroup, "take " + what)) {
+            return false;
         }
         if (offset < bytes.size()) {
             ++progressCount_;
@@ -388,34 +346,28 @@ bool IspProcedure::VerifyFlash() {
 
 bool IspProcedure::VerifyRange(const IspRange& range) {
     const auto [address, count] = range;
-    const IspStep read{AtAddress("read back the flash from ", address), "No response",
-                       "can't read flash"};
-    if (!Command(IspFormat("R %d %d\r\n", address, count), kReadSlices, "0\r\n", read)) {
+    const std::string read = AtAddress("read back the flash from ", address);
+    const int slices = SlicesOf(IspCommand::ReadLines);
+    if (!Command(IspCommand::Read, IspFormat("R %d %d\r\n", address, count), read)) {
         return false;
     }
     // The lines follow the return code at once.
-    link_.Send("", kReadSlices);
+    link_.Send("", slices);
     std::vector<std::uint8_t> bytes;
     std::vector<std::uint8_t> expected;
-    for (std::int32_t done = 0, resends = 0; done < count;) {
+    for (std::int32_t done = 0; done < count;) {
         const std::int32_t groupBytes = std::min(IspLink::kGroupBytes, count - done);
-        const IspWait wait = link_.ReceiveDataGroup(groupBytes, kReadSlices, bytes);
+        const IspWait wait = link_.ReceiveDataGroup(groupBytes, slices, kMaxResends, bytes);
         if (wait != IspWait::Answered) {
-            return report_.Judge(link_.Taken(wait), "", read);
+            return report_.Judge(link_.Taken(wait), IspCommand::ReadLines, read);
         }
         if (bytes.empty()) {
-            if (resends++ == kMaxResends) {
-                return report_.Cancel(
-                    IspFormat("read-back: bad checksum, also after %d more tries", kMaxResends)
-                        .c_str(),
-                    FaultReason(Fault::LineErrors,
-                                {AtAddress("the flash read back from ", address + done),
-                                 std::to_string(kMaxResends)}));
-            }
-            link_.Send("RESEND\r\n", kReadSlices);
-            continue;
+            return report_.Cancel(
+                IspFormat("read-back: bad checksum, also after %d more tries", kMaxResends).c_str(),
+                FaultReason(Fault::LineErrors,
+                            {AtAddress("the flash read back from ", address + done),
+                             std::to_string(kMaxResends)}));
         }
-        resends = 0;
         expected.resize(bytes.size());
         image_.ReadImage(address + done, groupBytes, expected.data());
         const auto [differs, wanted] = std::mismatch(bytes.begin(), bytes.end(), expected.begin());
@@ -430,46 +382,39 @@ bool IspProcedure::VerifyRange(const IspRange& range) {
         done += groupBytes;
         // The echo of "OK" comes before the next group; after the last it is
         // all that comes.
-        link_.Send("OK\r\n", kReadSlices,
+        link_.Send("OK\r\n", slices,
                    done < count ? IspLink::Reply::AfterEcho : IspLink::Reply::EchoOnly);
     }
-    return report_.Judge(link_.Taken(link_.Await(0)), "", read);
+    return report_.Judge(link_.Taken(link_.Await(0)), IspCommand::ReadLines, read);
 }
 
 bool IspProcedure::StartFirmware() {
     report_.Log("Booting (soft jump)...\r\n");
     report_.Log("loading jump code\r\n");
-    // The jump program, little-endian, from a buffer of its own.
-    std::vector<std::uint8_t> program;
-    for (const std::uint32_t word : chip_->jumpCode()) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            program.push_back(static_cast<std::uint8_t>(word >> shift));
-        }
-    }
-    if (!Command(IspFormat("W %d %zu\r\n", chip_->ramBuffer, program.size()), kLoadJumpSlices,
-                 "0\r\n",
-                 {"take the jump program into its RAM", "No response", "can't xmit to ram"}) ||
+    // The jump program goes from a buffer of its own, not through the image.
+    const std::vector<std::uint8_t> program = chip_->jumpProgram();
+    if (!Command(IspCommand::LoadJump, IspFormat("W %d %zu\r\n", chip_->ramBuffer, program.size()),
+                 "take the jump program into its RAM") ||
         !TransferToRam(program, "the jump program")) {
         return false;
     }
     report_.Log("jumping now!\r\n");
-    link_.Send(IspFormat("G %d A\r\n", chip_->ramBuffer), kGoSlices);
+    link_.Send(IspFormat("G %d A\r\n", chip_->ramBuffer), SlicesOf(IspCommand::Go));
     const IspWait wait = link_.Await(1);
-    // Silence means the jump program runs: it took the loader away. An answer
-    // that came with the time-out's last slice is still judged.
+    // Silence means the jump program runs: it took the loader away.
     if (wait == IspWait::Stopped || wait == IspWait::TimedOut) {
         return wait == IspWait::TimedOut;
     }
+    // An answer that came with the time-out's last slice is still judged.
     const IspAnswer answer = link_.Taken(IspWait::Answered);
     if (!answer.startsWith("0\r\n")) {
         report_.Log("response = %s", answer.text.c_str());
     }
-    return report_.Judge(answer, "0\r\n", {"start the firmware", "", "couldn't run program"});
+    return report_.Judge(answer, IspCommand::Go, "start the firmware");
 }
 
-bool IspProcedure::Command(const std::string& text, int slices, const char* accepted,
-                           const IspStep& step, int lines) {
-    return report_.Judge(link_.Exchange(text, slices, lines), accepted, step);
+bool IspProcedure::Command(IspCommand command, const std::string& text, const std::string& what) {
+    return report_.Judge(link_.Exchange(text, SlicesOf(command)), command, what);
 }
 
 void IspProcedure::ShowProgress() {

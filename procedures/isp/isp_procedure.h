@@ -56,17 +56,15 @@ class IspProcedure : public ProcContext {
     bool VerifyFlash();
     bool StartFirmware();
 
-    // Asks whether a sector is blank: true or false, none when the run ends.
+    // Asks whether a sector is blank: true or false; none when the run ends.
     std::optional<bool> SectorIsBlank(std::int32_t sector);
-    bool EraseSector(std::int32_t sector);
-    bool WriteBlock(const IspBlock& block);
     // Sends bytes as data lines into the chip's RAM buffer, a checksum after
     // every group of lines; `what` names them in a reason.
     bool TransferToRam(std::span<const std::uint8_t> bytes, const std::string& what);
     bool VerifyRange(const IspRange& range);
-    // One command and the judgement of its answer.
-    bool Command(const std::string& text, int slices, const char* accepted, const IspStep& step,
-                 int lines = 1);
+    // Sends one command and judges its answer; `what` completes "The board
+    // refused to ...".
+    bool Command(IspCommand command, const std::string& text, const std::string& what);
     void ShowProgress();
 
     IspLink link_;

@@ -276,6 +276,12 @@ TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
          RunResult::ProgrammingError,
          {"", ": Unexpected response to sync, \"~\x86x\xF8", ""},
          "Unexpected answer to the synchronisation: \"~\\x86x\\xF8\""},
+        // Stopped in the middle of a RAM write: the confirmation is taken as data.
+        {LpcFault::StoppedTransfer,
+         RunResult::ProgrammingError,
+         {"", ": No response to complete baud sync", ""},
+         "The board answered the synchronisation with the rest of an earlier, stopped "
+         "transfer: reset the board and try again"},
         {LpcFault::GoSilent, RunResult::Success, {"loading jump code", "jumping now!"}, ""},
         {LpcFault::GoError,
          RunResult::ProgrammingError,
