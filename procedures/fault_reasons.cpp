@@ -29,6 +29,14 @@ constexpr auto kFaultRows = std::to_array<FaultRow>({
     {Fault::NoBanner,
      "No boot monitor banner within 10 s ({0}): switch the board off, press Program, then "
      "switch it on"},
+    // LPC ISP
+    {Fault::BadImage, "The package's firmware image cannot be programmed: {0}"},
+    {Fault::ImageTooLarge,
+     "The firmware image does not fit the board: its highest address {0} lies past the {1} KB "
+     "flash of the {2}"},
+    {Fault::LineErrors,
+     "Line errors in {0}, also after {1} more tries: check the cable or choose a lower baud "
+     "rate"},
 });
 
 }  // namespace

@@ -21,6 +21,10 @@ enum class Fault : std::uint8_t {
     // Resident loader, PCX and boot monitor.
     OtherLoader,  // the board's loader identifier (escaped), the one expected
     NoBanner,     // what was heard meanwhile
+    // LPC ISP
+    BadImage,       // what is wrong with it: "line 101: wrong checksum"
+    ImageTooLarge,  // highest address, flash in KB, chip
+    LineErrors,     // what crossed the line, how many more tries
 };
 
 // The reason for fault with its fields in place.

@@ -69,6 +69,7 @@ constexpr struct {
     {LpcFault::GoError, "go-error"},
     {LpcFault::WeakCell, "weak-cell"},
     {LpcFault::ReadNoise, "read-noise"},
+    {LpcFault::StoppedTransfer, "stopped-transfer"},
 };
 
 std::vector<std::string> Words(const std::string& line) {
@@ -115,9 +116,15 @@ std::optional<LpcFault> ParseLpcFault(std::string_view name) {
     return std::nullopt;
 }
 
-const char* LpcFaultNames() {
-    return "silent no-echo unknown-id refuse-unlock refuse-erase resend-once resend-always "
-           "drop-byte garble-echo echo-probe sync-garbage go-silent go-error weak-cell read-noise";
+const std::string& LpcFaultNames() {
+    static const std::string names = [] {
+        std::string text;
+        for (const auto& f : kFaultNames) {
+            text += (text.empty() ? "" : " ") + std::string(f.name);
+        }
+        return text;
+    }();
+    return names;
 }
 
 LpcBoard::LpcBoard(const LpcPart& part, Options options)
@@ -132,6 +139,18 @@ LpcBoard::LpcBoard(const LpcPart& part, Options options)
     if (has(LpcFault::EchoProbe)) {
         // A board an earlier session left in command mode with echo on.
         mode_ = Mode::Command;
+    }
+    if (has(LpcFault::StoppedTransfer)) {
+        // "W" of one 4 KB block to the RAM buffer, stopped after two lines.
+        constexpr std::uint32_t kBlockBytes = 4096;
+        constexpr int kLinesTaken = 2;
+        mode_ = Mode::DataIn;
+        unlocked_ = true;
+        groupAddress_ = kLoaderRamLast + 1;
+        groupRemaining_ = kBlockBytes;
+        writeAddress_ = groupAddress_ + kLinesTaken * kMaxLineBytes;
+        writeRemaining_ = kBlockBytes - kLinesTaken * kMaxLineBytes;
+        groupLines_ = kLinesTaken;
     }
 }
 

@@ -31,11 +31,14 @@ enum class LpcFault {
     GoError,       // "G" answered ADDR_ERROR; the loader stays
     WeakCell,      // the first copy leaves the byte 0x100 into its destination erased
     ReadNoise,     // the first group read back ("R") goes out with a wrong sum
+    // An earlier session was stopped in the middle of a RAM write ("W"): the
+    // loader, echo on, takes whatever comes as the rest of its data lines.
+    StoppedTransfer,
 };
 
 std::optional<LpcFault> ParseLpcFault(std::string_view name);
 // The names ParseLpcFault takes, for usage texts.
-const char* LpcFaultNames();
+const std::string& LpcFaultNames();
 
 // An LPC2000 chip in its serial ISP boot loader, from the chip's side: "?"
 // auto-baud, the "Synchronized" and crystal handshake, then echoed text

@@ -14,14 +14,14 @@ constexpr std::uint32_t kK = 1024;
 using Run = std::pair<std::uint32_t, std::uint32_t>;
 
 // Sector layouts from the user manuals, top boot block excluded.
-constexpr std::array<Run, 1> kUniform8K = {{{16, 8 * kK}}};
-constexpr std::array<Run, 3> kMixed8K64K = {{{8, 8 * kK}, {2, 64 * kK}, {8, 8 * kK}}};
-constexpr std::array<Run, 3> kMixed4K32K = {{{8, 4 * kK}, {14, 32 * kK}, {6, 4 * kK}}};
+constexpr auto kUniform8K = std::to_array<Run>({{16, 8 * kK}});
+constexpr auto kMixed8K64K = std::to_array<Run>({{8, 8 * kK}, {2, 64 * kK}, {8, 8 * kK}});
+constexpr auto kMixed4K32K = std::to_array<Run>({{8, 4 * kK}, {14, 32 * kK}, {6, 4 * kK}});
 
 using enum LpcFlashFamily;
 
 // clang-format off
-constexpr std::array<LpcPart, 29> kParts = {{
+constexpr auto kParts = std::to_array<LpcPart>({
     // name      part id     RAM      family   user sectors layout
     {"LPC2104",  0xFFF0FF12, 16 * kK, Page512, 15, kUniform8K},
     {"LPC2105",  0xFFF0FF22, 32 * kK, Page512, 15, kUniform8K},
@@ -52,7 +52,7 @@ constexpr std::array<LpcPart, 29> kParts = {{
     {"LPC2368",  0x1600F925, 32 * kK, Page256, 28, kMixed4K32K},
     {"LPC2378",  0x0703FF25, 32 * kK, Page256, 28, kMixed4K32K},
     {"LPC2468",  0x0603FF35, 64 * kK, Page256, 28, kMixed4K32K},
-}};
+});
 // clang-format on
 
 bool SameName(std::string_view a, std::string_view b) {

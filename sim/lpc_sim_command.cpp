@@ -16,7 +16,7 @@ const char* const kLpcSimUsage =
     "             power-on; --paced adds the erase and programming times. Faults:\n"
     "             silent no-echo unknown-id refuse-unlock refuse-erase resend-once\n"
     "             resend-always drop-byte garble-echo echo-probe sync-garbage go-silent\n"
-    "             go-error weak-cell read-noise";
+    "             go-error weak-cell read-noise stopped-transfer";
 
 namespace {
 

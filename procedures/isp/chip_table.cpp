@@ -12,7 +12,7 @@ constexpr std::int32_t kRamBuffer = 0x40000200;
 using enum SectorMap;
 
 // clang-format off
-constexpr std::array<ChipRow, 29> kRows = {{
+constexpr auto kRows = std::to_array<ChipRow>({
     // name               part id       RAM buffer  block  sectors map     jump
     {"LPC2104 (120k)", "4293984018", kRamBuffer, 8192, 15, A, JumpCode::A},
     {"LPC2105 (120k)", "4293984034", kRamBuffer, 8192, 15, A, JumpCode::A},
@@ -40,23 +40,24 @@ constexpr std::array<ChipRow, 29> kRows = {{
     {"LPC2364 (128k)", "100924162",  kRamBuffer, 4096, 11, C, JumpCode::B},
     {"LPC2366 (256k)", "100924195",  kRamBuffer, 4096, 15, C, JumpCode::B},
     {"LPC2366 (256k)", "369162531",  kRamBuffer, 4096, 15, C, JumpCode::B},
-    {"LPC2368 (500k)", "369162533",  kRamBuffer, 4096, 27, C, JumpCode::B},
-    {"LPC2378 (500k)", "117702437",  kRamBuffer, 4096, 27, C, JumpCode::B},
-    {"LPC2468 (500k)", "100925237",  kRamBuffer, 4096, 27, C, JumpCode::B},
-}};
+    {"LPC2368 (500k)", "369162533",  kRamBuffer, 4096, 28, C, JumpCode::B},
+    {"LPC2378 (500k)", "117702437",  kRamBuffer, 4096, 28, C, JumpCode::B},
+    {"LPC2468 (500k)", "100925237",  kRamBuffer, 4096, 28, C, JumpCode::B},
+});
+// clang-format on
 
 // Sets the memory map to user flash and jumps to address 0.
-constexpr std::array<std::uint32_t, 6> kJumpA = {
+constexpr auto kJumpA = std::to_array<std::uint32_t>({
     0xE28F000C,  // r0 = address of the MEMMAP word below
     0xE5901000,  // r1 = MEMMAP address
     0xE3A00001,  // r0 = 1: user flash at address 0
     0xE5810000,  // MEMMAP = 1
     0xE3A0F000,  // pc = 0
     0xE01FC040,  // MEMMAP
-};
+});
 
 // As A, and first disconnects and disables the PLL the loader left running.
-constexpr std::array<std::uint32_t, 19> kJumpB = {
+constexpr auto kJumpB = std::to_array<std::uint32_t>({
     0xE28F0038,  // r0 = address of the register words below
     0xE5901000,  // r1 = MEMMAP address
     0xE5902004,  // r2 = PLLCON address
@@ -76,7 +77,7 @@ constexpr std::array<std::uint32_t, 19> kJumpB = {
     0xE01FC040,  // MEMMAP
     0xE01FC080,  // PLLCON
     0xE01FC08C,  // PLLFEED
-};
+});
 
 SectorGeometry MapSector(SectorMap map, std::int32_t i) {
     switch (map) {
@@ -116,6 +117,16 @@ std::span<const std::uint32_t> ChipRow::jumpCode() const {
         return kJumpB;
     }
     return kJumpA;
+}
+
+std::vector<std::uint8_t> ChipRow::jumpProgram() const {
+    std::vector<std::uint8_t> bytes;
+    for (const std::uint32_t word : jumpCode()) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            bytes.push_back(static_cast<std::uint8_t>(word >> shift));
+        }
+    }
+    return bytes;
 }
 
 std::span<const ChipRow> ChipTable::rows() {

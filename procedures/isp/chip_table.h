@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace korvel {
 
@@ -28,6 +29,8 @@ struct ChipRow {
     SectorGeometry sector(std::int32_t i) const;
     // The words of the jump program, sent little-endian.
     std::span<const std::uint32_t> jumpCode() const;
+    // The jump program as it is sent: its words, little-endian.
+    std::vector<std::uint8_t> jumpProgram() const;
 };
 
 // The LPC2000 parts the ISP procedure knows, in lookup order.

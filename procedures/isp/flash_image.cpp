@@ -14,8 +14,14 @@ enum RecordType : std::uint32_t {
     kData = 0x00,
     kEndOfFile = 0x01,
     kExtendedSegment = 0x02,
+    kStartSegment = 0x03,
     kExtendedLinear = 0x04,
+    kStartLinear = 0x05,
 };
+
+// The byte count every record type but data has.
+constexpr std::uint32_t kAddressBytes = 2;
+constexpr std::uint32_t kStartBytes = 4;
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -66,6 +72,10 @@ const char* Describe(HexError error) {
             return "not a hex digit";
         case HexError::BadChecksum:
             return "wrong checksum";
+        case HexError::WrongLength:
+            return "wrong length for its record type";
+        case HexError::UnknownType:
+            return "unknown record type";
         case HexError::OutsideImage:
             return "address beyond 512 KB";
         case HexError::NoData:
@@ -152,42 +162,59 @@ HexError FlashImage::parseRecord(const char* line, std::size_t length) {
     if (first + n >= static_cast<std::uint64_t>(kSize)) {
         return HexError::OutsideImage;
     }
+    // Every record, whatever its type, is checked as a whole: its digits and
+    // its checksum, then the byte count its type has.
     std::uint32_t sum = n + (a >> 8) + (a & 0xFF) + t;
-    switch (t) {
-        case kData: {
-            total_ += static_cast<std::int32_t>(n);
-            for (std::uint32_t i = 0; i < n; ++i) {
-                std::uint32_t b = 0;
-                if (!ReadHex(line, 9 + 2 * i, 2, b)) {
-                    return HexError::NotHexDigit;
-                }
-                data_[first + i] = static_cast<std::uint8_t>(b);
-                written_[first + i] = 1;
-                highest_ = std::max(highest_, static_cast<std::int32_t>(first + i));
-                sum += b;
-            }
-            std::uint32_t c = 0;
-            if (!ReadHex(line, 9 + 2 * n, 2, c)) {
-                return HexError::NotHexDigit;
-            }
-            return ((sum + c) & 0xFF) == 0 ? HexError::None : HexError::BadChecksum;
+    std::uint8_t bytes[255];
+    for (std::uint32_t i = 0; i < n; ++i) {
+        std::uint32_t b = 0;
+        if (!ReadHex(line, 9 + 2 * i, 2, b)) {
+            return HexError::NotHexDigit;
         }
+        bytes[i] = static_cast<std::uint8_t>(b);
+        sum += b;
+    }
+    std::uint32_t c = 0;
+    if (!ReadHex(line, 9 + 2 * n, 2, c)) {
+        return HexError::NotHexDigit;
+    }
+    const bool sumOk = ((sum + c) & 0xFF) == 0;
+    if (t == kData) {
+        // The bytes of a record with a wrong checksum are kept: the load
+        // fails there and nothing after it is read.
+        total_ += static_cast<std::int32_t>(n);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            data_[first + i] = bytes[i];
+            written_[first + i] = 1;
+            highest_ = std::max(highest_, static_cast<std::int32_t>(first + i));
+        }
+        return sumOk ? HexError::None : HexError::BadChecksum;
+    }
+    if (!sumOk) {
+        return HexError::BadChecksum;
+    }
+    switch (t) {
         case kEndOfFile:
+            if (n != 0) {
+                return HexError::WrongLength;
+            }
             endSeen_ = true;
             return HexError::None;
         case kExtendedSegment:
         case kExtendedLinear: {
-            std::uint32_t v = 0;
-            std::uint32_t c = 0;
-            // A bad address record is skipped, not malformed.
-            if (n == 2 && ReadHex(line, 9, 4, v) && ReadHex(line, 13, 2, c) &&
-                ((sum + (v >> 8) + (v & 0xFF) + c) & 0xFF) == 0) {
-                extendedAddress_ = t == kExtendedSegment ? v * 16 : v * 65536;
+            if (n != kAddressBytes) {
+                return HexError::WrongLength;
             }
+            const std::uint32_t v = static_cast<std::uint32_t>(bytes[0]) << 8 | bytes[1];
+            extendedAddress_ = t == kExtendedSegment ? v * 16 : v * 65536;
             return HexError::None;
         }
+        case kStartSegment:
+        case kStartLinear:
+            // Where the program starts: the chip starts at its reset vector.
+            return n == kStartBytes ? HexError::None : HexError::WrongLength;
         default:
-            return HexError::None;
+            return HexError::UnknownType;
     }
 }
 
@@ -197,6 +224,15 @@ bool FlashImage::AnyData(std::int32_t first, std::int32_t last) const {
     }
     return std::any_of(written_.begin() + first, written_.begin() + last + 1,
                        [](std::uint8_t w) { return w != 0; });
+}
+
+std::int32_t FlashImage::DataBytes(std::int32_t first, std::int32_t last) const {
+    if (!AnyData(first, last)) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(std::count_if(written_.begin() + first,
+                                                   written_.begin() + last + 1,
+                                                   [](std::uint8_t w) { return w != 0; }));
 }
 
 void FlashImage::ReadImage(std::int32_t start, std::int32_t count,

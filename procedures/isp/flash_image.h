@@ -16,7 +16,9 @@ enum class HexError : std::uint8_t {
     NoColon,       // a line that does not start with ':'
     TooShort,      // fewer characters than the record's byte count needs
     NotHexDigit,   // a count, address, type, data or checksum digit
-    BadChecksum,   // a data record whose bytes do not add up to 0
+    BadChecksum,   // a record whose bytes do not add up to 0
+    WrongLength,   // an end or address record with another byte count than its type has
+    UnknownType,   // a record type Intel HEX does not define
     OutsideImage,  // a record reaching past the 512 KB address range
     NoData,        // a text without a single data byte
 };
@@ -59,6 +61,9 @@ class FlashImage {
 
     // Some byte from first to last (inclusive) was defined.
     bool AnyData(std::int32_t first, std::int32_t last) const;
+    // How many bytes from first to last (inclusive) were defined; 0 where
+    // AnyData is false.
+    std::int32_t DataBytes(std::int32_t first, std::int32_t last) const;
     // Defined bytes as loaded, 0xFF elsewhere and for requests outside the image.
     void ReadImage(std::int32_t start, std::int32_t count, std::uint8_t* destination) const;
     // Stores and marks the bytes; requests outside the image change nothing.

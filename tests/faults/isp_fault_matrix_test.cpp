@@ -88,6 +88,10 @@ TEST(IspFaultMatrixTest, EveryNamedFaultEndsAsItsStepSaysWithinItsTimeOut) {
          {"", ": Unable to complete baud sync, 1", ""}, 0, 0},
         {LpcFault::SyncGarbage, "sync-garbage", RunResult::ProgrammingError,
          {"", ": Unexpected response to sync, \"~\x86x\xF8", ""}, 0, 0},
+        // Left inside a RAM write by a stopped run: the probe and the
+        // confirmation are echoed as data, and nothing answers them.
+        {LpcFault::StoppedTransfer, "stopped-transfer", RunResult::ProgrammingError,
+         {"", ": No response to complete baud sync", ""}, 3, 0},
         // Silence after "G" is the started firmware: success, four slices on.
         {LpcFault::GoSilent, "go-silent", RunResult::Success,
          {"loading jump code", "jumping now!"}, 4, 0},

@@ -154,7 +154,7 @@ const std::string kIspImage =
     ":00000001FF\r\n";
 
 RunResult RunIsp(sim::LpcBoard& board, Failure failure, int step,
-                 std::vector<std::string>* lines = nullptr) {
+                 std::vector<std::string>* lines = nullptr, std::string* reason = nullptr) {
     IspStepFault tap(board, failure, step);
     IspProcedure proc(std::make_unique<VirtualSerialDevice>(tap), 0x00, 38400);
     EXPECT_TRUE(proc.Open());
@@ -162,6 +162,11 @@ RunResult RunIsp(sim::LpcBoard& board, Failure failure, int step,
         proc.Run({reinterpret_cast<const std::uint8_t*>(kIspImage.data()), kIspImage.size()});
     if (lines != nullptr) {
         *lines = tap.lines;
+    }
+    // A failure names its cause; a success has none.
+    EXPECT_EQ(proc.reason().empty(), result == RunResult::Success) << proc.reason();
+    if (reason != nullptr) {
+        *reason = proc.reason();
     }
     return result;
 }
@@ -174,13 +179,22 @@ TEST(NoFalseSuccessTest, IspFailsAtEveryRefusedOrUnansweredLineButAnUnansweredGo
     }
     ASSERT_GT(lines.size(), 100u);
     ASSERT_EQ(lines.back(), "G 1073742336 A");
+    // Each refused command of the erase and the write reads as itself.
+    std::vector<std::string> refusals;
     for (Failure failure : {Failure::Refuse, Failure::Silence}) {
         for (std::size_t step = 1; step <= lines.size(); ++step) {
             const std::string& line = lines[step - 1];
             SCOPED_TRACE(std::string(Name(failure)) + " line " + std::to_string(step) + " \"" +
                          line + "\"");
             sim::LpcBoard board(*sim::FindLpcPart("LPC2131"));
-            const RunResult result = RunIsp(board, failure, static_cast<int>(step));
+            std::string reason;
+            const RunResult result =
+                RunIsp(board, failure, static_cast<int>(step), nullptr, &reason);
+            if (failure == Failure::Refuse &&
+                (line.rfind("P ", 0) == 0 || line.rfind("E ", 0) == 0 ||
+                 line.rfind("C ", 0) == 0)) {
+                refusals.push_back(reason);
+            }
             // Silence after "G" is the new firmware running; an error in
             // place of a data line's echo is not the chip's word on the line:
             // its "OK" to the group's sum is.
@@ -189,6 +203,13 @@ TEST(NoFalseSuccessTest, IspFailsAtEveryRefusedOrUnansweredLineButAnUnansweredGo
             EXPECT_EQ(result, notAFailure ? RunResult::Success : RunResult::ProgrammingError);
         }
     }
+    const std::string code = ": CODE_READ_PROTECTION_ENABLED (19)";
+    EXPECT_EQ(refusals, (std::vector<std::string>{
+                            "The board refused to prepare sector 0 for the erase" + code,
+                            "The board refused to erase sector 0" + code,
+                            "The board refused to prepare sector 0 for writing" + code,
+                            "The board refused to copy the data for 0x00000000 into flash" + code,
+                        }));
 }
 
 // ------------------------------------------------------------------- PCX

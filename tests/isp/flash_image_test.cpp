@@ -115,6 +115,24 @@ TEST(FlashImageTest, EveryKindOfBadInputIsRefusedWithItsLineAndReason) {
         {"only empty data records", ":0000000000\r\n" + std::string(kEof), HexError::NoData, 0,
          "no data"},
         {"nothing at all", "", HexError::NoData, 0, "no data"},
+        // Address, start and end records are records like data ones: a wrong
+        // one is never skipped, so no data lands at the old base.
+        {"address record with a wrong checksum", before + ":020000040001F8\r\n" + kRecord0123,
+         HexError::BadChecksum, 2, "wrong checksum"},
+        {"linear address record of one byte", before + ":0100000401FA\r\n" + kRecord0123,
+         HexError::WrongLength, 2, "wrong length for its record type"},
+        {"segment address record of four bytes", before + ":0400000200001000EA\r\n" + kRecord0123,
+         HexError::WrongLength, 2, "wrong length for its record type"},
+        {"address record shorter than its count", before + ":02000004F9\r\n", HexError::TooShort, 2,
+         "record too short"},
+        {"end record with a wrong checksum", before + ":00000001FE\r\n", HexError::BadChecksum, 2,
+         "wrong checksum"},
+        {"end record with a byte", before + ":0100000100FE\r\n", HexError::WrongLength, 2,
+         "wrong length for its record type"},
+        {"start address record without its address", before + ":00000005FB\r\n",
+         HexError::WrongLength, 2, "wrong length for its record type"},
+        {"record type 06", before + ":00000006FA\r\n", HexError::UnknownType, 2,
+         "unknown record type"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -172,11 +190,11 @@ TEST(FlashImageTest, ExtendedAddressesMoveTheFollowingRecords) {
     // Type 02 with 0x1000: segment * 16.
     EXPECT_EQ(Load(image, std::string(":020000021000EC\r\n") + kRecord0123).load.total, 4);
     EXPECT_EQ(Read(image, 0x10000, 4), (Bytes{1, 2, 3, 4}));
-    // An address record with a wrong checksum is skipped, not malformed.
-    EXPECT_EQ(Load(image, std::string(":020000040001F8\r\n") + kRecord0123).load.total, 4);
+    // A start address (type 05) places nothing.
+    const Loaded started = Load(image, std::string(":0400000500000131C5\r\n") + kRecord0123);
+    EXPECT_TRUE(started.load.ok());
+    EXPECT_EQ(started.load.total, 4);
     EXPECT_EQ(Read(image, 0, 4), (Bytes{1, 2, 3, 4}));
-    // Unknown record types are skipped too.
-    EXPECT_EQ(Load(image, std::string(":00000005FB\r\n") + kRecord0123).load.total, 4);
 }
 
 TEST(FlashImageTest, ExtendedAddressAtTheImageEndMakesEveryLaterRecordMalformed) {

@@ -92,6 +92,8 @@ TEST(IspBoardTest, EveryChipFamilyEndsWithTheImageInFlashAndTheFirmwareStarted) 
         {"LPC2129", "64 KB sectors", {{0, Pattern(32, 10)}, {0x10000, Pattern(0x10000, 11)}}},
         {"LPC2131", "one block", {{0x100, Pattern(7, 12)}}},
         {"LPC2138", "LF line ends", {{0, Pattern(5000, 13)}, {0x7C000, Pattern(300, 14)}}, true},
+        // 502 KB reach into sector 27, which only the LPC23xx/24xx have.
+        {"LPC2368", "502 KB", {{0, Pattern(502 * 1024, 15)}}},
     };
     for (const ImageCase& c : cases) {
         SCOPED_TRACE(std::string(c.chip) + " " + c.what);
@@ -104,6 +106,7 @@ TEST(IspBoardTest, EveryChipFamilyEndsWithTheImageInFlashAndTheFirmwareStarted) 
         ASSERT_TRUE(board.started());
         EXPECT_TRUE(board.started()->reachedUserCode) << board.started()->fault;
         EXPECT_EQ(board.resends(), 0);
+        EXPECT_EQ(h.proc->reason(), "");
     }
 }
 
@@ -147,6 +150,12 @@ TEST(IspBoardTest, A512ByteImageErasesSectorZeroOnlyAndCopiesOneBlock) {
     // One block of five checksum groups: full once it is copied.
     EXPECT_EQ(h.bar.maximum, 5);
     EXPECT_EQ(h.bar.pos, 5);
+    // What the run learned; the jump program is not the image.
+    EXPECT_EQ(h.proc->learned.chip, "LPC2138 (500k)");
+    EXPECT_EQ(h.proc->learned.partId, 196389u);
+    EXPECT_EQ(h.proc->learned.bootCode, "");
+    EXPECT_EQ(h.proc->learned.bytesWritten, 512u);
+    EXPECT_FALSE(h.proc->learned.verified);
 }
 
 TEST(IspBoardTest, BlankSectorsAreNotErasedAndUsedOnesAre) {
@@ -220,40 +229,64 @@ TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
         LpcFault fault;
         RunResult result;
         Texts lastTexts;
+        // The outcome's reason: the step and the board's answer.
+        std::string reason;
     };
+    const std::string checkBoard =
+        "check the cable and the board's power, then reset the board and try again";
     const std::vector<Case> cases = {
         {LpcFault::Silent,
          RunResult::ProgrammingError,
-         {"Attempting baud sync", "", ": ERROR: Unable to sync to baud rate.", ""}},
+         {"Attempting baud sync", "", ": ERROR: Unable to sync to baud rate.", ""},
+         "No answer to the synchronisation: is the board in its boot loader (P0.14 low at "
+         "reset)?"},
         {LpcFault::NoEcho,
          RunResult::ProgrammingError,
-         {"", ": No response to complete baud sync", ""}},
+         {"", ": No response to complete baud sync", ""},
+         "No answer to the confirmation of the synchronisation: " + checkBoard},
         {LpcFault::UnknownId,
          RunResult::ProgrammingError,
-         {"Baud sync sucessful", "", ": Unknown chip ID: \"33685249\" (0x0201FF01).", ""}},
+         {"Baud sync sucessful", "", ": Unknown chip ID: \"33685249\" (0x0201FF01).", ""},
+         "Unknown part id 33685249 (0x0201FF01)"},
         {LpcFault::RefuseUnlock,
          RunResult::ProgrammingError,
-         {"", ": wrong response unlock: 16", ""}},
+         {"", ": wrong response unlock: 16", ""},
+         "The board refused to unlock its flash commands: INVALID_CODE (16)"},
         {LpcFault::RefuseErase,
          RunResult::ProgrammingError,
-         {"Sector  0", "Error", "", ": Unable to erase flash", ""}},
+         {"Sector  0", "Error", "", ": Unable to erase flash", ""},
+         "The board refused to erase sector 0: BUSY (11)"},
         // Line errors cost a group sent again, not the run.
-        {LpcFault::ResendOnce, RunResult::Success, {"loading jump code", "jumping now!"}},
-        {LpcFault::DropByte, RunResult::Success, {"loading jump code", "jumping now!"}},
-        {LpcFault::GarbleEcho, RunResult::Success, {"loading jump code", "jumping now!"}},
+        {LpcFault::ResendOnce, RunResult::Success, {"loading jump code", "jumping now!"}, ""},
+        {LpcFault::DropByte, RunResult::Success, {"loading jump code", "jumping now!"}, ""},
+        {LpcFault::GarbleEcho, RunResult::Success, {"loading jump code", "jumping now!"}, ""},
         {LpcFault::ResendAlways,
          RunResult::ProgrammingError,
-         {"", ": bad checksum, also after the group was sent 3 times more", ""}},
+         {"", ": bad checksum, also after the group was sent 3 times more", ""},
+         "Line errors in the data for 0x00000000, also after 3 more tries: check the cable or "
+         "choose a lower baud rate"},
+        // Left synchronised by an earlier session: only a reset helps.
         {LpcFault::EchoProbe,
          RunResult::ProgrammingError,
-         {"", ": Unable to complete baud sync, 1", ""}},
+         {"", ": Unable to complete baud sync, 1", ""},
+         "The board answered the synchronisation with the rest of an earlier, stopped "
+         "transfer: reset the board and try again"},
+        // The board's bytes are escaped in the reason.
         {LpcFault::SyncGarbage,
          RunResult::ProgrammingError,
-         {"", ": Unexpected response to sync, \"~\x86x\xF8", ""}},
-        {LpcFault::GoSilent, RunResult::Success, {"loading jump code", "jumping now!"}},
+         {"", ": Unexpected response to sync, \"~\x86x\xF8", ""},
+         "Unexpected answer to the synchronisation: \"~\\x86x\\xF8\""},
+        // Stopped in the middle of a RAM write: the confirmation is taken as data.
+        {LpcFault::StoppedTransfer,
+         RunResult::ProgrammingError,
+         {"", ": No response to complete baud sync", ""},
+         "The board answered the synchronisation with the rest of an earlier, stopped "
+         "transfer: reset the board and try again"},
+        {LpcFault::GoSilent, RunResult::Success, {"loading jump code", "jumping now!"}, ""},
         {LpcFault::GoError,
          RunResult::ProgrammingError,
-         {"jumping now!", "response = 13", "", ": couldn't run program", ""}},
+         {"jumping now!", "response = 13", "", ": couldn't run program", ""},
+         "The board refused to start the firmware: ADDR_ERROR (13)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.fault));
@@ -261,6 +294,16 @@ TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
         IspHarness h(board);
         EXPECT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(1000, 60)}})), c.result);
         EXPECT_EQ(Tail(h.status.texts, c.lastTexts.size()), c.lastTexts);
+        EXPECT_EQ(h.proc->reason(), c.reason);
+        // Learned up to the step that failed.
+        const bool identified = c.result == RunResult::Success ||
+                                c.fault == LpcFault::RefuseUnlock ||
+                                c.fault == LpcFault::RefuseErase ||
+                                c.fault == LpcFault::ResendAlways || c.fault == LpcFault::GoError;
+        EXPECT_EQ(h.proc->learned.chip, identified ? "LPC2138 (500k)" : "");
+        // The one block of the image is copied before the firmware is started.
+        const bool copied = c.result == RunResult::Success || c.fault == LpcFault::GoError;
+        EXPECT_EQ(h.proc->learned.bytesWritten, copied ? 1000u : 0u);
     }
 }
 
@@ -270,6 +313,9 @@ TEST(IspBoardTest, VerifyReadsTheWrittenRangesBackAfterTheBootBlockAndNamesTheFi
     char failure[96];
     std::snprintf(failure, sizeof failure,
                   ": Verify failed at 0x00000100: the flash holds 0xFF, the image 0x%02X", wanted);
+    char mismatch[64];
+    std::snprintf(mismatch, sizeof mismatch, "Verify failed at 0x00000100: wrote 0x%02X, read 0xFF",
+                  wanted);
     struct Case {
         const char* what;
         bool verify;
@@ -309,6 +355,7 @@ TEST(IspBoardTest, VerifyReadsTheWrittenRangesBackAfterTheBootBlockAndNamesTheFi
         EXPECT_EQ(h.run(sim::WriteIntelHex(image)), c.result);
         EXPECT_EQ(h.proc->learned.verified, c.verified);
         EXPECT_EQ(Tail(h.status.texts, c.lastTexts.size()), c.lastTexts);
+        EXPECT_EQ(h.proc->reason(), c.result == RunResult::Success ? "" : mismatch);
         Texts reads;
         std::copy_if(board.commands().begin(), board.commands().end(), std::back_inserter(reads),
                      [](const std::string& command) { return command[0] == 'R'; });

@@ -19,6 +19,11 @@ using Texts = std::vector<std::string>;
 constexpr VirtualNs kSliceNs = 2000 * kNsPerMs;
 // 16 bytes at address 0: one block to write, once the dialogue gets there.
 constexpr const char* kSyncErrorText = ": ERROR: Unable to sync to baud rate.";
+constexpr const char* kCheckBoard =
+    "check the cable and the board's power, then reset the board and try again";
+constexpr const char* kStale =
+    "The board answered the synchronisation with the rest of an earlier, stopped transfer: "
+    "reset the board and try again";
 const std::string kImage =
     ":10000000000102030405060708090A0B0C0D0E0F78\r\n"
     ":00000001FF\r\n";
@@ -70,6 +75,9 @@ TEST(IspProcedureTest, ABoardThatNeverAnswersGetsSixProbesTwoSlicesApart) {
     }
     // The sync error message starts with CR LF; its first words are shown.
     EXPECT_EQ(h.status.texts, (Texts{"", "Attempting baud sync", "", kSyncErrorText, ""}));
+    EXPECT_EQ(h.proc->reason(),
+              "No answer to the synchronisation: is the board in its boot loader (P0.14 low at "
+              "reset)?");
     // Nothing was written: the bar stays empty, its range unknown before the chip is.
     EXPECT_EQ(h.bar.maximum, 0);
     EXPECT_EQ(h.bar.pos, 0);
@@ -127,6 +135,7 @@ TEST(IspProcedureTest, UnexpectedAnswersEndTheRunWithTheirFirstLine) {
         std::map<std::string, std::string> answers;
         Texts lastTexts;
         Texts lines;
+        std::string reason;
     };
     const auto handshakeWith = [](std::string line, std::string answer) {
         auto answers = Handshake();
@@ -137,39 +146,77 @@ TEST(IspProcedureTest, UnexpectedAnswersEndTheRunWithTheirFirstLine) {
         {"sync answered with other text",
          {{"?", "Hello\r\n"}},
          {": Unexpected response to sync, \"Hello", ""},
-         {"?"}},
+         {"?"},
+         "Unexpected answer to the synchronisation: \"Hello\""},
         {"sync not confirmed",
          handshakeWith("Synchronized\r\n", "Synchronized\r\nNO\r\n"),
          {": Unable to complete baud sync, NO", ""},
-         {"?Synchronized"}},
+         {"?Synchronized"},
+         "Unexpected answer to the confirmation of the synchronisation: \"NO\""},
         {"crystal refused",
          handshakeWith("12000\r\n", "12000\r\n1\r\n"),
          {": wrong response to crystal: 1", ""},
-         {"?Synchronized", "12000"}},
+         {"?Synchronized", "12000"},
+         "The board refused to take the crystal frequency (12000 kHz): INVALID_COMMAND (1)"},
+        {"crystal refused with a code the loader does not have",
+         handshakeWith("12000\r\n", "12000\r\n42\r\n"),
+         {": wrong response to crystal: 42", ""},
+         {"?Synchronized", "12000"},
+         "The board refused to take the crystal frequency (12000 kHz): unknown return code 42"},
         {"identification refused",
          handshakeWith("J\r\n", "J\r\n1\r\n\r\n"),
          {": wrong response to ID: 1", ""},
-         {"?Synchronized", "12000", "J"}},
+         {"?Synchronized", "12000", "J"},
+         "The board refused to report its part id: INVALID_COMMAND (1)"},
         {"unknown identification",
          handshakeWith("J\r\n", "J\r\n0\r\n196390\r\n"),
          {"", ": Unknown chip ID: \"196390\" (0x0002FF26).", ""},
-         {"?Synchronized", "12000", "J"}},
+         {"?Synchronized", "12000", "J"},
+         "Unknown part id 196390 (0x0002FF26)"},
         {"identification with a trailing blank",
          handshakeWith("J\r\n", "J\r\n0\r\n196389 \r\n"),
          {"", ": Unknown chip ID: \"196389 \".", ""},
-         {"?Synchronized", "12000", "J"}},
+         {"?Synchronized", "12000", "J"},
+         "Unexpected answer to the request for its part id: \"196389 \""},
         {"no confirmation",
          {{"?", "Synchronized\r\n"}},
          {": No response to complete baud sync", ""},
-         {"?Synchronized"}},
+         {"?Synchronized"},
+         std::string("No answer to the confirmation of the synchronisation: ") + kCheckBoard},
         {"no crystal answer",
          handshakeWith("12000\r\n", "12000\r\n"),
          {": No response to crystal speed", ""},
-         {"?Synchronized", "12000"}},
+         {"?Synchronized", "12000"},
+         std::string("No answer to the command to take the crystal frequency (12000 kHz): ") +
+             kCheckBoard},
         {"no identification",
          handshakeWith("J\r\n", "J\r\n"),
          {": No response to unlock command", ""},
-         {"?Synchronized", "12000", "J"}},
+         {"?Synchronized", "12000", "J"},
+         std::string("No answer to the request for its part id: ") + kCheckBoard},
+        // What an earlier run, stopped in the middle of a transfer, leaves
+        // behind: a data line still on its way, or a loader that echoes the
+        // probe and then waits for the rest of its data.
+        {"sync answered with a data line",
+         {{"?", "8#`\"/X@`0D.4!`*#C``\"!Y0#PH.-`P!_@\r\n"}},
+         {": Unexpected response to sync, \"8#`\"/X@`0D.4!`*#C``\"!Y0#PH.-`P!_@", ""},
+         {"?"},
+         kStale},
+        {"sync answered with a group's sum",
+         {{"?", "2654\r\n"}},
+         {": Unexpected response to sync, \"2654", ""},
+         {"?"},
+         kStale},
+        {"probe echoed, then no answer to the confirmation",
+         {{"?", "?"}, {"Synchronized\r\n", "Synchronized\r\n"}},
+         {": No response to complete baud sync", ""},
+         {"?Synchronized"},
+         kStale},
+        {"probe echoed, then the confirmation refused",
+         {{"?", "?"}, {"Synchronized\r\n", "Synchronized\r\n1\r\n"}},
+         {": Unable to complete baud sync, 1", ""},
+         {"?Synchronized"},
+         kStale},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -182,6 +229,7 @@ TEST(IspProcedureTest, UnexpectedAnswersEndTheRunWithTheirFirstLine) {
         EXPECT_EQ(Texts(h.status.texts.end() - static_cast<std::ptrdiff_t>(c.lastTexts.size()),
                         h.status.texts.end()),
                   c.lastTexts);
+        EXPECT_EQ(h.proc->reason(), c.reason);
     }
 }
 
