@@ -4,10 +4,10 @@
 
 #include "jobs/run_record.h"
 
-namespace korvel::cli {
+namespace korvel {
 
 // One record as a line of JSON (JSON Lines: one object, no line end).
 // Texts the procedure did not learn (chip, part id) are null.
 std::string RunRecordJson(const RunRecord& record);
 
-}  // namespace korvel::cli
+}  // namespace korvel

@@ -1,10 +1,10 @@
-#include "cli/record_file.h"
+#include "jobs/record_file.h"
 
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
 
-namespace korvel::cli {
+namespace korvel {
 namespace {
 
 TEST(RecordFilePosixTest, AFileThatCannotTakeTheLineSaysWhy) {
@@ -21,4 +21,4 @@ TEST(RecordFilePosixTest, AFileThatCannotTakeTheLineSaysWhy) {
 }
 
 }  // namespace
-}  // namespace korvel::cli
+}  // namespace korvel

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-namespace korvel::cli {
+namespace korvel {
 
 // The production record: a file that lines are only ever appended to, by
 // this process and by others at the same time. Each line goes out in one
@@ -28,4 +28,4 @@ class RecordFile {
     }
 };
 
-}  // namespace korvel::cli
+}  // namespace korvel
