@@ -1,4 +1,5 @@
 // korvel: the desktop window.
+#include <QFileInfo>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -6,7 +7,9 @@
 
 #include "app/icon_set.h"
 #include "app/korvel_application.h"
+#include "app/single_instance.h"
 #include "app/tfrm_main.h"
+#include "jobs/exit_codes.h"
 #include "serial/usb_port_info.h"
 #include "settings/settings.h"
 
@@ -25,10 +28,38 @@ int main(int argc, char** argv) {
     // The toolkit has taken its own options (-platform, -style ...) out of
     // argv; what is left is the program's command line, byte for byte.
     const std::vector<std::string> args(argv + 1, argv + argc);
+    using korvel::app::SingleInstance;
+    // A package as the only argument (a double-click on a .pr2) goes to the
+    // window already open, if there is one: one window per user.
+    if (args.size() == 1) {
+        const QString package = QFileInfo(QFile::decodeName(args[0].c_str())).absoluteFilePath();
+        switch (SingleInstance::HandOver(SingleInstance::ServerName(), package)) {
+            case SingleInstance::Answer::Loaded:
+                return 0;
+            case SingleInstance::Answer::Busy:
+                std::fprintf(stderr,
+                             "korvel: a run is going on in the open window; it keeps its "
+                             "package. Load %s there when the run has ended.\n",
+                             args[0].c_str());
+                return 0;
+            case SingleInstance::Answer::NotLoaded:
+                std::fprintf(stderr, "korvel: the open window could not load %s\n",
+                             args[0].c_str());
+                return korvel::kExitBadPackage;
+            case SingleInstance::Answer::NoWindow:
+                break;
+        }
+    }
     korvel::Settings::Initialise(korvel::DefaultSettingsFile(), args, /*readOnly=*/false);
     korvel::MapSettingsPorts(korvel::Settings::Instance().ports);
 
     korvel::app::TfrmMain window;
+    SingleInstance instance(SingleInstance::ServerName());
+    // An unattended window ends after its run: it takes no packages from others.
+    if (korvel::Settings::Instance().unattendedExit.empty()) {
+        instance.onPackage = [&window](const QString& path) { return window.ReceivePackage(path); };
+        instance.Listen();
+    }
     window.show();
     return application.exec();
 }

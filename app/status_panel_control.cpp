@@ -12,6 +12,7 @@ StatusPanelControl::StatusPanelControl(QWidget* parent) : QLabel(parent) {
 void StatusPanelControl::setText(const std::string& text) {
     QLabel::setText(QString::fromStdString(text));
     repaint();
+    emit textShown(QLabel::text());
 }
 
 }  // namespace korvel::app

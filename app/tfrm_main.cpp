@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -12,6 +14,8 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
+#include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -22,12 +26,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <filesystem>
 
 #include "app/file_version.h"
+#include "app/help_file.h"
 #include "app/icon_set.h"
+#include "app/options_dialog.h"
 #include "app/port_tooltip.h"
 #include "app/progress_bar_control.h"
+#include "app/result_band.h"
+#include "app/run_log_pane.h"
 #include "app/status_panel_control.h"
 #include "jobs/exit_codes.h"
 #include "jobs/run_messages.h"
@@ -60,12 +67,12 @@ bool OpenDocument(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-QString DefaultHelpFile() {
-    const std::string exe = ExecutablePath();
-    if (exe.empty()) {
-        return {};
+std::optional<KorvelOptions> EditOptions(QWidget* parent, const KorvelOptions& options) {
+    OptionsDialog dialog(options, parent);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
     }
-    return QString::fromStdString(std::filesystem::path(exe).replace_extension(".chm").string());
+    return dialog.options();
 }
 
 std::string Trimmed(const std::string& text) {
@@ -109,7 +116,11 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
         hooks_.openDocument = OpenDocument;
     }
     if (hooks_.helpFile.isEmpty()) {
-        hooks_.helpFile = DefaultHelpFile();
+        hooks_.helpFile =
+            FindHelpFile(QFile::decodeName(QByteArray::fromStdString(ExecutablePath())));
+    }
+    if (!hooks_.editOptions) {
+        hooks_.editOptions = EditOptions;
     }
     if (!hooks_.startRun) {
         hooks_.startRun = [](GenericThread& thread) { thread.Start(); };
@@ -121,6 +132,8 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
     setContextMenuPolicy(Qt::NoContextMenu);
     createActions();
     createControls();
+    createBenchActions();
+    createBenchControls();
 
     for (int n = 1; n <= kPortCount; ++n) {
         ComboBoxCom->addItem(QStringLiteral("COM%1").arg(n));
@@ -145,9 +158,7 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
     connect(ComboBoxBaudRate, &QComboBox::currentIndexChanged, this, &TfrmMain::ComboBoxComChange);
     connect(ComboBoxCom, &QComboBox::currentIndexChanged, this, &TfrmMain::showPortToolTip);
 
-    ensurePolished();
-    adjustSize();
-    setFixedSize(sizeHint());
+    fitToContents();
     StartTimer->start();
 }
 
@@ -316,15 +327,22 @@ bool TfrmMain::unattended() const {
 }
 
 void TfrmMain::ActionLoadExecute() {
-    if (running_) {
+    if (busy()) {
         return;  // the worker reads the package
     }
     const QString chosen = hooks_.chooseFile(this, QStringLiteral("Pr2 Files (*.pr2)"));
     if (chosen.isEmpty()) {
         return;
     }
-    LabelFileName->setText(QFileInfo(chosen).fileName());
-    settings_.LastFiles = ToPath(chosen);
+    OpenPackage(chosen);
+}
+
+void TfrmMain::OpenPackage(const QString& path) {
+    if (busy()) {
+        return;  // the worker reads the package
+    }
+    LabelFileName->setText(QFileInfo(path).fileName());
+    settings_.LastFiles = ToPath(path);
     settings_.Save();
     LoadPackage(settings_.LastFiles);
 }
@@ -354,6 +372,7 @@ void TfrmMain::showPackage(const std::string& path, bool loaded) {
     StatusBarDevice->setText(QStringLiteral("Device: ") + PackageText(package_.entryName(0)));
     StatusBarVersion->setText(QStringLiteral("Version: ") + PackageText(package_.entryVersion(0)));
     ActionProgram->setEnabled(true);
+    rememberPackage(path);
     const PackageKind& kind = FindPackageKind(package_.kind());
     GroupBoxCom->setVisible(kind.showsComPort);
     GroupBoxBaudRate->setVisible(kind.showsBaudRate);
@@ -417,6 +436,7 @@ void TfrmMain::ActionProgramExecute() {
     lastThread_->SetVerify(settings_.Verify);
     try {
         hooks_.startRun(*lastThread_);
+        runStarted();
     } catch (const std::exception& e) {
         lastThread_.reset();
         SetControlsIdle(true);
@@ -481,7 +501,9 @@ void TfrmMain::OnRunFinished(RunResult result) {
             PanelStatus->setText(std::string(Text(StatusId::Aborted)));
             break;
     }
-    if (auto message = ResultMessage(result, portName().toStdString())) {
+    showRunEnd(result, reason);
+    if (auto message = ResultMessage(result, portName().toStdString());
+        message && options_.messageDialog) {
         if (!reason.empty()) {
             *message += "\r\n" + reason;
         }
@@ -536,6 +558,12 @@ void TfrmMain::ActionExitExecute() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (Station != nullptr && Station->running()) {
+        // The station's boards are this window's runs too.
+        event->ignore();
+        Station->StopAll();
+        return;
+    }
     if (!running_) {
         event->accept();
         return;
@@ -562,6 +590,301 @@ void TfrmMain::showEvent(QShowEvent* event) {
             move(frame.topLeft());
         }
     }
+}
+
+// ---- The bench: result band, run log, recent packages, drop, hand-over,
+// options and the station. The design's window above stays as it was; these
+// show what its runs report and never run anything themselves.
+
+void TfrmMain::createBenchActions() {
+    ActionStation = new QAction(QStringLiteral("Station"), this);
+    ActionStation->setObjectName(QStringLiteral("ActionStation"));
+    ActionStation->setToolTip(QStringLiteral("Station: several boards at once (F4)"));
+    ActionStation->setShortcut(Qt::Key_F4);
+    connect(ActionStation, &QAction::triggered, this, &TfrmMain::ActionStationExecute);
+    ActionOptions = new QAction(QStringLiteral("Options"), this);
+    ActionOptions->setObjectName(QStringLiteral("ActionOptions"));
+    ActionOptions->setToolTip(QStringLiteral("Options (Ctrl+P)"));
+    ActionOptions->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    connect(ActionOptions, &QAction::triggered, this, &TfrmMain::ActionOptionsExecute);
+    ToolBar->addSeparator();
+    ToolBar->addAction(ActionStation);
+    ToolBar->addAction(ActionOptions);
+
+    const struct {
+        QAction* action;
+        const char* button;
+        const char* description;
+    } buttons[] = {
+        {ActionProgram, "cmdProgram",
+         "Programs the loaded package into the board; stops a run (F3)"},
+        {ActionLoad, "cmdLoad", "Loads a package file (F2); recent packages: Ctrl+1 to Ctrl+5"},
+        {ActionHelp, "cmdHelp", "Opens the manual (F1)"},
+        {ActionExit, "cmdExit", "Ends the program at once (Ctrl+X)"},
+        {ActionStation, "cmdStation", "Programs several boards at once (F4)"},
+        {ActionOptions, "cmdOptions",
+         "Verify, reset wiring, record file, sound, message, speeds (Ctrl+P)"},
+    };
+    for (const auto& b : buttons) {
+        auto* button = qobject_cast<QToolButton*>(ToolBar->widgetForAction(b.action));
+        button->setObjectName(QString::fromLatin1(b.button));
+        button->setAccessibleName(b.action->text());
+        button->setAccessibleDescription(QString::fromLatin1(b.description));
+        // Reachable with Tab as well as by its key.
+        button->setFocusPolicy(Qt::TabFocus);
+    }
+    for (QAction* action : {ActionStation, ActionOptions}) {
+        qobject_cast<QToolButton*>(ToolBar->widgetForAction(action))
+            ->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    }
+
+    RecentMenu = new QMenu(this);
+    RecentMenu->setObjectName(QStringLiteral("RecentMenu"));
+    RecentMenu->setAccessibleName(QStringLiteral("Recent packages"));
+    auto* load = qobject_cast<QToolButton*>(ToolBar->widgetForAction(ActionLoad));
+    load->setMenu(RecentMenu);
+    load->setPopupMode(QToolButton::MenuButtonPopup);
+    options_ = LoadKorvelOptions(settings_.fileName());
+    setAcceptDrops(true);
+}
+
+void TfrmMain::createBenchControls() {
+    const struct {
+        QWidget* control;
+        const char* name;
+        const char* description;
+    } named[] = {
+        {LabelFileName, "File name",
+         "The loaded package; drop a .pr2 file on the window to load it"},
+        {ComboBoxCom, "COM port", "The serial port the board is on"},
+        {ComboBoxBaudRate, "Baud Rate", "The line speed for LPC boards"},
+        {CheckBoxVerify, "Verify", "Reads the flash back and compares it with the image"},
+        {ProgressBar, "Progress", "How far the run is"},
+        {PanelStatus, "Status", "What the run is doing"},
+        {StatusBarDevice, "Device", "The device the package is for"},
+        {StatusBarVersion, "Version", "The package's firmware version"},
+    };
+    for (const auto& n : named) {
+        n.control->setAccessibleName(QString::fromLatin1(n.name));
+        n.control->setAccessibleDescription(QString::fromLatin1(n.description));
+    }
+
+    Band = new ResultBand(centralWidget());
+    Band->setSound(options_.sound);
+    RunLog = new RunLogPane(centralWidget());
+    connect(PanelStatus, &StatusPanelControl::textShown, RunLog, &RunLogPane::AddStatus);
+    connect(RunLog, &RunLogPane::expandedChanged, this, &TfrmMain::fitToContents);
+    auto* layout = qobject_cast<QGridLayout*>(centralWidget()->layout());
+    layout->addWidget(Band, 4, 0, 1, 2);
+    layout->addWidget(RunLog, 5, 0, 1, 2);
+    fillBaudRates();
+    fillRecentMenu();
+    // Tab goes as the eye reads: tool bar, then the controls top to bottom.
+    QWidget* order[] = {ToolBar->widgetForAction(ActionProgram),
+                        ToolBar->widgetForAction(ActionLoad),
+                        ToolBar->widgetForAction(ActionHelp),
+                        ToolBar->widgetForAction(ActionExit),
+                        ToolBar->widgetForAction(ActionStation),
+                        ToolBar->widgetForAction(ActionOptions),
+                        ComboBoxCom,
+                        ComboBoxBaudRate,
+                        CheckBoxVerify,
+                        Band->findChild<QWidget*>(QStringLiteral("ResetCounters")),
+                        RunLog->findChild<QWidget*>(QStringLiteral("RunLogFold")),
+                        RunLog->findChild<QWidget*>(QStringLiteral("RunLogText")),
+                        RunLog->findChild<QWidget*>(QStringLiteral("RunLogCopy")),
+                        RunLog->findChild<QWidget*>(QStringLiteral("RunLogSave"))};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+}
+
+void TfrmMain::fitToContents() {
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    centralWidget()->layout()->activate();
+    ensurePolished();
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+void TfrmMain::fillBaudRates() {
+    // Filling is no choice of the user's: nothing is saved meanwhile.
+    const QSignalBlocker quiet(ComboBoxBaudRate);
+    const QString chosen = ComboBoxBaudRate->currentText();
+    ComboBoxBaudRate->clear();
+    for (int rate : kBaudRateChoices) {
+        ComboBoxBaudRate->addItem(QString::number(rate));
+    }
+    if (options_.extraBaudRates) {
+        for (int rate : kExtraBaudRates) {
+            ComboBoxBaudRate->addItem(QString::number(rate));
+        }
+    }
+    const int index = ComboBoxBaudRate->findText(chosen);
+    ComboBoxBaudRate->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+void TfrmMain::fillRecentMenu() {
+    RecentMenu->clear();
+    int n = 0;
+    for (const std::string& path : options_.recentPackages) {
+        ++n;
+        const QString shown = FromPath(path);
+        auto* action = RecentMenu->addAction(QStringLiteral("&%1 %2").arg(n).arg(shown));
+        action->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + n)));
+        // Also without the menu open.
+        addAction(action);
+        connect(action, &QAction::triggered, this, [this, shown] { OpenPackage(shown); });
+    }
+    RecentMenu->setEnabled(n > 0);
+}
+
+void TfrmMain::rememberPackage(const std::string& path) {
+    const auto recent = RememberPackage(options_.recentPackages, path);
+    if (recent == options_.recentPackages) {
+        return;
+    }
+    options_.recentPackages = recent;
+    SaveKorvelOptions(settings_.fileName(), options_);
+    if (RecentMenu != nullptr) {
+        fillRecentMenu();
+    }
+}
+
+bool TfrmMain::busy() const {
+    return running_ || finishing_ || (Station != nullptr && Station->running());
+}
+
+void TfrmMain::runStarted() {
+    runClock_.start();
+    Band->ShowRunning();
+    RunLog->BeginRun(QStringLiteral("Run: %1 on %2").arg(LabelFileName->text(), portName()));
+}
+
+void TfrmMain::showRunEnd(RunResult result, const std::string& reason) {
+    const double seconds = runClock_.isValid() ? runClock_.elapsed() / 1000.0 : 0.0;
+    const Outcome outcome{result, reason, {}, seconds};
+    const QString line =
+        QString::fromStdString(ResultMessage(result, portName().toStdString()).value_or(""));
+    Band->ShowOutcome(outcome, line);
+    if (result == RunResult::Success) {
+        RunLog->AddOutcome(line + QStringLiteral(" (%1 s)").arg(seconds, 0, 'f', 1));
+    } else if (line.isEmpty()) {
+        RunLog->AddOutcome(QString::fromStdString(std::string(Text(StatusId::Aborted))));
+    } else {
+        RunLog->AddOutcome(
+            reason.empty() ? line : line + QStringLiteral(": ") + QString::fromStdString(reason));
+    }
+}
+
+void TfrmMain::ActionOptionsExecute() {
+    if (busy()) {
+        return;  // a run reads the wiring and the verify choice
+    }
+    KorvelOptions current = options_;
+    current.verify = settings_.Verify;
+    current.resetLines = settings_.ResetLines;
+    if (const auto edited = hooks_.editOptions(this, current)) {
+        applyOptions(*edited);
+    }
+}
+
+void TfrmMain::applyOptions(const KorvelOptions& options) {
+    options_ = options;
+    SaveKorvelOptions(settings_.fileName(), options_);
+    settings_.ResetLines = options_.resetLines;
+    CheckBoxVerify->setChecked(options_.verify);
+    Band->setSound(options_.sound);
+    fillBaudRates();
+    if (Station != nullptr && Station->recordFile().isEmpty()) {
+        Station->setRecordFile(QString::fromStdString(options_.recordFile));
+    }
+}
+
+void TfrmMain::ActionStationExecute() {
+    if (Station == nullptr) {
+        Station = new StationView(hooks_.station, this);
+        Station->setRecordFile(QString::fromStdString(options_.recordFile));
+        Station->job = [this](std::string& whyNot) -> std::optional<StationJob> {
+            if (running_ || finishing_) {
+                whyNot = "The window's own run is going on: wait for it to end.";
+                return std::nullopt;
+            }
+            if (package_.entryCount() == 0 || settings_.LastFiles.empty()) {
+                whyNot = "Load a package in the main window first (F2).";
+                return std::nullopt;
+            }
+            std::string error;
+            const auto lines = ParseResetLines(settings_.ResetLines, error);
+            if (!lines) {
+                whyNot = "The reset wiring does not read (" + error + "): set it in Options.";
+                return std::nullopt;
+            }
+            return StationJob{&package_, ComboBoxBaudRate->currentText().toInt(), settings_.Verify,
+                              *lines};
+        };
+        connect(Station, &StationView::runningChanged, this, [this](bool running) {
+            // The station's runs read the window's package: it stays as it is.
+            if (running) {
+                programEnabledBeforeStation_ = ActionProgram->isEnabled();
+            }
+            ActionProgram->setEnabled(!running && programEnabledBeforeStation_);
+            ActionLoad->setEnabled(!running);
+        });
+    }
+    Station->show();
+    Station->raise();
+    Station->activateWindow();
+}
+
+SingleInstance::Answer TfrmMain::ReceivePackage(const QString& path) {
+    if (busy()) {
+        const QString note = QStringLiteral(
+                                 "A run is going on: %1 was not loaded. Load it when "
+                                 "the run has ended.")
+                                 .arg(QFileInfo(path).fileName());
+        RunLog->AddNote(note);
+        statusBar()->showMessage(note, 15000);
+        return SingleInstance::Answer::Busy;
+    }
+    OpenPackage(path);
+    raise();
+    activateWindow();
+    return package_.entryCount() > 0 && settings_.LastFiles == ToPath(path)
+               ? SingleInstance::Answer::Loaded
+               : SingleInstance::Answer::NotLoaded;
+}
+
+namespace {
+
+// The one local .pr2 file of a drag, or an empty text.
+QString DroppedPackage(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
+        return {};
+    }
+    const QUrl url = data->urls().front();
+    const QString path = url.toLocalFile();
+    return url.isLocalFile() && path.endsWith(QStringLiteral(".pr2"), Qt::CaseInsensitive)
+               ? path
+               : QString();
+}
+
+}  // namespace
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (!busy() && !DroppedPackage(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    const QString path = DroppedPackage(event->mimeData());
+    if (path.isEmpty() || busy()) {
+        return;
+    }
+    event->acceptProposedAction();
+    OpenPackage(path);
 }
 
 }  // namespace korvel::app
