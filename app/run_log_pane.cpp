@@ -90,10 +90,13 @@ bool RunLogPane::expanded() const {
 }
 
 void RunLogPane::setExpanded(bool expanded) {
+    if (fold_->isChecked() != expanded) {
+        fold_->setChecked(expanded);  // comes back here through toggled
+        return;
+    }
     if (body_->isVisibleTo(this) == expanded) {
         return;
     }
-    fold_->setChecked(expanded);
     fold_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     body_->setVisible(expanded);
     emit expandedChanged(expanded);
