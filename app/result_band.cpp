@@ -64,7 +64,6 @@ ResultBand::ResultBand(QWidget* parent) : QFrame(parent) {
     reset_->setAccessibleName(QStringLiteral("Reset counts"));
     reset_->setAccessibleDescription(
         QStringLiteral("Sets the boards passed and failed back to 0 (Ctrl+R)"));
-    reset_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     reset_->setToolTip(QStringLiteral("Reset counts (Ctrl+R)"));
     connect(reset_, &QPushButton::clicked, this, &ResultBand::ResetCounters);
     auto* countersLayout = new QHBoxLayout;

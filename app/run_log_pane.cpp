@@ -37,7 +37,6 @@ RunLogPane::RunLogPane(QWidget* parent) : QWidget(parent) {
     fold_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     fold_->setArrowType(Qt::RightArrow);
     fold_->setAutoRaise(true);
-    fold_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     fold_->setToolTip(QStringLiteral("Show or hide the run log (Ctrl+L)"));
     fold_->setAccessibleName(QStringLiteral("Run log"));
     fold_->setAccessibleDescription(QStringLiteral("Shows or hides the run log (Ctrl+L)"));
@@ -55,13 +54,11 @@ RunLogPane::RunLogPane(QWidget* parent) : QWidget(parent) {
         QStringLiteral("Every status of every run with its time, each run's outcome last"));
     copy_ = new QPushButton(QStringLiteral("Copy"), body_);
     copy_->setObjectName(QStringLiteral("RunLogCopy"));
-    copy_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     copy_->setAccessibleName(QStringLiteral("Copy log"));
     copy_->setAccessibleDescription(
         QStringLiteral("Copies the whole run log to the clipboard (Ctrl+Shift+C)"));
     save_ = new QPushButton(QStringLiteral("Save log..."), body_);
     save_->setObjectName(QStringLiteral("RunLogSave"));
-    save_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     save_->setAccessibleName(QStringLiteral("Save log"));
     save_->setAccessibleDescription(QStringLiteral("Saves the run log as a text file (Ctrl+S)"));
     connect(copy_, &QPushButton::clicked, this, &RunLogPane::CopyToClipboard);

@@ -679,6 +679,29 @@ void TfrmMain::createBenchControls() {
     layout->addWidget(RunLog, 5, 0, 1, 2);
     fillBaudRates();
     fillRecentMenu();
+    // The band's and the log's keys work wherever the focus is in the window.
+    const struct {
+        const char* name;
+        const char* text;
+        QKeySequence key;
+        std::function<void()> run;
+    } keys[] = {
+        {"ActionResetCounts", "Reset counts", QKeySequence(Qt::CTRL | Qt::Key_R),
+         [this] { Band->ResetCounters(); }},
+        {"ActionRunLog", "Run log", QKeySequence(Qt::CTRL | Qt::Key_L),
+         [this] { RunLog->setExpanded(!RunLog->expanded()); }},
+        {"ActionCopyLog", "Copy log", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
+         [this] { RunLog->CopyToClipboard(); }},
+        {"ActionSaveLog", "Save log...", QKeySequence(Qt::CTRL | Qt::Key_S),
+         [this] { RunLog->SaveAs(); }},
+    };
+    for (const auto& k : keys) {
+        auto* action = new QAction(QString::fromLatin1(k.text), this);
+        action->setObjectName(QString::fromLatin1(k.name));
+        action->setShortcut(k.key);
+        connect(action, &QAction::triggered, this, k.run);
+        addAction(action);
+    }
     // Tab goes as the eye reads: tool bar, then the controls top to bottom.
     QWidget* order[] = {ToolBar->widgetForAction(ActionProgram),
                         ToolBar->widgetForAction(ActionLoad),
