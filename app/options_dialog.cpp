@@ -113,8 +113,10 @@ OptionsDialog::OptionsDialog(const KorvelOptions& options, QWidget* parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+    auto* recordLabel = new QLabel(QStringLiteral("Re&cord file:"), this);
+    recordLabel->setBuddy(recordFile_);
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Re&cord file:"), recordRow);
+    form->addRow(recordLabel, recordRow);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(verify_);
     layout->addWidget(wiringBox);

@@ -46,7 +46,8 @@ RunLogPane::RunLogPane(QWidget* parent) : QWidget(parent) {
     text_ = new QPlainTextEdit(body_);
     text_->setObjectName(QStringLiteral("RunLogText"));
     text_->setReadOnly(true);
-    text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long reasons wrap: the pane is as wide as the window.
+    text_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     text_->setTabChangesFocus(true);
     text_->setFixedHeight(text_->fontMetrics().lineSpacing() * kVisibleLines + 8);
     text_->setAccessibleName(QStringLiteral("Run log text"));

@@ -98,6 +98,7 @@ StationView::StationView(StationHooks hooks, QWidget* parent)
     connect(refresh, &QPushButton::clicked, this, &StationView::RefreshPorts);
     connect(add, &QPushButton::clicked, this, [this] { AddPort(otherPort_->text().trimmed()); });
     connect(otherPort_, &QLineEdit::returnPressed, add, &QPushButton::click);
+    ports_->setMaximumHeight(ports_->fontMetrics().lineSpacing() * 6);
     auto* portsLayout = new QGridLayout(portsBox);
     portsLayout->addWidget(ports_, 0, 0, 1, 3);
     portsLayout->addWidget(otherPort_, 1, 0);
@@ -129,7 +130,15 @@ StationView::StationView(StationHooks hooks, QWidget* parent)
     boards_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     boards_->setSelectionBehavior(QAbstractItemView::SelectRows);
     boards_->setTabKeyNavigation(false);
-    boards_->setMinimumSize(680, 150);
+    boards_->setMinimumSize(760, 150);
+    boards_->setWordWrap(false);
+    const struct {
+        Column column;
+        int width;
+    } widths[] = {{kPort, 130}, {kProgress, 110}, {kStatus, 150}, {kResult, 170}};
+    for (const auto& w : widths) {
+        boards_->setColumnWidth(w.column, w.width);
+    }
 
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("StationSummary"));
@@ -281,7 +290,6 @@ void StationView::ProgramAll() {
         boards_->setItem(row, kReason, new QTableWidgetItem);
         boards.push_back({ports[i], number, {}, progress, status, &dialogs_});
     }
-    boards_->resizeColumnToContents(kPort);
 
     gang_ = std::make_unique<GangRun>(handover_, hooks_.drivers);
     gang_->OnBoardFinished = [this](std::size_t index, const RunRecord& record,
