@@ -1,5 +1,6 @@
 #include "app/station_view.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -94,7 +95,6 @@ StationView::StationView(StationHooks hooks, QWidget* parent)
     auto* refresh = Named(new QPushButton(QStringLiteral("&Refresh"), portsBox), "StationRefresh",
                           QStringLiteral("Refresh ports"),
                           QStringLiteral("Lists the adapters present again (F5)"));
-    refresh->setShortcut(QKeySequence(Qt::Key_F5));
     connect(refresh, &QPushButton::clicked, this, &StationView::RefreshPorts);
     connect(add, &QPushButton::clicked, this, [this] { AddPort(otherPort_->text().trimmed()); });
     connect(otherPort_, &QLineEdit::returnPressed, add, &QPushButton::click);
@@ -148,12 +148,27 @@ StationView::StationView(StationHooks hooks, QWidget* parent)
     program_ = Named(new QPushButton(QStringLiteral("&Program"), this), "StationProgram",
                      QStringLiteral("Program"),
                      QStringLiteral("Programs the package into every ticked port's board (F3)"));
-    program_->setShortcut(QKeySequence(Qt::Key_F3));
     stop_ = Named(new QPushButton(QStringLiteral("&Stop"), this), "StationStop",
                   QStringLiteral("Stop"), QStringLiteral("Stops every run that can be (Esc)"));
-    stop_->setShortcut(QKeySequence(Qt::Key_Escape));
     connect(program_, &QPushButton::clicked, this, &StationView::ProgramAll);
     connect(stop_, &QPushButton::clicked, this, &StationView::StopAll);
+    // The keys as the station's actions: they work wherever its focus is.
+    const struct {
+        const char* name;
+        QKeySequence key;
+        void (StationView::*run)();
+    } keys[] = {
+        {"StationActionProgram", QKeySequence(Qt::Key_F3), &StationView::ProgramAll},
+        {"StationActionStop", QKeySequence(Qt::Key_Escape), &StationView::StopAll},
+        {"StationActionRefresh", QKeySequence(Qt::Key_F5), &StationView::RefreshPorts},
+    };
+    for (const auto& k : keys) {
+        auto* action = new QAction(this);
+        action->setObjectName(QString::fromLatin1(k.name));
+        action->setShortcut(k.key);
+        connect(action, &QAction::triggered, this, k.run);
+        addAction(action);
+    }
 
     auto* recordRow = new QHBoxLayout;
     recordRow->addWidget(recordLabel);

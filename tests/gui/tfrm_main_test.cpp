@@ -1066,6 +1066,10 @@ class TfrmMainTest : public QObject {
         station->setRecordFile(QString::fromStdString(record));
 
         DialogAnswerer answerer;
+        QCOMPARE(station->findChild<QAction*>("StationActionProgram")->shortcut(),
+                 QKeySequence(Qt::Key_F3));
+        QCOMPARE(station->findChild<QAction*>("StationActionStop")->shortcut(),
+                 QKeySequence(Qt::Key_Escape));
         QTest::mouseClick(station->findChild<QPushButton*>("StationProgram"), Qt::LeftButton);
         QVERIFY(station->running());
         QVERIFY(!control<QAction>(*window, "ActionLoad")->isEnabled());
