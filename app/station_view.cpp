@@ -13,14 +13,11 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <fstream>
-#include <iterator>
 
 #include "app/progress_bar_control.h"
 #include "app/status_panel_control.h"
 #include "jobs/run_messages.h"
 #include "jobs/run_record_json.h"
-#include "package/sha256.h"
 #include "serial/usb_port_info.h"
 
 namespace korvel::app {
@@ -35,18 +32,6 @@ QString ChooseRecordFile(QWidget* parent, const QString& current) {
     return QFileDialog::getSaveFileName(parent, QStringLiteral("Record file"), current,
                                         QStringLiteral("JSON lines (*.jsonl);;All files (*)"),
                                         nullptr, QFileDialog::DontConfirmOverwrite);
-}
-
-// The record's hash is of the package file as it is now, the bytes loaded
-// a moment ago; nullopt when it cannot be read.
-std::optional<std::string> FileSha256(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                          std::istreambuf_iterator<char>()};
-    if (!in.eof() && in.fail()) {
-        return std::nullopt;
-    }
-    return Sha256Hex(bytes);
 }
 
 QString PortLabel(const AdapterPort& port) {
@@ -246,28 +231,29 @@ void StationView::ProgramAll() {
     if (running()) {
         return;
     }
-    std::string whyNot;
-    const std::optional<StationJob> job = this->job ? this->job(whyNot) : std::nullopt;
-    if (!job) {
-        summary_->setText(QString::fromStdString(whyNot));
-        return;
-    }
-    std::vector<std::string> ports;
+    std::vector<RunPort> ports;
+    std::vector<std::string> problems;
     for (int i = 0; i < ports_->count(); ++i) {
-        if (ports_->item(i)->checkState() == Qt::Checked) {
-            ports.push_back(ports_->item(i)->data(kDeviceRole).toString().toStdString());
+        if (ports_->item(i)->checkState() != Qt::Checked) {
+            continue;
         }
+        RunPort port;
+        port.name = ports_->item(i)->data(kDeviceRole).toString().toStdString();
+        port.number = kFirstPortNumber + static_cast<int>(ports.size());
+        // An adapter that is gone keeps its name: its run says the port did not open.
+        problems.emplace_back();
+        MapPortName(port.number, port.name, problems.back());
+        ports.push_back(port);
     }
     if (ports.empty()) {
         summary_->setText(QStringLiteral("Tick the port of each board to program."));
         return;
     }
-    const std::string path = job->package->fileName();
-    const auto sha256 = FileSha256(path);
-    if (!sha256) {
-        summary_->setText(QStringLiteral("The package %1 cannot be read to take its SHA-256: "
-                                         "load it again.")
-                              .arg(QString::fromStdString(path)));
+    std::string whyNot;
+    const std::optional<RunRequest> request =
+        this->request ? this->request(ports, whyNot) : std::nullopt;
+    if (!request) {
+        summary_->setText(QString::fromStdString(whyNot));
         return;
     }
     record_.reset();
@@ -289,42 +275,34 @@ void StationView::ProgramAll() {
     boardCount_ = ports.size();
     std::vector<GangBoard> boards;
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        const int number = kFirstPortNumber + static_cast<int>(i);
-        std::string problem;
-        // An adapter that is gone keeps its name: its run says the port did not open.
-        MapPortName(number, ports[i], problem);
         const int row = static_cast<int>(i);
         boards_->insertRow(row);
-        boards_->setItem(row, kPort, new QTableWidgetItem(QString::fromStdString(ports[i])));
+        boards_->setItem(row, kPort, new QTableWidgetItem(QString::fromStdString(ports[i].name)));
         auto* progress = new ProgressBarControl(boards_);
         auto* status = new StatusPanelControl(boards_);
-        status->setText(problem);
+        status->setText(problems[i]);
         boards_->setCellWidget(row, kProgress, progress);
         boards_->setCellWidget(row, kStatus, status);
         boards_->setItem(row, kResult, new QTableWidgetItem);
         boards_->setItem(row, kReason, new QTableWidgetItem);
-        boards.push_back({ports[i], number, {}, progress, status, &dialogs_});
+        boards.push_back({progress, status, &dialogs_});
     }
 
     gang_ = std::make_unique<GangRun>(handover_, hooks_.drivers);
     gang_->OnBoardFinished = [this](std::size_t index, const RunRecord& record,
-                                    const GenericThread& thread) {
-        boardFinished(index, record, thread);
+                                    const Outcome& outcome) {
+        boardFinished(index, record, outcome);
     };
     showRunning(true);
     summary_->setText(QStringLiteral("Programming %1 boards...").arg(ports.size()));
-    gang_->Start({job->package, path, *sha256, job->baudRate, job->verify, job->resetLines},
-                 boards);
+    gang_->Start(*request, boards);
 }
 
 void StationView::boardFinished(std::size_t index, const RunRecord& record,
-                                const GenericThread& thread) {
+                                const Outcome& outcome) {
     const int row = static_cast<int>(index);
-    const std::string result = ResultMessage(record.result, record.port).value_or("Aborted");
-    std::string reason;
-    if (record.result != RunResult::Success && record.result != RunResult::Aborted) {
-        reason = FailureReason(thread.lastStatus(), thread.failureText());
-    }
+    const std::string result = ResultMessage(outcome.result, record.port).value_or("Aborted");
+    std::string reason = outcome.reason;
     // On the disk before the result shows: the file is the station's proof.
     if (record_ != nullptr) {
         std::string error;
@@ -335,7 +313,7 @@ void StationView::boardFinished(std::size_t index, const RunRecord& record,
     }
     boards_->item(row, kResult)->setText(QString::fromStdString(result));
     boards_->item(row, kReason)->setText(QString::fromStdString(reason));
-    record.result == RunResult::Success ? ++passed_ : ++failed_;
+    outcome.result == RunResult::Success ? ++passed_ : ++failed_;
     if (++ended_ == boardCount_) {
         summary_->setText(QStringLiteral("%1 boards: %2 passed, %3 failed")
                               .arg(boardCount_)

@@ -13,6 +13,7 @@
 #include "app/show_message_service.h"
 #include "jobs/gang_run.h"
 #include "jobs/record_file.h"
+#include "jobs/run_request.h"
 #include "procedures/package_kinds.h"
 #include "settings/settings.h"
 
@@ -23,14 +24,6 @@ class QPushButton;
 class QTableWidget;
 
 namespace korvel::app {
-
-// What every board of the station gets: the window's package and settings.
-struct StationJob {
-    const TFilePro* package = nullptr;
-    int baudRate = kDefaultBaudRate;
-    bool verify = false;
-    ResetLines resetLines;
-};
 
 // What the station reaches outside itself; empty members get the system's.
 struct StationHooks {
@@ -54,9 +47,11 @@ class StationView : public QWidget {
     explicit StationView(StationHooks hooks = {}, QWidget* parent = nullptr);
     ~StationView() override;
 
-    // Asked at each Program: the job, or nullopt (with the reason shown)
-    // when there is no package to program.
-    std::function<std::optional<StationJob>(std::string& whyNot)> job;
+    // Asked at each Program with the ticked ports: the request the window
+    // makes for them (the steps before every run), or nullopt with the
+    // reason to show.
+    std::function<std::optional<RunRequest>(std::vector<RunPort> ports, std::string& whyNot)>
+        request;
 
     void RefreshPorts();
     // Adds a port the list does not show (a device path, COMn), ticked.
@@ -77,7 +72,7 @@ class StationView : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    void boardFinished(std::size_t index, const RunRecord& record, const GenericThread& thread);
+    void boardFinished(std::size_t index, const RunRecord& record, const Outcome& outcome);
     void showRunning(bool running);
 
     StationHooks hooks_;

@@ -1,5 +1,7 @@
 #include "app/status_panel_control.h"
 
+#include "package/printable_text.h"
+
 namespace korvel::app {
 
 StatusPanelControl::StatusPanelControl(QWidget* parent) : QLabel(parent) {
@@ -10,7 +12,8 @@ StatusPanelControl::StatusPanelControl(QWidget* parent) : QLabel(parent) {
 }
 
 void StatusPanelControl::setText(const std::string& text) {
-    QLabel::setText(QString::fromStdString(text));
+    // A status may quote a board's answer: shown escaped, never raw.
+    QLabel::setText(QString::fromStdString(PrintableText(text)));
     repaint();
     emit textShown(QLabel::text());
 }

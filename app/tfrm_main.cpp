@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <variant>
 
 #include "app/file_version.h"
 #include "app/help_file.h"
@@ -40,7 +41,7 @@
 #include "jobs/run_messages.h"
 #include "jobs/status_text.h"
 #include "package/printable_text.h"
-#include "serial/reset_lines.h"
+#include "procedures/run_preparation.h"
 #include "settings/settings.h"
 
 namespace korvel::app {
@@ -122,9 +123,6 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
     if (!hooks_.editOptions) {
         hooks_.editOptions = EditOptions;
     }
-    if (!hooks_.startRun) {
-        hooks_.startRun = [](GenericThread& thread) { thread.Start(); };
-    }
 
     setObjectName(QStringLiteral("frmMain"));
     setWindowIcon(ProgramIcon());
@@ -142,7 +140,7 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
         }
     }
     // A stored port beyond the list selects nothing; runs still use it.
-    const int index = settings_.SerialPort - 1;
+    const int index = settings_.serialPort - 1;
     ComboBoxCom->setCurrentIndex(index >= 0 && index < kPortCount ? index : -1);
     showPortToolTip();
 
@@ -163,12 +161,12 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
-    if (lastThread_ != nullptr) {
+    if (lastRun_ != nullptr) {
         // The window goes while a run may still be ending: stop it, let the
         // worker go on without its user-interface steps, and wait for it.
-        lastThread_->Stop();
+        lastRun_->Stop();
         handover_.Shutdown();
-        lastThread_.reset();
+        lastRun_.reset();
     }
 }
 
@@ -383,8 +381,8 @@ void TfrmMain::ActionProgramExecute() {
         return;
     }
     if (running_) {
-        if (lastThread_ != nullptr) {
-            lastThread_->Stop();
+        if (lastRun_ != nullptr) {
+            lastRun_->Stop();
         }
         return;
     }
@@ -393,57 +391,34 @@ void TfrmMain::ActionProgramExecute() {
     if (finishing_) {
         return;
     }
-    // Never program a stale copy: what is on disk now is what the run gets.
     const std::string path = package_.fileName();
-    switch (package_.ReloadIfChanged()) {
-        case TFilePro::Freshness::Unchanged:
-            break;
-        case TFilePro::Freshness::Reloaded:
-            showPackage(path, true);
-            break;
-        case TFilePro::Freshness::NoLongerLoads:
-            showPackage(path, false);
-            refuseRun(kExitBadPackage, "The package file changed on disk and no longer loads:\r\n" +
-                                           PrintableText(path));
-            return;
-    }
-    if (FindPackageKind(package_.kind()).needsAccessCode) {
-        if (unattended()) {
-            hooks_.endProcess(kExitAccessCode);  // nobody is there to type it
-            return;
-        }
-        if (dialogs_.AskPassword("Password", kAccessCode) != DialogYes) {
-            return;
-        }
-    }
-    std::string resetLinesError;
-    const auto resetLines = ParseResetLines(settings_.ResetLines, resetLinesError);
-    if (!resetLines) {
-        // A board wired for a reset that is not done would not answer.
-        refuseRun(kExitUsage, settings_.fileName() + ": [KORVEL] ResetLines: " + resetLinesError);
+    RunChoices choices;
+    choices.ports = {{portName().toStdString(), settings_.serialPort, ""}};
+    choices.baudRate = ComboBoxBaudRate->currentText().toInt();
+    choices.resetLinesSetting = settings_.resetLines;
+    choices.settingsFile = settings_.fileName();
+    choices.verify = settings_.Verify;
+    // Unattended, nobody is there to type an access code.
+    auto prepared = PrepareRun(package_, choices, unattended() ? nullptr : &dialogs_,
+                               [&](bool loads) { showPackage(path, loads); });
+    if (const auto* refusal = std::get_if<RunRefusal>(&prepared)) {
+        refuseRun(refusal->exitCode, refusal->message);
         return;
     }
     running_ = true;
     SetControlsIdle(false);
 
     // The previous run has reported: its worker has ended or is about to.
-    lastThread_.reset();
-    lastThread_ = std::make_unique<GenericThread>(handover_, &dialogs_, hooks_.drivers);
-    lastThread_->OnFinished = [this](RunResult result) { OnRunFinished(result); };
-    lastThread_->Setup(package_, ProgressBar, ComboBoxBaudRate->currentText().toInt(), PanelStatus,
-                       settings_.SerialPort);
-    lastThread_->SetResetLines(*resetLines);
-    lastThread_->SetVerify(settings_.Verify);
-    try {
-        hooks_.startRun(*lastThread_);
-        runStarted();
-    } catch (const std::exception& e) {
-        lastThread_.reset();
-        SetControlsIdle(true);
-        running_ = false;
-        PanelStatus->setText(std::string(Text(StatusId::Error)));
-        refuseRun(static_cast<int>(RunResult::ProgrammingError), StartFailureMessage(e));
+    lastRun_.reset();
+    lastRun_ = std::make_unique<GangRun>(handover_, hooks_.drivers);
+    if (hooks_.startRun) {
+        lastRun_->startThread = hooks_.startRun;
     }
+    lastRun_->OnBoardFinished = [this](std::size_t, const RunRecord&, const Outcome& outcome) {
+        OnRunFinished(outcome);
+    };
+    runStarted();
+    lastRun_->Start(std::get<RunRequest>(prepared), {{ProgressBar, PanelStatus, &dialogs_}});
 }
 
 void TfrmMain::refuseRun(int exitCode, const std::string& message) {
@@ -451,7 +426,9 @@ void TfrmMain::refuseRun(int exitCode, const std::string& message) {
         hooks_.endProcess(exitCode);
         return;
     }
-    dialogs_.ShowOk(message);
+    if (!message.empty()) {
+        dialogs_.ShowOk(message);
+    }
 }
 
 void TfrmMain::SetControlsIdle(bool idle) {
@@ -467,24 +444,16 @@ void TfrmMain::SetControlsIdle(bool idle) {
     ComboBoxCom->setEnabled(idle);
 }
 
-void TfrmMain::OnRunFinished(RunResult result) {
+void TfrmMain::OnRunFinished(const Outcome& outcome) {
     finishing_ = true;
-    // The status line goes back to "Error": the procedure's own reason, or
-    // what escaped it, goes with the message instead.
-    const bool failed = result == RunResult::DeviceNotSupported ||
-                        result == RunResult::DeviceError || result == RunResult::ProgrammingError;
-    std::string reason;
-    if (failed && lastThread_) {
-        reason = FailureReason(lastThread_->lastStatus(), lastThread_->failureText());
-    }
     SetControlsIdle(true);
     running_ = false;
     if (unattended()) {
-        hooks_.endProcess(static_cast<int>(result));
+        hooks_.endProcess(static_cast<int>(outcome.result));
         finishing_ = false;
         return;
     }
-    switch (result) {
+    switch (outcome.result) {
         case RunResult::Success:
             ProgressBar->setPosition(ProgressBar->maximum());
             PanelStatus->setText(std::string(Text(StatusId::Done)));
@@ -494,6 +463,7 @@ void TfrmMain::OnRunFinished(RunResult result) {
         case RunResult::DeviceNotSupported:
         case RunResult::DeviceError:
         case RunResult::ProgrammingError:
+            // The status line says "Error"; the reason goes with the message.
             PanelStatus->setText(std::string(Text(StatusId::Error)));
             break;
         case RunResult::Aborted:
@@ -501,12 +471,9 @@ void TfrmMain::OnRunFinished(RunResult result) {
             PanelStatus->setText(std::string(Text(StatusId::Aborted)));
             break;
     }
-    showRunEnd(result, reason);
-    if (auto message = ResultMessage(result, portName().toStdString());
+    showRunEnd(outcome);
+    if (const auto message = OutcomeMessage(outcome, portName().toStdString());
         message && options_.messageDialog) {
-        if (!reason.empty()) {
-            *message += "\r\n" + reason;
-        }
         dialogs_.ShowOk(*message);
     }
     finishing_ = false;
@@ -520,7 +487,7 @@ void TfrmMain::OnRunFinished(RunResult result) {
 QString TfrmMain::portName() const {
     // A stored port beyond the list selects no item: name it by its number.
     if (ComboBoxCom->currentIndex() < 0) {
-        return QStringLiteral("COM%1").arg(settings_.SerialPort);
+        return QStringLiteral("COM%1").arg(settings_.serialPort);
     }
     return ComboBoxCom->currentText();
 }
@@ -529,7 +496,7 @@ void TfrmMain::ComboBoxComChange() {
     // With no port selected (a stored port beyond the list), a change of the
     // baud rate must not turn the port into 0.
     if (ComboBoxCom->currentIndex() >= 0) {
-        settings_.SerialPort = ComboBoxCom->currentIndex() + 1;
+        settings_.serialPort = ComboBoxCom->currentIndex() + 1;
     }
     settings_.Save();
 }
@@ -575,8 +542,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         closeRequested_ = true;
         setCursor(Qt::BusyCursor);
     }
-    if (lastThread_ != nullptr) {
-        lastThread_->Stop();
+    if (lastRun_ != nullptr) {
+        lastRun_->Stop();
     }
 }
 
@@ -780,25 +747,20 @@ bool TfrmMain::busy() const {
 }
 
 void TfrmMain::runStarted() {
-    runClock_.start();
     Band->ShowRunning();
     RunLog->BeginRun(QStringLiteral("Run: %1 on %2").arg(LabelFileName->text(), portName()));
 }
 
-void TfrmMain::showRunEnd(RunResult result, const std::string& reason) {
-    const double seconds = runClock_.isValid() ? runClock_.elapsed() / 1000.0 : 0.0;
-    const Outcome outcome{result, reason, {}, seconds};
-    const QString line =
-        QString::fromStdString(ResultMessage(result, portName().toStdString()).value_or(""));
-    Band->ShowOutcome(outcome, line);
-    if (result == RunResult::Success) {
-        RunLog->AddOutcome(line + QStringLiteral(" (%1 s)").arg(seconds, 0, 'f', 1));
-    } else if (line.isEmpty()) {
-        RunLog->AddOutcome(QString::fromStdString(std::string(Text(StatusId::Aborted))));
-    } else {
-        RunLog->AddOutcome(
-            reason.empty() ? line : line + QStringLiteral(": ") + QString::fromStdString(reason));
+void TfrmMain::showRunEnd(const Outcome& outcome) {
+    const std::string port = portName().toStdString();
+    Band->ShowOutcome(outcome,
+                      QString::fromStdString(ResultMessage(outcome.result, port).value_or("")));
+    // The same last line as korvel-cli's, with the time taken on success.
+    QString line = QString::fromStdString(OutcomeLine(outcome, port));
+    if (outcome.result == RunResult::Success) {
+        line += QStringLiteral(" (%1 s)").arg(outcome.durationSeconds, 0, 'f', 1);
     }
+    RunLog->AddOutcome(line);
 }
 
 void TfrmMain::ActionOptionsExecute() {
@@ -807,7 +769,7 @@ void TfrmMain::ActionOptionsExecute() {
     }
     KorvelOptions current = options_;
     current.verify = settings_.Verify;
-    current.resetLines = settings_.ResetLines;
+    current.resetLines = settings_.resetLines;
     if (const auto edited = hooks_.editOptions(this, current)) {
         applyOptions(*edited);
     }
@@ -816,7 +778,7 @@ void TfrmMain::ActionOptionsExecute() {
 void TfrmMain::applyOptions(const KorvelOptions& options) {
     options_ = options;
     SaveKorvelOptions(settings_.fileName(), options_);
-    settings_.ResetLines = options_.resetLines;
+    settings_.resetLines = options_.resetLines;
     CheckBoxVerify->setChecked(options_.verify);
     Band->setSound(options_.sound);
     fillBaudRates();
@@ -829,23 +791,30 @@ void TfrmMain::ActionStationExecute() {
     if (Station == nullptr) {
         Station = new StationView(hooks_.station, this);
         Station->setRecordFile(QString::fromStdString(options_.recordFile));
-        Station->job = [this](std::string& whyNot) -> std::optional<StationJob> {
+        Station->request = [this](std::vector<RunPort> ports,
+                                  std::string& whyNot) -> std::optional<RunRequest> {
             if (running_ || finishing_) {
                 whyNot = "The window's own run is going on: wait for it to end.";
                 return std::nullopt;
             }
-            if (package_.entryCount() == 0 || settings_.LastFiles.empty()) {
+            if (Trimmed(settings_.LastFiles).empty() || package_.entryCount() == 0) {
                 whyNot = "Load a package in the main window first (F2).";
                 return std::nullopt;
             }
-            std::string error;
-            const auto lines = ParseResetLines(settings_.ResetLines, error);
-            if (!lines) {
-                whyNot = "The reset wiring does not read (" + error + "): set it in Options.";
+            RunChoices choices;
+            choices.ports = std::move(ports);
+            choices.baudRate = ComboBoxBaudRate->currentText().toInt();
+            choices.resetLinesSetting = settings_.resetLines;
+            choices.settingsFile = settings_.fileName();
+            choices.verify = settings_.Verify;
+            const std::string path = package_.fileName();
+            auto prepared = PrepareRun(package_, choices, &dialogs_,
+                                       [&](bool loads) { showPackage(path, loads); });
+            if (const auto* refusal = std::get_if<RunRefusal>(&prepared)) {
+                whyNot = refusal->message.empty() ? "No board was programmed." : refusal->message;
                 return std::nullopt;
             }
-            return StationJob{&package_, ComboBoxBaudRate->currentText().toInt(), settings_.Verify,
-                              *lines};
+            return std::get<RunRequest>(std::move(prepared));
         };
         connect(Station, &StationView::runningChanged, this, [this](bool running) {
             // The station's runs read the window's package: it stays as it is.

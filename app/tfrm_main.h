@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <functional>
@@ -14,7 +13,7 @@
 #include "app/show_message_service.h"
 #include "app/single_instance.h"
 #include "app/station_view.h"
-#include "jobs/generic_thread.h"
+#include "jobs/gang_run.h"
 #include "package/tfilepro.h"
 #include "procedures/package_kinds.h"
 
@@ -52,6 +51,7 @@ struct MainWindowHooks {
     // The help file; by default the executable's path with ".chm".
     QString helpFile;
     // Starts a run's worker thread; throws when the system cannot make one.
+    // Empty: the run's own.
     std::function<void(GenericThread& thread)> startRun;
     // Edits the options: the new ones, or nullopt when cancelled. By
     // default the options dialog.
@@ -78,7 +78,7 @@ class TfrmMain : public QMainWindow {
     void ActionExitExecute();
     void ComboBoxComChange();
     void StartTimerTimer();
-    void OnRunFinished(RunResult result);
+    void OnRunFinished(const Outcome& outcome);
     void ActionOptionsExecute();
     void ActionStationExecute();
     // Loads the package at path as Load does after its file dialog.
@@ -124,7 +124,7 @@ class TfrmMain : public QMainWindow {
     void fillRecentMenu();
     void rememberPackage(const std::string& path);
     void runStarted();
-    void showRunEnd(RunResult result, const std::string& reason);
+    void showRunEnd(const Outcome& outcome);
     void applyOptions(const KorvelOptions& options);
     // Keeps the window at its contents' size as the run log folds.
     void fitToContents();
@@ -132,12 +132,13 @@ class TfrmMain : public QMainWindow {
 
     MainWindowHooks hooks_;
     Settings& settings_;
-    // Declared before the thread: the worker reads the package and waits on
+    // Declared before the run: its worker reads the package and waits on
     // the hand-over until it is joined.
     TFilePro package_;
     ShowMessageService dialogs_;
     QtUiHandover handover_;
-    std::unique_ptr<GenericThread> lastThread_;
+    // One board: the window runs a station of one.
+    std::unique_ptr<GangRun> lastRun_;
 
     bool running_ = false;
     bool finishing_ = false;
@@ -145,7 +146,6 @@ class TfrmMain : public QMainWindow {
     bool centred_ = false;
     std::string programName_;
     KorvelOptions options_;
-    QElapsedTimer runClock_;
     bool programEnabledBeforeStation_ = false;
 
     QAction* ActionProgram = nullptr;

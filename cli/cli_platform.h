@@ -4,8 +4,6 @@
 #include <map>
 #include <string>
 
-#include "serial/serial_device.h"
-
 namespace korvel::cli {
 
 // The few things the headless front end asks of the system it runs on. One
@@ -30,9 +28,6 @@ int StopRequests();
 // the line end is written to `out` instead, also when the input is not a
 // terminal: the prompt's line is ended either way.
 std::string ReadInputLine(bool echo, std::FILE* out);
-
-// What the user can do about a port that would not open: the failure, then a hint.
-std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure);
 
 // Lists the serial ports present, each with its COM<n>, and says how to use them.
 // portMap: the settings' COM<n> to device mapping.

@@ -1,10 +1,7 @@
-#include <grp.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <iostream>
 
@@ -88,32 +85,6 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
         line.pop_back();
     }
     return line;
-}
-
-std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure) {
-    std::string text =
-        devicePath + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
-    if (failure.permissionDenied) {
-        // Joining the device's group helps only when that group may read and
-        // write it, and never means joining root's group.
-        struct stat st {};
-        const struct group* g = nullptr;
-        if (::stat(devicePath.c_str(), &st) == 0 && st.st_gid != 0 &&
-            (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
-            g = ::getgrgid(st.st_gid);
-        }
-        if (g != nullptr) {
-            text += "\nAdd your user to the group that owns the device: sudo usermod -aG " +
-                    std::string(g->gr_name) + " $USER, then log in again.";
-        } else {
-            text +=
-                "\nNo group of yours may use this device: an administrator must grant access "
-                "to it, for example with a udev rule that gives it a group such as dialout.";
-        }
-    } else if (failure.code == ENOENT) {
-        text += "\nCheck the cable and the port; 'korvel-cli ports' lists the devices present.";
-    }
-    return text;
 }
 
 namespace {

@@ -112,19 +112,6 @@ std::string ReadInputLine(bool echo, std::FILE* out) {
     return line;
 }
 
-std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure) {
-    std::string text =
-        devicePath + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
-    if (failure.code == ERROR_FILE_NOT_FOUND || failure.code == ERROR_PATH_NOT_FOUND) {
-        text +=
-            "\nCheck the cable and the port number; the Device Manager lists the COM ports "
-            "present under \"Ports (COM & LPT)\".";
-    } else if (failure.code == ERROR_ACCESS_DENIED || failure.code == ERROR_SHARING_VIOLATION) {
-        text += "\nClose the program that holds the port (a terminal, another programmer).";
-    }
-    return text;
-}
-
 void PrintPorts(std::FILE* out, const std::map<int, std::string>&, const std::string&) {
     // Every DOS device name the system knows; the COM ports are among them.
     std::vector<char> names(kFirstDeviceListBytes);

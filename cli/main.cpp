@@ -1,22 +1,17 @@
 // korvel-cli: the headless front end for production stations and scripts.
-#include <atomic>
-#include <cstdint>
 #include <cstdio>
-#include <exception>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/cli_platform.h"
-#include "cli/run_watch.h"
 #include "cli/station_program.h"
 #include "cli/terminal_console.h"
-#include "jobs/generic_thread.h"
-#include "jobs/queued_handover.h"
-#include "jobs/run_messages.h"
 #include "package/printable_text.h"
 #include "package/tfilepro.h"
 #include "procedures/package_kinds.h"
+#include "procedures/run_preparation.h"
 #include "serial/usb_port_info.h"
 #include "settings/settings.h"
 
@@ -26,8 +21,6 @@ using namespace korvel::cli;
 namespace {
 
 constexpr int kExitStopped = static_cast<int>(RunResult::Aborted);
-constexpr const char* kCannotStop =
-    "the boot monitor run cannot be stopped; it ends by itself; Ctrl+C again quits now";
 
 int LoadOrReport(TFilePro& package, const std::string& path) {
     if (!package.LoadFromFile(path)) {
@@ -38,40 +31,6 @@ int LoadOrReport(TFilePro& package, const std::string& path) {
         return kExitBadPackage;
     }
     return 0;
-}
-
-// Right before the run: the package as it is on disk now, never a stale copy.
-int ReloadIfChanged(TFilePro& package, TerminalConsole& console) {
-    switch (package.ReloadIfChanged()) {
-        case TFilePro::Freshness::Unchanged:
-            break;
-        case TFilePro::Freshness::Reloaded:
-            console.message("The package changed on disk and was loaded again: Device: " +
-                            PrintableText(package.entryName(0)) +
-                            ", Version: " + PrintableText(package.entryVersion(0)));
-            break;
-        case TFilePro::Freshness::NoLongerLoads:
-            console.message(
-                "The package changed on disk and no longer loads; nothing was "
-                "programmed");
-            return kExitBadPackage;
-    }
-    return 0;
-}
-
-// --reset-lines, else the settings file's; nullopt (the reason printed) when
-// the setting does not read.
-std::optional<ResetLines> ResetLinesFor(const CliOptions& options, const Settings& settings) {
-    if (options.resetLines) {
-        return options.resetLines;
-    }
-    std::string error;
-    auto lines = ParseResetLines(settings.ResetLines, error);
-    if (!lines) {
-        std::fprintf(stderr, "korvel-cli: %s: [KORVEL] ResetLines: %s\n",
-                     settings.fileName().c_str(), error.c_str());
-    }
-    return lines;
 }
 
 int Info(const CliOptions& options) {
@@ -103,78 +62,38 @@ int Program(const CliOptions& options, Settings& settings) {
     }
     // With --json, standard output carries the records only.
     std::FILE* human = options.json ? stderr : stdout;
+    std::vector<std::string> problems;
+    const auto ports = ResolvePorts(options, settings.serialPort, problems, stderr);
+    if (!ports) {
+        return kExitUsage;
+    }
     TerminalConsole console(human, IsTerminal(human));
     // From here on a supervisor's SIGTERM or a Ctrl+C stops the run; at a
     // prompt it ends the program at once.
     CatchStopRequests(kExitStopped);
-    if (FindPackageKind(package.kind()).needsAccessCode &&
-        console.AskPassword("Password", kAccessCode) != DialogYes) {
-        return kExitAccessCode;
-    }
-    if (int code = ReloadIfChanged(package, console)) {
-        return code;
-    }
-    if (options.station()) {
-        const std::optional<ResetLines> resetLines = ResetLinesFor(options, settings);
-        if (!resetLines) {
-            return kExitUsage;
+
+    RunChoices choices;
+    choices.ports = *ports;
+    choices.baudRate = options.baudRate.value_or(kDefaultBaudRate);
+    choices.resetLines = options.resetLines;
+    choices.resetLinesSetting = settings.resetLines;
+    choices.settingsFile = settings.fileName();
+    choices.verify = options.verify;
+    const auto prepared = PrepareRun(package, choices, &console, [&](bool loads) {
+        if (loads) {
+            console.message("The package changed on disk and was loaded again: Device: " +
+                            PrintableText(package.entryName(0)) +
+                            ", Version: " + PrintableText(package.entryVersion(0)));
         }
-        return ProgramStation(options, package, settings.SerialPort, *resetLines,
-                              [] { return StopRequests() > 0; });
-    }
-
-    int portNumber = options.portNumber.value_or(settings.SerialPort);
-    if (!options.devicePath.empty()) {
-        std::string error;
-        if (!MapPortName(portNumber, options.devicePath, error)) {
-            console.message(error);
-            return static_cast<int>(RunResult::PortNotOpened);
+    });
+    if (const auto* refusal = std::get_if<RunRefusal>(&prepared)) {
+        if (!refusal->message.empty()) {
+            console.message("korvel-cli: " + refusal->message);
         }
+        return refusal->exitCode;
     }
-    // A port given as a device path is named by that path.
-    const std::string portName =
-        options.devicePath.empty() ? "COM" + std::to_string(portNumber) : options.devicePath;
-    const std::optional<ResetLines> resetLines = ResetLinesFor(options, settings);
-    if (!resetLines) {
-        return kExitUsage;
-    }
-
-    QueuedHandover handover;
-    std::atomic<bool> finished{false};
-    RunResult result = RunResult::ProgrammingError;
-    GenericThread thread(handover, &console, StandardDrivers());
-    thread.OnFinished = [&](RunResult r) {
-        result = r;
-        finished = true;
-    };
-    thread.Setup(package, &console, options.baudRate.value_or(kDefaultBaudRate), &console,
-                 portNumber);
-    thread.SetResetLines(*resetLines);
-
-    try {
-        thread.Start();
-    } catch (const std::exception& e) {
-        console.message(StartFailureMessage(e));
-        return static_cast<int>(RunResult::ProgrammingError);
-    }
-    StopRelay stops([&] { return thread.Stop(); }, "Stopping... (Ctrl+C again to quit at once)",
-                    kCannotStop, [&](const std::string& text) { console.message(text); });
-    while (!finished) {
-        handover.Serve(std::chrono::milliseconds(50));
-        if (StopRequests() > 0) {
-            stops.Request();
-        }
-    }
-    console.finishLine();
-
-    if (result == RunResult::Success) {
-        console.setPosition(INT32_MAX);
-    }
-    console.message(ResultMessage(result, portName).value_or("Aborted"));
-    for (const std::string& line : FailureDetails(result, thread)) {
-        console.message(line);
-    }
-    return static_cast<int>(result);
+    return ProgramStation(options, std::get<RunRequest>(prepared), problems, {human, stdout},
+                          [] { return StopRequests() > 0; });
 }
 
 }  // namespace

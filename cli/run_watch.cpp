@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "cli/cli_platform.h"
-
 namespace korvel::cli {
 
 StopRelay::StopRelay(std::function<bool()> stop, std::string stopping, std::string cannotStop,
@@ -24,19 +22,6 @@ void StopRelay::Request() {
         told_ = Told::Stopping;
         say_(stopping_);
     }
-}
-
-std::vector<std::string> FailureDetails(RunResult result, const GenericThread& thread) {
-    std::vector<std::string> lines;
-    if (result == RunResult::PortNotOpened) {
-        lines.push_back(OpenAdvice(thread.portDevice(), thread.portFailure()));
-    }
-    if (result == RunResult::ProgrammingError && !thread.failureText().empty()) {
-        // The board or its adapter went away, or the line failed otherwise.
-        lines.push_back("The run stopped on an error of the serial line or the system: " +
-                        thread.failureText());
-    }
-    return lines;
 }
 
 }  // namespace korvel::cli

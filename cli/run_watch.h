@@ -2,10 +2,6 @@
 
 #include <functional>
 #include <string>
-#include <vector>
-
-#include "jobs/generic_thread.h"
-#include "jobs/run_result.h"
 
 namespace korvel::cli {
 
@@ -31,10 +27,5 @@ class StopRelay {
     std::function<void(const std::string&)> say_;
     Told told_ = Told::Nothing;
 };
-
-// The lines that follow a failed run's result message: why its port did not
-// open, or the error of the serial line or the system that ended it. Empty
-// when the result says all there is.
-std::vector<std::string> FailureDetails(RunResult result, const GenericThread& thread);
 
 }  // namespace korvel::cli

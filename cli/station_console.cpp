@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/cli_platform.h"
+#include "package/printable_text.h"
 
 namespace korvel::cli {
 
@@ -119,11 +120,12 @@ void StationConsole::Board::setPosition(int position) {
 }
 
 void StationConsole::Board::setText(const std::string& text) {
-    status_ = text;
+    // A status may quote a board's answer: never to the terminal raw.
+    status_ = PrintableText(text);
     if (console_.interactive_) {
         console_.drawLinesIfChanged(index_);
     } else {
-        console_.message(index_, "Status: " + text);
+        console_.message(index_, "Status: " + status_);
     }
 }
 

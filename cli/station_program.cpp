@@ -1,19 +1,18 @@
 #include "cli/station_program.h"
 
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <optional>
+#include <memory>
 
 #include "cli/cli_platform.h"
 #include "cli/port_listing.h"
 #include "cli/run_watch.h"
 #include "cli/station_console.h"
+#include "cli/terminal_console.h"
 #include "jobs/gang_run.h"
 #include "jobs/queued_handover.h"
 #include "jobs/record_file.h"
+#include "jobs/run_messages.h"
 #include "jobs/run_record_json.h"
-#include "package/sha256.h"
 #include "procedures/package_kinds.h"
 #include "serial/port_resolver.h"
 #include "serial/usb_port_info.h"
@@ -25,35 +24,13 @@ namespace {
 
 constexpr auto kServeWait = std::chrono::milliseconds(50);
 
-std::optional<std::string> FileSha256(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                          std::istreambuf_iterator<char>()};
-    if (!in.eof() && in.fail()) {
-        return std::nullopt;
-    }
-    return Sha256Hex(bytes);
-}
-
-// A port given as COM<n> or <n> keeps its number; a device path or adapter
-// gets a number of its own above the settings' range, mapped to its device.
-struct ResolvedPort {
-    int number = 0;
-    std::string problem;  // why an adapter could not be found
-    std::string device;   // with every link followed
-};
-
-ResolvedPort Resolve(const std::string& given, int index) {
-    ResolvedPort port;
+RunPort Resolve(const std::string& given, int index, std::string& problem) {
     if (const auto number = PortNumber(given)) {
-        port.number = *number;
-        return port;
+        return {"COM" + std::to_string(*number), *number, ""};
     }
-    port.number = Settings::kMaxPort + 1 + index;
-    // An adapter that is not there leaves its name: the run then reports
-    // the port as not opened, and the record says which.
-    MapPortName(port.number, given, port.problem);
-    return port;
+    const int number = Settings::kMaxPort + 1 + index;
+    MapPortName(number, given, problem);
+    return {given, number, ""};
 }
 
 // A POSIX device path with every link followed (by-id names, simulator
@@ -62,38 +39,93 @@ std::string DevicePath(const std::string& path) {
     return path.empty() || path[0] != '/' ? path : CanonicalDevicePath(path);
 }
 
-}  // namespace
+// What the user is told on asking to stop a run that cannot be stopped.
+std::string CannotStopText(char kind) {
+    const PackageKind& row = FindPackageKind(kind);
+    const std::string procedure = row.procedure != nullptr ? row.procedure : "current";
+    return "the " + procedure + " run cannot be stopped; it ends by itself; Ctrl+C again quits now";
+}
 
-int ProgramStation(const CliOptions& options, const TFilePro& package, int defaultPort,
-                   const ResetLines& resetLines, const std::function<bool()>& stopRequested) {
-    // With --json, standard output carries the records and nothing else.
-    std::FILE* human = options.json ? stderr : stdout;
-    std::vector<std::string> ports = options.ports;
-    if (ports.empty()) {
-        ports.push_back("COM" + std::to_string(defaultPort));
-    }
-
-    const auto sha256 = FileSha256(options.package);
-    if (!sha256) {
-        std::fprintf(stderr, "korvel-cli: cannot read the package '%s' to take its SHA-256\n",
-                     options.package.c_str());
-        return kExitBadPackage;
-    }
-
-    std::vector<ResolvedPort> resolved;
-    std::map<std::string, std::string> devices;  // device to the port that named it
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        resolved.push_back(Resolve(ports[i], static_cast<int>(i)));
-        const std::string device =
-            DevicePath(PortResolver::instance().describe(resolved.back().number));
-        resolved.back().device = device;
-        if (auto [at, added] = devices.emplace(device, ports[i]); !added) {
-            std::fprintf(stderr, "korvel-cli: --port %s and --port %s are the same device %s\n",
-                         at->second.c_str(), ports[i].c_str(), device.c_str());
-            return kExitUsage;
+// How the boards of a station are shown: one board as a single run on a
+// TerminalConsole, several on a StationConsole.
+class StationView {
+  public:
+    StationView(std::FILE* out, const std::vector<std::string>& names, bool single,
+                QueuedHandover& handover) {
+        const bool terminal = IsTerminal(out);
+        if (single) {
+            single_ = std::make_unique<TerminalConsole>(out, terminal);
+        } else {
+            several_ = std::make_unique<StationConsole>(
+                out, terminal && EnableCursorControl(out), names,
+                [&handover](std::chrono::milliseconds wait) { handover.Serve(wait); });
         }
     }
 
+    GangBoard board(std::size_t i) {
+        if (single_) {
+            return {single_.get(), single_.get(), single_.get()};
+        }
+        StationConsole::Board& view = several_->board(i);
+        return {&view, &view, &view};
+    }
+    void message(std::size_t i, const std::string& text) {
+        if (single_) {
+            single_->message(text);
+        } else {
+            several_->message(i, text);
+        }
+    }
+    void message(const std::string& text) {
+        if (single_) {
+            single_->message(text);
+        } else {
+            several_->message(text);
+        }
+    }
+    // Before the outcome's line: a single run's progress line is ended and,
+    // after a success, shown full.
+    void finished(const Outcome& outcome) {
+        if (single_) {
+            single_->finishLine();
+            if (outcome.result == RunResult::Success) {
+                single_->setPosition(INT32_MAX);
+            }
+        }
+    }
+
+  private:
+    std::unique_ptr<TerminalConsole> single_;
+    std::unique_ptr<StationConsole> several_;
+};
+
+}  // namespace
+
+std::optional<std::vector<RunPort>> ResolvePorts(const CliOptions& options, int defaultPort,
+                                                 std::vector<std::string>& problems,
+                                                 std::FILE* err) {
+    std::vector<std::string> given = options.ports;
+    if (given.empty()) {
+        given.push_back("COM" + std::to_string(defaultPort));
+    }
+    std::vector<RunPort> ports;
+    problems.assign(given.size(), "");
+    std::map<std::string, std::string> devices;  // device to the port that named it
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        ports.push_back(Resolve(given[i], static_cast<int>(i), problems[i]));
+        ports.back().device = DevicePath(PortResolver::instance().describe(ports.back().number));
+        if (auto [at, added] = devices.emplace(ports.back().device, given[i]); !added) {
+            std::fprintf(err, "korvel-cli: --port %s and --port %s are the same device %s\n",
+                         at->second.c_str(), given[i].c_str(), ports.back().device.c_str());
+            return std::nullopt;
+        }
+    }
+    return ports;
+}
+
+int ProgramStation(const CliOptions& options, const RunRequest& request,
+                   const std::vector<std::string>& problems, const StationOutput& out,
+                   const std::function<bool()>& stopRequested) {
     // Opened once the ports are known to be usable: a usage error leaves no
     // record file behind.
     std::unique_ptr<RecordFile> record;
@@ -110,55 +142,55 @@ int ProgramStation(const CliOptions& options, const TFilePro& package, int defau
     }
 
     QueuedHandover handover;
-    StationConsole console(human, IsTerminal(human) && EnableCursorControl(human), ports,
-                           [&](std::chrono::milliseconds wait) { handover.Serve(wait); });
+    std::vector<std::string> names;
+    for (const RunPort& port : request.ports) {
+        names.push_back(port.name);
+    }
+    const bool single = !options.station();
+    StationView view(out.human, names, single, handover);
     std::vector<GangBoard> boards;
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        StationConsole::Board& view = console.board(i);
-        boards.push_back({ports[i], resolved[i].number, resolved[i].device, &view, &view, &view});
-        if (!resolved[i].problem.empty()) {
-            console.message(i, resolved[i].problem);
+    for (std::size_t i = 0; i < request.ports.size(); ++i) {
+        boards.push_back(view.board(i));
+        if (i < problems.size() && !problems[i].empty()) {
+            view.message(i, problems[i]);
         }
     }
 
-    std::vector<std::optional<RunResult>> results(ports.size());
+    std::vector<std::optional<RunResult>> results(request.ports.size());
     bool recordFailed = false;
     GangRun gang(handover, StandardDrivers());
-    gang.OnBoardFinished = [&](std::size_t i, const RunRecord& run, const GenericThread& thread) {
+    gang.OnBoardFinished = [&](std::size_t i, const RunRecord& run, const Outcome& outcome) {
         results[i] = run.result;
         const std::string line = RunRecordJson(run);
-        // On the disk before the result is shown: a station proves later
+        // On the disk before the outcome is shown: a station proves later
         // what it did from this file.
         if (record) {
             std::string error;
             if (!record->Append(line, error)) {
                 recordFailed = true;
-                console.message(
+                view.message(
                     i, "The record could not be written to " + options.recordFile + ": " + error);
             }
         }
         if (options.json) {
-            std::printf("%s\n", line.c_str());
-            std::fflush(stdout);
+            std::fprintf(out.records, "%s\n", line.c_str());
+            std::fflush(out.records);
         }
-        console.message(i, run.message);
-        for (const std::string& line : FailureDetails(run.result, thread)) {
-            console.message(i, line);
-        }
+        view.finished(outcome);
+        view.message(i, OutcomeLine(outcome, run.port));
         if (options.verify && !run.verified && run.result == RunResult::Success) {
-            console.message(i,
-                            "Not verified: this package's loader did not read the flash back "
-                            "(the record says \"verified\": false)");
+            view.message(i,
+                         "Not verified: this package's loader did not read the flash back "
+                         "(the record says \"verified\": false)");
         }
     };
-    gang.Start({&package, options.package, *sha256, options.baudRate.value_or(kDefaultBaudRate),
-                options.verify, resetLines},
-               boards);
+    gang.Start(request, boards);
 
-    StopRelay stops(
-        [&] { return gang.Stop(); }, "Stopping every run... (Ctrl+C again to quit at once)",
-        "A boot monitor run cannot be stopped; it ends by itself; Ctrl+C again quits now",
-        [&](const std::string& text) { console.message(text); });
+    StopRelay stops([&] { return gang.Stop(); },
+                    single ? "Stopping... (Ctrl+C again to quit at once)"
+                           : "Stopping every run... (Ctrl+C again to quit at once)",
+                    CannotStopText(request.kind),
+                    [&](const std::string& text) { view.message(text); });
     while (!gang.Finished()) {
         handover.Serve(kServeWait);
         if (stopRequested()) {

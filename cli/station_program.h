@@ -1,20 +1,42 @@
 #pragma once
 
+#include <cstdio>
 #include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
-#include "package/tfilepro.h"
+#include "jobs/run_request.h"
 
 namespace korvel::cli {
 
-// Programs the loaded package into the board on every port of options at
-// once (the settings' port, defaultPort, when none is given), each board's
-// reset wired as resetLines, with a record per board as JSON on standard
-// output and/or appended to the record file. stopRequested is polled: once
-// true, every run is asked to stop. Returns 0 when every board succeeded,
-// else the result of the first port (in the order given) that did not;
-// kExitRecordFailed when only the record failed.
-int ProgramStation(const CliOptions& options, const TFilePro& package, int defaultPort,
-                   const ResetLines& resetLines, const std::function<bool()>& stopRequested);
+// The ports of options as the runs open them; the settings' port,
+// defaultPort, when none is given. COM<n> or <n> keeps its number; a device
+// path or adapter gets a number of its own above the settings' range, mapped
+// to its device. An adapter that is not there keeps its name, the run then
+// reports the port as not opened, and problems (one per port) says why.
+// nullopt, the reason printed to err, when two ports are the same device.
+std::optional<std::vector<RunPort>> ResolvePorts(const CliOptions& options, int defaultPort,
+                                                 std::vector<std::string>& problems,
+                                                 std::FILE* err);
+
+// Where korvel-cli writes: people read `human`, programs read `records`
+// (the JSON lines of --json).
+struct StationOutput {
+    std::FILE* human = stdout;
+    std::FILE* records = stdout;
+};
+
+// Programs the request into the board on every port of the request at once,
+// with a record per board as JSON and/or appended to the record file. One
+// port without --json, --record or --verify is a station of one shown as a
+// single run: progress and status on one line, the outcome last.
+// stopRequested is polled: once true, every run is asked to stop. Returns 0
+// when every board succeeded, else the result of the first port (in the
+// order given) that did not; kExitRecordFailed when only the record failed.
+int ProgramStation(const CliOptions& options, const RunRequest& request,
+                   const std::vector<std::string>& problems, const StationOutput& out,
+                   const std::function<bool()>& stopRequested);
 
 }  // namespace korvel::cli

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "cli/cli_platform.h"
+#include "package/printable_text.h"
 
 namespace korvel::cli {
 
@@ -45,11 +46,12 @@ void TerminalConsole::setPosition(int position) {
 }
 
 void TerminalConsole::setText(const std::string& text) {
-    status_ = text;
+    // A status may quote a board's answer: never to the terminal raw.
+    status_ = PrintableText(text);
     if (interactive_) {
         draw();
     } else {
-        std::fprintf(out_, "Status: %s\n", text.c_str());
+        std::fprintf(out_, "Status: %s\n", status_.c_str());
         std::fflush(out_);
     }
 }

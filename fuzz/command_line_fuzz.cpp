@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(settings.LastFiles.size() <= korvel::Settings::kMaxOptionValue);
         Require(settings.unattendedExit.size() <= korvel::Settings::kMaxOptionValue);
     } else {
-        Require(settings.unattendedExit.empty() && settings.SerialPort == 1 && !settings.AutoRun);
+        Require(settings.unattendedExit.empty() && settings.serialPort == 1 && !settings.AutoRun);
     }
 
     std::string error;

@@ -1,6 +1,6 @@
-// The framed link's reply side on arbitrary bytes: one command of the
-// controller unit's protocol, answered attempt by attempt from the input.
-// The result is always one the link may give, an accepted reply never holds
+// The framed link's reply side on arbitrary bytes: one command of the PCX
+// protocol, answered attempt by attempt from the input. No exchange is
+// aborted and a refusal carries a non-zero status; an accepted reply never holds
 // more than the link's buffer, and an information reply yields at most three
 // fields of at most 24 characters.
 #include <cstdint>
@@ -8,12 +8,13 @@
 #include <memory>
 
 #include "fuzz/scripted_board.h"
-#include "serial/framed_link.h"
+#include "procedures/controller_unit/framed_link.h"
 #include "serial/virtual_serial_device.h"
 
 namespace {
 
 using korvel::FramedLink;
+using korvel::LinkOutcome;
 
 void Require(bool condition) {
     if (!condition) {
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     korvel::VirtualSerialDevice::Options options;
     options.paced = false;
     FramedLink link(std::make_unique<korvel::VirtualSerialDevice>(board, options));
-    Require(link.open());
+    Require(link.port().open());
     link.setAddress(0x22);
     // Short waits keep an unanswered attempt cheap; the parser is the same.
     link.setReplyTimeoutMs(40);
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static const std::uint8_t block[FramedLink::kBlockSize] = {};
     korvel::LoaderInfo info;
-    std::uint8_t result = 0;
+    korvel::LinkResult result;
     switch (command) {
         case 0:
             result = link.BeginProgramming();
@@ -71,15 +72,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
     }
     Require(link.replyLength() <= FramedLink::kMaxPayload);
+    Require(result.outcome != LinkOutcome::Aborted);
+    Require((result.outcome == LinkOutcome::Refused) == (result.status != 0));
     Require(board.requests() <= std::max(attemptsOnTimeout, attemptsOnBusy));
     if (command == 2) {
         Require(info.field1.size() <= FramedLink::kMaxInfoField &&
                 info.field2.size() <= FramedLink::kMaxInfoField &&
                 info.field3.size() <= FramedLink::kMaxInfoField);
-        if (result != FramedLink::kOk) {
+        if (!result.ok()) {
             Require(info.field1.empty() && info.field2.empty() && info.field3.empty());
         }
-    } else if (result == FramedLink::kOk) {
+    } else if (result.ok()) {
         Require(link.replyLength() == 0);
     }
     return 0;

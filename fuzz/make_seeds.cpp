@@ -102,14 +102,14 @@ void Hex(Corpus& corpus) {
                     ":00000001FF\r\n:junk\r\n"));
 }
 
-// A controller-unit run against the board model, every reply written down.
+// A PCX run against the board model, every reply written down.
 void FramedReplies(Corpus& corpus) {
     const std::uint8_t commands[] = {0x0A, 0x10, 0x11, 0x18, 0x20, 0x21, 0x22, 0x63};
     auto record = [&](const std::string& name, sim::PcxBoardFaults faults) {
         sim::PcxBoard board(std::move(faults));
         ReplyRecorder recorder(board, FramedRequestEnd);
         PcxProcedure proc(std::make_unique<VirtualSerialDevice>(recorder, Unpaced()));
-        if (!proc.link.open()) {
+        if (!proc.link.port().open()) {
             return;
         }
         proc.Prepare();

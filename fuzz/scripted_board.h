@@ -17,7 +17,7 @@ using RequestEnd = std::function<bool(const std::string& sinceLastEnd)>;
 
 // An ISP command line: up to its line feed, or the lone "?" of baud sync.
 bool IspRequestEnd(const std::string& sinceLastEnd);
-// A controller-unit frame: 02, address, check, command, length (2 bytes),
+// A PCX frame: 02, address, check, command, length (2 bytes),
 // status, payload, sum, 03.
 bool FramedRequestEnd(const std::string& sinceLastEnd);
 // A resident-loader frame: 02, command, length (2 bytes), payload, sum, 03.

@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     korvel::Settings settings(path, /*readOnly=*/true);
     settings.Load({});
     ::close(fd);
-    Require(settings.SerialPort >= 1 && settings.SerialPort <= korvel::Settings::kMaxPort);
+    Require(settings.serialPort >= 1 && settings.serialPort <= korvel::Settings::kMaxPort);
 
     const korvel::IniFile before(text);
     korvel::IniFile after(text);

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "jobs/run_messages.h"
+#include "package/printable_text.h"
 #include "serial/port_resolver.h"
 
 namespace korvel {
@@ -14,7 +15,6 @@ struct GangRun::Run {
     std::size_t index;
     GenericThread thread;
     RunRecord record;
-    std::chrono::steady_clock::time_point started;
 };
 
 GangRun::GangRun(UiHandover& ui, std::span<const DriverEntry> drivers)
@@ -22,35 +22,39 @@ GangRun::GangRun(UiHandover& ui, std::span<const DriverEntry> drivers)
 
 GangRun::~GangRun() = default;
 
-void GangRun::Start(const GangPackage& package, const std::vector<GangBoard>& boards) {
-    for (const GangBoard& board : boards) {
+void GangRun::Start(const RunRequest& request, const std::vector<GangBoard>& boards) {
+    for (std::size_t i = 0; i < request.ports.size() && i < boards.size(); ++i) {
+        const RunPort& port = request.ports[i];
+        const GangBoard& board = boards[i];
         auto run = std::make_unique<Run>(ui_, runs_.size(), board, drivers_);
         RunRecord& record = run->record;
-        record.port = board.port;
-        record.device = board.device.empty() ? PortResolver::instance().describe(board.portNumber)
-                                             : board.device;
-        record.packagePath = package.path;
-        record.packageSha256 = package.sha256;
-        record.kind = package.package->kind();
-        record.entryName = package.package->entryName(0);
-        record.entryVersion = package.package->entryVersion(0);
-        run->thread.Setup(*package.package, board.progress, package.baudRate, board.status,
-                          board.portNumber);
-        run->thread.SetVerify(package.verify);
-        run->thread.SetResetLines(package.resetLines);
-        run->thread.OnFinished = [this, r = run.get()](RunResult result) {
-            Finish(*r, result, r->thread.lastStatus());
+        record.port = port.name;
+        record.device =
+            port.device.empty() ? PortResolver::instance().describe(port.number) : port.device;
+        record.packagePath = request.packagePath;
+        record.packageSha256 = request.packageSha256;
+        record.kind = request.kind;
+        record.entryName = request.package->entryName(0);
+        record.entryVersion = request.package->entryVersion(0);
+        run->thread.Setup(*request.package, board.progress, request.baudRate, board.status,
+                          port.number);
+        run->thread.SetVerify(request.verify);
+        run->thread.SetResetLines(request.resetLines);
+        run->thread.OnFinished = [this, r = run.get()](const Outcome& outcome) {
+            Finish(*r, outcome);
         };
         runs_.push_back(std::move(run));
     }
     for (auto& run : runs_) {
         run->record.start = std::chrono::system_clock::now();
-        run->started = std::chrono::steady_clock::now();
         try {
-            run->thread.Start();
+            startThread(run->thread);
         } catch (const std::exception& e) {
             // No thread for this board (the system's limit): the others go on.
-            Finish(*run, RunResult::ProgrammingError, StartFailureMessage(e));
+            Outcome outcome;
+            outcome.result = RunResult::ProgrammingError;
+            outcome.reason = StartFailureMessage(e);
+            Finish(*run, outcome);
         }
     }
 }
@@ -63,23 +67,23 @@ bool GangRun::Stop() {
     return stoppable;
 }
 
-void GangRun::Finish(Run& run, RunResult result, const std::string& lastStatus) {
-    const auto elapsed = std::chrono::steady_clock::now() - run.started;
+void GangRun::Finish(Run& run, const Outcome& outcome) {
     RunRecord& record = run.record;
-    record.durationSeconds = std::chrono::duration<double>(elapsed).count();
-    record.result = result;
-    record.status = lastStatus;
-    record.message = ResultMessage(result, run.record.port).value_or("Aborted");
+    record.durationSeconds = outcome.durationSeconds;
+    record.result = outcome.result;
+    record.status = run.thread.lastStatus();
+    // The status is for watching a run; the reason says how it ended.
+    record.message = PrintableText(outcome.reason);
     if (!run.thread.portDevice().empty()) {
         record.device = run.thread.portDevice();
     }
-    const BoardFacts& learned = run.thread.learned();
+    const BoardFacts& learned = outcome.learned;
     record.chip = learned.chip;
     record.partId = learned.partId ? std::to_string(*learned.partId) : "";
     record.verified = learned.verified;
     ++finished_;
     if (OnBoardFinished) {
-        OnBoardFinished(run.index, record, run.thread);
+        OnBoardFinished(run.index, record, outcome);
     }
 }
 

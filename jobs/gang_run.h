@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -10,30 +9,15 @@
 
 #include "jobs/generic_thread.h"
 #include "jobs/run_record.h"
-#include "serial/reset_lines.h"
+#include "jobs/run_request.h"
 
 namespace korvel {
 
-// One board of a gang: the port its run uses and where the run reports.
+// Where one board's run reports: one per port of the request, in its order.
 struct GangBoard {
-    std::string port;  // as the user named it, for messages and the record
-    int portNumber = 1;
-    // The device behind the port for the record; empty: as the resolver names it.
-    std::string device;
     ProgressTarget* progress = nullptr;
     StatusTarget* status = nullptr;
     DialogService* dialogs = nullptr;
-};
-
-// What every run of a gang programs.
-struct GangPackage {
-    const TFilePro* package = nullptr;  // loaded; required
-    std::string path;
-    std::string sha256;
-    int baudRate = 38400;
-    bool verify = false;
-    // How every board's reset hangs on its port's DTR and RTS.
-    ResetLines resetLines;
 };
 
 // Several boards programmed at once: one GenericThread, procedure and port
@@ -50,10 +34,11 @@ class GangRun {
     GangRun(const GangRun&) = delete;
     GangRun& operator=(const GangRun&) = delete;
 
-    // Starts one run per board. The package and the targets must stay alive
-    // until Finished(). A run whose worker cannot be started ends at once
-    // with ProgrammingError, the reason as its last status text.
-    void Start(const GangPackage& package, const std::vector<GangBoard>& boards);
+    // Starts one run per port of the request, reporting into the board of
+    // the same index. The package and the targets must stay alive until
+    // Finished(). A run whose worker cannot be started ends at once with
+    // ProgrammingError, saying why.
+    void Start(const RunRequest& request, const std::vector<GangBoard>& boards);
     // Asks every run that is still going to stop; never waits. False when a
     // run's procedure cannot be stopped and runs to its end.
     bool Stop();
@@ -61,15 +46,16 @@ class GangRun {
     bool Finished() const { return finished_ == runs_.size(); }
 
     // On the user-interface thread, once per board as its run ends: the
-    // board's index in the order given, its record and its thread (for the
-    // reason a port did not open or a line failed).
-    std::function<void(std::size_t index, const RunRecord& record, const GenericThread& thread)>
+    // board's index in the order given, its record and its outcome.
+    std::function<void(std::size_t index, const RunRecord& record, const Outcome& outcome)>
         OnBoardFinished;
+    // Starts a run's worker; throws when the system cannot make one. Tests
+    // put their own in.
+    std::function<void(GenericThread& thread)> startThread = [](GenericThread& t) { t.Start(); };
 
   private:
     struct Run;
-    // lastStatus: the run's last status text, for the record.
-    void Finish(Run& run, RunResult result, const std::string& lastStatus);
+    void Finish(Run& run, const Outcome& outcome);
 
     UiHandover& ui_;
     std::span<const DriverEntry> drivers_;

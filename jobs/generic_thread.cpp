@@ -1,7 +1,10 @@
 #include "jobs/generic_thread.h"
 
+#include <chrono>
 #include <exception>
 
+#include "package/printable_text.h"
+#include "serial/open_advice.h"
 #include "serial/serial_port.h"
 
 namespace korvel {
@@ -61,25 +64,64 @@ void GenericThread::RegisterAbort(std::function<void()> abort) {
 }
 
 RunResult GenericThread::Guarded(const std::function<RunResult()>& run) {
+    std::string what = "an unknown error";
     try {
         return run();
     } catch (const std::exception& e) {
-        failureText_ = e.what();
+        what = e.what();
     } catch (...) {
     }
+    // The board or its adapter went away, or the line failed otherwise.
+    failure_ = "The run stopped on an error of the serial line or the system: " + what;
     return RunResult::ProgrammingError;
 }
 
+std::string GenericThread::WorkerReason(RunResult result) const {
+    switch (result) {
+        case RunResult::PortNotOpened:
+        case RunResult::ProgrammingError:
+            return failure_;
+        case RunResult::DeviceNotSupported: {
+            const char kind = package_ != nullptr ? package_->kind() : 0;
+            if (kind == 0) {
+                return "No package is loaded: load one and start again";
+            }
+            return "No procedure of this version programs packages of kind '" +
+                   PrintableText(std::string(1, kind)) + "'";
+        }
+        case RunResult::Aborted:
+            return stopRequested_ ? "Stopped on request before the run ended" : "";
+        case RunResult::Success:
+        case RunResult::DeviceError:
+            break;
+    }
+    return {};
+}
+
 void GenericThread::Execute() {
-    const RunResult result = Guarded([this] {
+    const auto started = std::chrono::steady_clock::now();
+    Outcome outcome;
+    outcome.result = Guarded([&] {
         const char kind = package_ != nullptr ? package_->kind() : 0;
         const DriverEntry* entry = FindDriver(drivers_, kind);
-        return entry != nullptr ? entry->driver(*this) : RunResult::DeviceNotSupported;
+        if (entry != nullptr) {
+            outcome = entry->driver(*this);
+        } else {
+            outcome.result = RunResult::DeviceNotSupported;
+        }
+        return outcome.result;
     });
+    // The procedure's reason names the step that failed; the worker's only
+    // stands in where it gave none.
+    if (outcome.reason.empty()) {
+        outcome.reason = WorkerReason(outcome.result);
+    }
+    outcome.durationSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     RegisterAbort(nullptr);
-    ui_.Synchronize([this, result] {
+    ui_.Synchronize([this, &outcome] {
         if (OnFinished) {
-            OnFinished(result);
+            OnFinished(outcome);
         }
     });
 }
@@ -102,8 +144,8 @@ RunResult GenericThread::Drive(ProcContext& context, SerialPort& port, std::func
         return RunResult::Aborted;
     }
     if (!port.open()) {
-        portFailure_ = port.lastOpenFailure();
         portDevice_ = port.devicePath();
+        failure_ = OpenAdvice(portDevice_, port.lastOpenFailure());
         return RunResult::PortNotOpened;
     }
     if (stoppable && stopRequested_) {
@@ -114,7 +156,6 @@ RunResult GenericThread::Drive(ProcContext& context, SerialPort& port, std::func
     // A serial failure or anything else that escapes the procedure ends it.
     const RunResult result = Guarded(run);
     port.close();
-    learned_ = context.learned;
     return result;
 }
 

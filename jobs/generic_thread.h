@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "jobs/dialog_service.h"
+#include "jobs/outcome.h"
 #include "jobs/proc_context.h"
 #include "jobs/run_result.h"
 #include "jobs/ui_handover.h"
@@ -20,8 +21,9 @@ namespace korvel {
 class GenericThread;
 class SerialPort;
 
-// A driver runs the procedure of one package kind and returns the result.
-using Driver = RunResult (*)(GenericThread& thread);
+// A driver runs the procedure of one package kind and returns its outcome
+// (ProcContext::Conclude).
+using Driver = Outcome (*)(GenericThread& thread);
 struct DriverEntry {
     char kind;
     const char* procedure;  // what the kind is programmed with, for listings
@@ -29,8 +31,10 @@ struct DriverEntry {
 };
 
 // One run on its own worker thread: picks the procedure by the package's kind,
-// runs it, and hands the result to OnFinished on the user-interface thread,
-// exactly once. The object serves one run; destroying it waits for the worker.
+// runs it, and hands its outcome to OnFinished on the user-interface thread,
+// exactly once. The worker adds the reasons only it knows: a port that did
+// not open, what escaped the procedure, a kind without a procedure, a stop.
+// The object serves one run; destroying it waits for the worker.
 class GenericThread {
   public:
     // The drivers come from whoever builds the run: jobs/ knows no procedure.
@@ -55,7 +59,7 @@ class GenericThread {
     // procedure cannot be stopped and runs to its end.
     bool Stop();
 
-    std::function<void(RunResult)> OnFinished;
+    std::function<void(const Outcome&)> OnFinished;
 
     // For drivers, on the worker thread.
     const TFilePro& package() const { return *package_; }
@@ -68,25 +72,23 @@ class GenericThread {
     // open the port (PortNotOpened when that fails), bind the context's
     // callbacks to this thread, run inside an exception guard
     // (ProgrammingError when anything escapes), close the port, unregister.
+    // The driver hands the result to its procedure's Conclude.
     RunResult Drive(ProcContext& context, SerialPort& port, std::function<void()> abort,
                     const std::function<RunResult()>& run);
 
-    // After OnFinished: why the port did not open, for PortNotOpened.
-    const OpenFailure& portFailure() const { return portFailure_; }
+    // After OnFinished: the device of a port that did not open; else empty.
     const std::string& portDevice() const { return portDevice_; }
-    // After OnFinished: what escaped the procedure (a failing serial line,
-    // for one) when the run ended with ProgrammingError that way; else empty.
-    const std::string& failureText() const { return failureText_; }
-    // After OnFinished: the last status text the procedure reported.
+    // After OnFinished: the last status text the procedure reported, for
+    // watching the run only; the outcome says how it ended.
     const std::string& lastStatus() const { return lastStatus_; }
-    // After OnFinished: what the procedure learned about the board.
-    const BoardFacts& learned() const { return learned_; }
 
   private:
     void Execute();
-    // Runs `run`; what escapes it ends with ProgrammingError, its text kept
-    // for failureText().
+    // Runs `run`; what escapes it ends with ProgrammingError, the reason
+    // saying what it was.
     RunResult Guarded(const std::function<RunResult()>& run);
+    // The reason the worker gives an outcome whose procedure gave none.
+    std::string WorkerReason(RunResult result) const;
     void Bind(ProcContext& context);
     void RegisterAbort(std::function<void()> abort);
 
@@ -109,11 +111,10 @@ class GenericThread {
     std::atomic<bool> stopRequested_{false};
     bool unstoppable_ = false;
 
-    OpenFailure portFailure_;
     std::string portDevice_;
-    std::string failureText_;
+    // Why the port did not open, or what escaped the procedure.
+    std::string failure_;
     std::string lastStatus_;
-    BoardFacts learned_;
     std::thread worker_;
 };
 

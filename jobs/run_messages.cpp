@@ -1,9 +1,6 @@
 #include "jobs/run_messages.h"
 
-#include <algorithm>
-#include <iterator>
-
-#include "jobs/status_text.h"
+#include "package/printable_text.h"
 
 namespace korvel {
 
@@ -30,18 +27,17 @@ std::string StartFailureMessage(const std::exception& failure) {
     return std::string("The run could not start: ") + failure.what();
 }
 
-std::string FailureReason(const std::string& lastStatus, const std::string& failureText) {
-    // Cancel texts start with line breaks and ": " to follow the status log.
-    const auto start = lastStatus.find_first_not_of("\r\n :");
-    const auto end = lastStatus.find_last_not_of("\r\n ");
-    const std::string words =
-        start == std::string::npos ? "" : lastStatus.substr(start, end - start + 1);
-    const bool standard =
-        std::find(std::begin(StatusText), std::end(StatusText), words) != std::end(StatusText);
-    if (!words.empty() && !standard) {
-        return words;
+std::optional<std::string> OutcomeMessage(const Outcome& outcome, const std::string& portName) {
+    auto message = ResultMessage(outcome.result, portName);
+    if (message && !outcome.reason.empty()) {
+        *message += "\r\n" + PrintableText(outcome.reason);
     }
-    return failureText;
+    return message;
+}
+
+std::string OutcomeLine(const Outcome& outcome, const std::string& portName) {
+    const std::string result = ResultMessage(outcome.result, portName).value_or("Aborted");
+    return outcome.reason.empty() ? result : result + ": " + PrintableText(outcome.reason);
 }
 
 }  // namespace korvel

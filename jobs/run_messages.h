@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "jobs/outcome.h"
 #include "jobs/run_result.h"
 
 namespace korvel {
@@ -17,10 +18,12 @@ std::optional<std::string> ResultMessage(RunResult result, const std::string& po
 // What a front end says when a run's thread could not be started.
 std::string StartFailureMessage(const std::exception& failure);
 
-// Why a run failed, in its own words, for the line under the result's
-// message: the last status text when it is a procedure's reason rather than
-// one of the standard phase texts, else what escaped the procedure; empty
-// when neither says more.
-std::string FailureReason(const std::string& lastStatus, const std::string& failureText);
+// The window's message for an outcome: the result's message and under it
+// the reason; nullopt when the result shows none (Aborted).
+std::optional<std::string> OutcomeMessage(const Outcome& outcome, const std::string& portName);
+
+// korvel-cli's line for an outcome: "<result>: <reason>", the result alone
+// when there is no reason (the result of an abort is "Aborted").
+std::string OutcomeLine(const Outcome& outcome, const std::string& portName);
 
 }  // namespace korvel

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "package/sha256.h"
 #include "util/byte_order.h"
 
 namespace korvel {
@@ -57,6 +58,7 @@ void TFilePro::Clear() {
     stream_.reset();
     fileName_.clear();
     stamp_ = {};
+    sha256_.clear();
     entryCount_ = 0;
     entries_ = {};
 }
@@ -95,12 +97,24 @@ bool TFilePro::readEntries() {
     if (fileSize < 0) {
         return false;
     }
+    // Anything but a package is turned away before it is read whole.
+    std::uint8_t magic[2] = {};
+    if (stream_->readAt(0, magic, sizeof magic) != sizeof magic || magic[0] != 'B' ||
+        magic[1] != 'A') {
+        return false;
+    }
+    // Read once, whole: the entries and the hash then come from the same
+    // bytes, whatever a writer does to the file afterwards.
+    std::vector<std::uint8_t> file(static_cast<std::size_t>(fileSize));
+    if (stream_->readAt(0, file.data(), file.size()) != file.size()) {
+        return false;
+    }
     std::int64_t p = 0;
     while (entryCount_ < kMaxEntries) {
-        std::uint8_t header[kHeaderSize];
-        if (stream_->readAt(p, header, kHeaderSize) != kHeaderSize) {
+        if (p + kHeaderSize > fileSize) {
             return false;
         }
+        const std::uint8_t* header = file.data() + p;
         if (header[0] != 'B' || header[1] != 'A') {
             return false;
         }
@@ -124,12 +138,10 @@ bool TFilePro::readEntries() {
     }
     for (int i = 0; i < entryCount_; ++i) {
         Entry& e = entries_[static_cast<std::size_t>(i)];
-        const std::size_t total = static_cast<std::size_t>(e.size) + kTrailerSize;
-        e.data.resize(total);
-        if (stream_->readAt(e.offset, e.data.data(), total) != total) {
-            return false;
-        }
+        const auto begin = file.begin() + e.offset;
+        e.data.assign(begin, begin + e.size + kTrailerSize);
     }
+    sha256_ = Sha256Hex(file);
     return true;
 }
 

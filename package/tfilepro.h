@@ -37,6 +37,9 @@ class TFilePro {
     const std::string& fileName() const { return fileName_; }
 
     std::int64_t fileSize() const { return stamp_.size; }
+    // SHA-256 (hex) of the bytes the package was loaded from: what a run
+    // programs, whatever is on disk by then.
+    const std::string& sha256() const { return sha256_; }
     int entryCount() const { return entryCount_; }
     // The package's kind character: entry 0's kind, 0 when nothing is loaded.
     char kind() const { return entries_[0].kind; }
@@ -75,6 +78,7 @@ class TFilePro {
     std::unique_ptr<PackageFile> stream_;
     std::string fileName_;
     FileStamp stamp_;
+    std::string sha256_;
     int entryCount_ = 0;
     std::array<Entry, kMaxEntries> entries_;
 };

@@ -23,6 +23,12 @@ constexpr auto kFaultRows = std::to_array<FaultRow>({
     {Fault::StaleTransfer,
      "The board answered {0} with the rest of an earlier, stopped transfer: reset the board "
      "and try again"},
+    // Resident loader, PCX and boot monitor.
+    {Fault::OtherLoader,
+     "The board's boot loader is {0}, not {1}: this package cannot be programmed through it"},
+    {Fault::NoBanner,
+     "No boot monitor banner within 10 s ({0}): switch the board off, press Program, then "
+     "switch it on"},
 });
 
 }  // namespace
@@ -76,7 +82,8 @@ std::string EscapedAnswer(std::span<const std::uint8_t> bytes) {
 }
 
 std::string EscapedAnswer(std::string_view text) {
-    return EscapedAnswer(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    return EscapedAnswer(
+        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 }  // namespace korvel

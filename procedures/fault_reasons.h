@@ -18,6 +18,9 @@ enum class Fault : std::uint8_t {
     UnknownPart,     // part id in decimal, in hex
     VerifyMismatch,  // address, wrote, read
     StaleTransfer,   // step
+    // Resident loader, PCX and boot monitor.
+    OtherLoader,  // the board's loader identifier (escaped), the one expected
+    NoBanner,     // what was heard meanwhile
 };
 
 // The reason for fault with its fields in place.

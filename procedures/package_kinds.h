@@ -20,14 +20,21 @@ inline constexpr int kDefaultBaudRate = kBaudRateChoices[0];
 inline constexpr const char* kAccessCode = "kzt";
 
 // What a package's kind character means, everywhere: which procedure runs it,
-// which of the window's boxes show, whether the access code is asked first,
-// and the speed its run starts at.
+// whether it can be stopped and drives the reset lines, which of the window's
+// boxes show, whether the access code is asked first, and the speed its run
+// starts at. No front end names a procedure or knows one's habits but here.
 struct PackageKind {
     char kind;
-    // What the kind is programmed with (for listings), and its driver; both
-    // null for a kind without a procedure, whose runs end DeviceNotSupported.
+    // What the kind is programmed with (for listings and messages), and its
+    // driver; both null for a kind without a procedure, whose runs end
+    // DeviceNotSupported.
     const char* procedure;
     Driver driver;
+    // Stop reaches the procedure; otherwise its run always goes to its end.
+    bool stoppable;
+    // The run resets the board through the port's DTR and RTS as the
+    // settings wire them, so the wiring must read before it starts.
+    bool usesResetLines;
     bool showsComPort;
     // The run takes its speed from the Baud Rate box.
     bool showsBaudRate;
@@ -37,29 +44,33 @@ struct PackageKind {
     int baudRate;
 };
 
-// Adding a kind is adding a row.
+// Adding a kind is adding a row (see docs/architecture.md for the checklist).
+// clang-format off
 inline constexpr std::array kPackageKinds{
-    PackageKind{'\'', "LPC ISP boot loader", RunIsp, true, true, false, kDefaultBaudRate},
-    PackageKind{'F', "LPC ISP boot loader", RunIsp, true, true, false, kDefaultBaudRate},
-    PackageKind{kResidentRelativeKind, "resident loader, blocks by image offset", RunResidentLoader,
-                true, false, false, 57600},
+    //          kind  procedure                                   driver             stop   reset  COM    baud   code   speed
+    PackageKind{'\'', "LPC ISP boot loader",                      RunIsp,            true,  true,  true,  true,  false, kDefaultBaudRate},
+    PackageKind{'F',  "LPC ISP boot loader",                      RunIsp,            true,  true,  true,  true,  false, kDefaultBaudRate},
+    PackageKind{kResidentRelativeKind, "resident loader, blocks by image offset",
+                                                                  RunResidentLoader, true,  false, true,  false, false, 57600},
     PackageKind{kResidentAbsoluteKind, "resident loader, blocks by flash address",
-                RunResidentLoader, true, false, false, 57600},
-    PackageKind{'G', "controller unit boot loader", RunControllerUnit, true, false, false, 57600},
-    PackageKind{'9', "boot monitor", RunBootMonitor, true, false, false, 115200},
+                                                                  RunResidentLoader, true,  false, true,  false, false, 57600},
+    PackageKind{'G',  "controller unit boot loader",              RunControllerUnit, true,  false, true,  false, false, 57600},
+    PackageKind{'9',  "boot monitor",                             RunBootMonitor,    false, false, true,  false, false, 115200},
     // Kinds of other boards: the window offers their controls, no procedure runs them.
-    PackageKind{',', nullptr, nullptr, true, true, false, kDefaultBaudRate},
-    PackageKind{'-', nullptr, nullptr, true, true, false, kDefaultBaudRate},
-    PackageKind{'0', nullptr, nullptr, true, true, false, kDefaultBaudRate},
-    PackageKind{'=', nullptr, nullptr, true, true, false, kDefaultBaudRate},
-    PackageKind{'D', nullptr, nullptr, true, true, false, kDefaultBaudRate},
-    PackageKind{'4', nullptr, nullptr, false, false, false, 0},
-    PackageKind{'5', nullptr, nullptr, false, false, false, 0},
-    PackageKind{'7', nullptr, nullptr, true, false, true, 0},
+    PackageKind{',',  nullptr,                                    nullptr,           true,  false, true,  true,  false, kDefaultBaudRate},
+    PackageKind{'-',  nullptr,                                    nullptr,           true,  false, true,  true,  false, kDefaultBaudRate},
+    PackageKind{'0',  nullptr,                                    nullptr,           true,  false, true,  true,  false, kDefaultBaudRate},
+    PackageKind{'=',  nullptr,                                    nullptr,           true,  false, true,  true,  false, kDefaultBaudRate},
+    PackageKind{'D',  nullptr,                                    nullptr,           true,  false, true,  true,  false, kDefaultBaudRate},
+    PackageKind{'4',  nullptr,                                    nullptr,           true,  false, false, false, false, 0},
+    PackageKind{'5',  nullptr,                                    nullptr,           true,  false, false, false, false, 0},
+    PackageKind{'7',  nullptr,                                    nullptr,           true,  false, true,  false, true,  0},
 };
+// clang-format on
 
 // Any kind not in the table, and no package at all (kind 0).
-inline constexpr PackageKind kOtherPackageKind{0, nullptr, nullptr, true, false, false, 0};
+inline constexpr PackageKind kOtherPackageKind{0,    nullptr, nullptr, true, false,
+                                               true, false,   false,   0};
 
 constexpr const PackageKind& FindPackageKind(char kind) {
     for (const PackageKind& row : kPackageKinds) {

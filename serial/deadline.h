@@ -6,27 +6,37 @@
 
 namespace korvel {
 
-// A point on the port's millisecond tick that a wait must not pass: the one
-// time-out type of every procedure's reply wait. Safe across the tick's wrap.
+// A span on the port's millisecond tick that a wait must not outlast: the one
+// time-out type of every procedure's reply wait. It counts the time elapsed
+// since its start, so a tick that wraps mid-wait is harmless and any 32-bit
+// span lasts its full length.
 class Deadline {
   public:
-    Deadline(SerialPort& port, std::uint32_t ms) : port_(&port), end_(port.tickMs() + ms) {}
+    Deadline(SerialPort& port, std::uint32_t ms) : port_(&port), start_(port.tickMs()), span_(ms) {}
 
-    // Moves the deadline to ms from now (an inter-byte time-out after a byte).
-    void restart(std::uint32_t ms) { end_ = port_->tickMs() + ms; }
+    // Starts over with ms from now (an inter-byte time-out after a byte).
+    void restart(std::uint32_t ms) {
+        start_ = port_->tickMs();
+        span_ = ms;
+    }
     // Never later than other: a per-byte wait inside an overall limit.
     void capAt(const Deadline& other) {
-        if (static_cast<std::int32_t>(end_ - other.end_) > 0) {
-            end_ = other.end_;
+        if (other.remainingMs() < remainingMs()) {
+            start_ = other.start_;
+            span_ = other.span_;
         }
     }
-    bool passed() const { return port_->msUntil(end_) == 0; }
+    bool passed() const { return remainingMs() == 0; }
     // Milliseconds left, 0 once passed: the time-out of the next read.
-    unsigned remainingMs() const { return port_->msUntil(end_); }
+    std::uint32_t remainingMs() const {
+        const auto elapsed = static_cast<std::uint32_t>(port_->tickMs() - start_);
+        return elapsed < span_ ? span_ - elapsed : 0;
+    }
 
   private:
     SerialPort* port_;
-    std::uint32_t end_;
+    std::uint32_t start_;
+    std::uint32_t span_;
 };
 
 }  // namespace korvel

@@ -64,12 +64,12 @@ Settings::Settings(std::string fileName, bool readOnly)
 
 void Settings::Load(const std::vector<std::string>& args) {
     LastFiles.clear();
-    SerialPort = 1;
+    serialPort = 1;
     AutoRun = false;
     Verify = false;
     unattendedExit.clear();
     ports.clear();
-    ResetLines = "none";
+    resetLines = "none";
     // Only a file that is certainly missing is created; anything else in its
     // place (unreadable, a directory, a symlink loop) gives what can be read.
     std::error_code ec;
@@ -93,14 +93,14 @@ void Settings::readFile() {
     }
     if (auto v = ini.get(kSection, "SerialPort")) {
         const auto n = ParseInteger(*v);
-        SerialPort = !n ? 2 : (*n < 1 || *n > kMaxPort) ? 1 : static_cast<int>(*n);
+        serialPort = !n ? 2 : (*n < 1 || *n > kMaxPort) ? 1 : static_cast<int>(*n);
     }
     if (auto v = ini.get(kSection, "AutoRun")) {
         // Read as an integer like the profile functions do: leading digits, else 0.
         AutoRun = std::atoi(v->c_str()) != 0;
     }
     if (auto v = ini.get(kKorvelSection, "ResetLines")) {
-        ResetLines = *v;
+        resetLines = *v;
     }
     if (auto v = ini.get(kKorvelSection, "Verify")) {
         Verify = std::atoi(v->c_str()) != 0;
@@ -132,7 +132,7 @@ void Settings::applyArguments(const std::vector<std::string>& args) {
         switch (arg[1]) {
             case 'C': {
                 const auto n = ParseInteger(value);
-                SerialPort = n ? ClampToInt(*n) : 3;
+                serialPort = n ? ClampToInt(*n) : 3;
                 break;
             }
             case 'F':
@@ -169,7 +169,7 @@ void Settings::Save() const {
     if (!ini.set(kSection, "LastFiles", LastFiles)) {
         ini.set(kSection, "LastFiles", "");
     }
-    ini.set(kSection, "SerialPort", std::to_string(SerialPort));
+    ini.set(kSection, "SerialPort", std::to_string(serialPort));
     ini.set(kSection, "AutoRun", AutoRun ? "1" : "0");
     // Korvel's own section; files that never had the box ticked stay as they were.
     if (Verify || ini.get(kKorvelSection, "Verify")) {

@@ -29,13 +29,13 @@ class Settings {
 
     // Defaults, then the file (created with the defaults when missing), then the arguments.
     void Load(const std::vector<std::string>& args);
-    // Writes LastFiles, SerialPort and AutoRun, keeping everything else in the file.
+    // Writes LastFiles, serialPort and AutoRun, keeping everything else in the file.
     void Save() const;
 
     const std::string& fileName() const { return fileName_; }
 
     std::string LastFiles;
-    int SerialPort = 1;
+    int serialPort = 1;  // [SETTINGS] SerialPort
     bool AutoRun = false;
     // Read the flash back after programming where the loader can (the window's check box).
     bool Verify = false;
@@ -46,7 +46,7 @@ class Settings {
     // How DTR and RTS reset the board ("none", "dtr-rts,..."), from the
     // [KORVEL] section (the window's options write it); the front end reads
     // the text.
-    std::string ResetLines = "none";
+    std::string resetLines = "none";  // [KORVEL] ResetLines
 
   private:
     void readFile();

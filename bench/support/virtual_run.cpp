@@ -43,7 +43,7 @@ VirtualRun ProgramVirtually(const TFilePro& package, VirtualLineEnd& board, int 
     {
         InlineHandover handover;
         GenericThread thread(handover, nullptr, StandardDrivers());
-        thread.OnFinished = [&](RunResult result) { run.result = result; };
+        thread.OnFinished = [&](const Outcome& outcome) { run.result = outcome.result; };
         thread.Setup(package, nullptr, baudRate, nullptr, kBenchPort);
         thread.Start();
         // Leaving the scope waits for the worker.

@@ -4,6 +4,9 @@
 #include <climits>
 #include <cstring>
 
+#include "procedures/fault_reasons.h"
+#include "serial/deadline.h"
+
 namespace korvel {
 
 namespace {
@@ -42,14 +45,26 @@ constexpr std::string_view kBannerPhrases[] = {"starting application",
                                                "Build date:", "press any key to stop"};
 constexpr std::string_view kStopKey = " ";
 constexpr std::string_view kSuccessWord = "successfully";
-constexpr std::string_view kLoadSecond = "load term raw 0x83fa0000";
 constexpr std::string_view kSaveEnvironment = "nsave";
 constexpr std::string_view kBootFromFlash = "aboot flash raw 0x83fa0000";
 constexpr std::string_view kSetPrompt = "prompt RV4500> 1";
-constexpr std::string_view kLoadMain = "load term raw 0x80000000";
 constexpr std::string_view kStartMain = "exec 0x80000000\r";
 constexpr std::string_view kDone = "Done";
 constexpr std::string_view kDoneLine = "Done\r\n";
+
+// The two raw transfers: the second image for the flash stage, the main image to RAM.
+constexpr BootMonitorProcedure::RawLoad kLoadSecond{"load term raw 0x83fa0000", "0x83fa0000",
+                                                    kFlashBreakPauseMs, false};
+constexpr BootMonitorProcedure::RawLoad kLoadMain{"load term raw 0x80000000", "0x80000000",
+                                                  kMainBreakPauseMs, true};
+
+// What to look at when the monitor goes quiet in mid-dialogue.
+constexpr const char* kCheckMonitor = "check the cable, then switch the board off and start again";
+constexpr const char* kCheckBreak = "check that the adapter and its cable pass a BREAK";
+
+std::string Quoted(std::string_view command) {
+    return "the command \"" + std::string(command) + "\"";
+}
 
 // Image sizes come from a package; keep the bar arithmetic inside an int.
 int Clamped(std::int64_t value) {
@@ -83,16 +98,16 @@ void BootMonitorProcedure::Close() {
 
 bool BootMonitorProcedure::WaitForText(std::string_view text, unsigned timeoutMs) {
     received_.clear();
-    const std::uint32_t deadline = port.tickMs() + timeoutMs;
+    const Deadline wait(port, timeoutMs);
     do {
         std::uint8_t byte = 0;
-        if (port.readWithin(&byte, 1, port.msUntil(deadline)) == 1) {
+        if (port.readWithin(&byte, 1, wait.remainingMs()) == 1) {
             received_.append(byte);
             if (received_.contains(text)) {
                 return true;
             }
         }
-    } while (Before(deadline));
+    } while (!wait.passed());
     return false;
 }
 
@@ -102,7 +117,7 @@ void BootMonitorProcedure::SendCommand(std::string_view text) {
     SendText(text);
     SendText("\r");
     port.waitMs(kEchoSettleMs);
-    const std::uint32_t deadline = port.tickMs() + kEchoWaitMs;
+    const Deadline wait(port, kEchoWaitMs);
     // The echo is the command followed by the monitor's "\r\n".
     const std::size_t expected = text.size() + 2;
     const auto readCapacity =
@@ -111,7 +126,7 @@ void BootMonitorProcedure::SendCommand(std::string_view text) {
     std::size_t count = 0;
     bool complete = false;
     do {
-        const std::size_t got = port.readWithin(chunk.data(), readCapacity, port.msUntil(deadline));
+        const std::size_t got = port.readWithin(chunk.data(), readCapacity, wait.remainingMs());
         // Whatever does not fit is consumed all the same, never stored.
         if (count < kEchoCapacity) {
             std::copy_n(chunk.begin(), std::min(got, kEchoCapacity - count), echo_.begin() + count);
@@ -119,7 +134,7 @@ void BootMonitorProcedure::SendCommand(std::string_view text) {
         count += got;
         complete = count == expected && expected <= kEchoCapacity &&
                    std::memcmp(echo_.data(), text.data(), text.size()) == 0;
-    } while (!complete && Before(deadline));
+    } while (!complete && !wait.passed());
 }
 
 void BootMonitorProcedure::SendText(std::string_view text) {
@@ -153,27 +168,47 @@ void BootMonitorProcedure::StreamImage(std::span<const std::uint8_t> image) {
     } while (chunk == kChunkBytes);
 }
 
-bool BootMonitorProcedure::LoadRaw(std::string_view command, std::span<const std::uint8_t> image,
-                                   unsigned pauseAroundBreakMs, bool announceProgramming) {
-    SendCommand(command);
+bool BootMonitorProcedure::LoadRaw(const RawLoad& load, std::span<const std::uint8_t> image) {
+    SendCommand(load.command);
     if (!WaitForText(kLineEnd, kLineWaitMs)) {
-        return false;
+        return unanswered(Quoted(load.command), kCheckMonitor);
     }
-    if (announceProgramming) {
+    if (load.announceProgramming) {
         Status(StatusId::Programming);
     }
     StreamImage(image);
-    port.waitMs(pauseAroundBreakMs);
+    port.waitMs(load.pauseAroundBreakMs);
     port.sendBreak();
-    port.waitMs(pauseAroundBreakMs);
+    port.waitMs(load.pauseAroundBreakMs);
     // Only the first line after the BREAK counts: an error there is final.
-    return WaitForText(kLineEnd, kLineWaitMs) && received_.contains(kSuccessWord);
+    const std::string transfer = "the transfer to " + std::string(load.address);
+    if (!WaitForText(kLineEnd, kLineWaitMs)) {
+        return unanswered("the BREAK that ends " + transfer, kCheckBreak);
+    }
+    if (!received_.contains(kSuccessWord)) {
+        Fail(RunResult::DeviceError,
+             FaultReason(Fault::Refused, {"take the image at " + std::string(load.address),
+                                          EscapedAnswer(received_.view())}));
+        return false;
+    }
+    learned.bytesWritten += image.size();
+    return true;
 }
 
 bool BootMonitorProcedure::CommandToPrompt(std::string_view command) {
     port.waitMs(kCommandGapMs);
     SendCommand(command);
-    return WaitForText(kPrompt, kLineWaitMs);
+    return WaitForText(kPrompt, kLineWaitMs) || unanswered(Quoted(command), kCheckMonitor);
+}
+
+bool BootMonitorProcedure::unanswered(const std::string& what, const char* check) {
+    if (received_.view().empty()) {
+        Fail(RunResult::DeviceError, FaultReason(Fault::NoAnswer, {what, check}));
+    } else {
+        Fail(RunResult::DeviceError,
+             FaultReason(Fault::Garbled, {what, EscapedAnswer(received_.view())}));
+    }
+    return false;
 }
 
 RunResult BootMonitorProcedure::Run(std::span<const std::uint8_t> mainImage,
@@ -206,7 +241,9 @@ bool BootMonitorProcedure::catchMonitor() {
     // The operator switches the board on meanwhile: a space after every line
     // that is not the banner, until a banner phrase turns up.
     bool caught = false;
-    const std::uint32_t deadline = port.tickMs() + kBannerWindowMs;
+    // The last line heard instead, to tell a running application from silence.
+    std::string heard;
+    const Deadline window(port, kBannerWindowMs);
     do {
         port.waitMs(1);
         WaitForText(kLineEnd, kLineWaitMs);
@@ -214,10 +251,18 @@ bool BootMonitorProcedure::catchMonitor() {
             std::any_of(std::begin(kBannerPhrases), std::end(kBannerPhrases),
                         [this](std::string_view phrase) { return received_.contains(phrase); });
         if (!caught) {
+            if (!received_.view().empty()) {
+                heard = received_.view();
+            }
             SendText(kStopKey);
         }
-    } while (!caught && Before(deadline));
+    } while (!caught && !window.passed());
     SetProgress(kProgressCaught);
+    if (!caught) {
+        Fail(RunResult::DeviceError,
+             FaultReason(Fault::NoBanner,
+                         {heard.empty() ? "nothing heard" : "last heard " + EscapedAnswer(heard)}));
+    }
     return caught;
 }
 
@@ -243,9 +288,8 @@ void BootMonitorProcedure::awaitPrompt() {
 bool BootMonitorProcedure::flashSecondImage(std::span<const std::uint8_t> image) {
     SetProgressMax(Clamped(static_cast<std::int64_t>(image.size()) + kProgressHeadroom));
     SetProgress(kProgressCaught);
-    if (!LoadRaw(kLoadSecond, image, kFlashBreakPauseMs, false) ||
-        !CommandToPrompt(kSaveEnvironment) || !CommandToPrompt(kBootFromFlash) ||
-        !CommandToPrompt(kSetPrompt)) {
+    if (!LoadRaw(kLoadSecond, image) || !CommandToPrompt(kSaveEnvironment) ||
+        !CommandToPrompt(kBootFromFlash) || !CommandToPrompt(kSetPrompt)) {
         return false;
     }
     port.waitMs(kCommandGapMs);
@@ -255,7 +299,7 @@ bool BootMonitorProcedure::flashSecondImage(std::span<const std::uint8_t> image)
 bool BootMonitorProcedure::loadMainImage(std::span<const std::uint8_t> image) {
     SetProgressMax(Clamped(static_cast<std::int64_t>(image.size()) + kProgressHeadroom));
     SetProgress(kProgressCaught);
-    return LoadRaw(kLoadMain, image, kMainBreakPauseMs, true);
+    return LoadRaw(kLoadMain, image);
 }
 
 void BootMonitorProcedure::startMainImage(std::size_t mainSize) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "jobs/proc_context.h"
@@ -20,7 +21,9 @@ namespace korvel {
 // that a BREAK ends, and start it.
 //
 // The procedure always runs to success or to a failure point: it never looks
-// at abortRequested and is not registered for Stop.
+// at abortRequested and is not registered for Stop. A failure point names its
+// cause through Fail; learned.bytesWritten counts the bytes of the transfers
+// the monitor accepted.
 class BootMonitorProcedure : public ProcContext {
   public:
     static constexpr int kBaudRate = 115200;
@@ -53,6 +56,15 @@ class BootMonitorProcedure : public ProcContext {
 
     const RollingTextBuffer& received() const { return received_; }
 
+    // A raw transfer: its command, the address it names, the quiet line
+    // around its BREAK, and whether "Programming" is shown once it starts.
+    struct RawLoad {
+        std::string_view command;
+        std::string_view address;
+        unsigned pauseAroundBreakMs;
+        bool announceProgramming;
+    };
+
     SerialPort port;
 
   private:
@@ -65,13 +77,12 @@ class BootMonitorProcedure : public ProcContext {
     void startMainImage(std::size_t mainSize);
 
     // "load term raw ..." through to the monitor's verdict on the transfer.
-    bool LoadRaw(std::string_view command, std::span<const std::uint8_t> image,
-                 unsigned pauseAroundBreakMs, bool announceProgramming);
+    bool LoadRaw(const RawLoad& load, std::span<const std::uint8_t> image);
     // A flash-stage command that the monitor answers with its prompt.
     bool CommandToPrompt(std::string_view command);
-    bool Before(std::uint32_t deadline) {
-        return static_cast<std::int32_t>(port.tickMs() - deadline) < 0;
-    }
+    // Names why the wait for what came to nothing: silence, with what to
+    // check, or the text that came instead. Always false, the failure point.
+    bool unanswered(const std::string& what, const char* check);
 
     RollingTextBuffer received_;
     std::array<std::uint8_t, kEchoCapacity> echo_{};

@@ -8,13 +8,13 @@ namespace korvel {
 static_assert(FindPackageKind('9').baudRate == BootMonitorProcedure::kBaudRate,
               "the kind table states the monitor's speed");
 
-RunResult RunBootMonitor(GenericThread& thread) {
+Outcome RunBootMonitor(GenericThread& thread) {
     BootMonitorProcedure procedure(thread.portNumber());
     const TFilePro& package = thread.package();
     // Not registered for Stop: the dialogue always runs to its end.
-    return thread.Drive(procedure, procedure.port, nullptr, [&] {
+    return procedure.Conclude(thread.Drive(procedure, procedure.port, nullptr, [&] {
         return procedure.Run(package.entryImage(0), package.entryImage(1));
-    });
+    }));
 }
 
 }  // namespace korvel

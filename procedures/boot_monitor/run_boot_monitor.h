@@ -6,6 +6,6 @@ namespace korvel {
 
 // Driver for packages of kind "9": entry 0 is the main image, entry 1 the
 // optional second image of the flash stage.
-RunResult RunBootMonitor(GenericThread& thread);
+Outcome RunBootMonitor(GenericThread& thread);
 
 }  // namespace korvel

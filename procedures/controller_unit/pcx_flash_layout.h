@@ -1,11 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
 namespace korvel::pcx {
 
-// The controller unit's flash, as its boot loader numbers and addresses it.
+// The PCX's flash, as its boot loader numbers and addresses it.
 // Sectors 0 to 7 hold the loader and sector 27 the unit's own data; only
 // sectors 8 to 26 are ever erased or written.
 struct SectorRun {
@@ -15,11 +16,16 @@ struct SectorRun {
     std::uint32_t size;   // of each sector
 };
 
-//                                    first last  start   size
-inline constexpr SectorRun kSectorRuns[] = {
-    {0, 7, 0, 4096}, {8, 21, 32768, 32768}, {22, 27, 491520, 4096}};
+// clang-format off
+inline constexpr auto kSectorRuns = std::to_array<SectorRun>({
+//   first last  start   size
+    {0,    7,    0,      4096},
+    {8,    21,   32768,  32768},
+    {22,   27,   491520, 4096},
+});
+// clang-format on
 
-inline constexpr int kSectorCount = 28;
+inline constexpr int kSectorCount = kSectorRuns.back().last + 1;
 inline constexpr int kFirstProgrammableSector = 8;
 inline constexpr int kLastProgrammableSector = 26;
 // Image offset 0 lands at the start of the first programmable sector.

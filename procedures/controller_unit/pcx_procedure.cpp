@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "procedures/fault_reasons.h"
+
 namespace korvel {
 
 namespace {
@@ -24,7 +26,41 @@ constexpr unsigned kRestartPauseMs = 1000;
 // The Reboot after a failure: one short try, the unit may well be gone.
 constexpr std::uint32_t kFailureRebootTimeoutMs = 200;
 constexpr std::uint16_t kFailureRebootAttempts = 1;
+
+// What to look at when the unit goes silent.
+constexpr const char* kCheckUnitStart =
+    "is the controller unit powered, its cable connected and its boot loader running?";
+constexpr const char* kCheckUnit = "check the controller unit's power and cable, then start again";
+
+// The unit's status byte in words: busy is the one the protocol names.
+std::string UnitStatus(std::uint8_t status) {
+    return status == FramedLink::kBusy ? "busy (0xFF)" : "status " + Hex8(status);
+}
+
+std::string Baud(int rate) {
+    return std::to_string(rate) + " baud";
+}
 }  // namespace
+
+void PcxProcedure::failRequest(const LinkResult& result, const std::string& toDo,
+                               const std::string& request, const char* check) {
+    switch (result.outcome) {
+        case LinkOutcome::Refused:
+            Fail(RunResult::ProgrammingError,
+                 FaultReason(Fault::Refused, {toDo, UnitStatus(result.status)}));
+            break;
+        case LinkOutcome::NoReply:
+            Fail(RunResult::ProgrammingError, FaultReason(Fault::NoAnswer, {request, check}));
+            break;
+        case LinkOutcome::BadReply:
+            Fail(RunResult::ProgrammingError,
+                 FaultReason(Fault::Garbled, {request, EscapedAnswer(link.replyPayload())}));
+            break;
+        case LinkOutcome::Ok:
+        case LinkOutcome::Aborted:
+            break;
+    }
+}
 
 PcxProcedure::PcxProcedure(int portNumber) : link(portNumber) {}
 
@@ -47,6 +83,7 @@ int PcxProcedure::Run(std::span<const std::uint8_t> image, const std::string& ve
     code_ = pcx_code::kNoConnection;
     offset_ = 0;
     connectTries_ = 0;
+    lastPing_ = {};
 
     Phase phase = Phase::Start;
     do {
@@ -107,8 +144,9 @@ PcxProcedure::Phase PcxProcedure::connect() {
     code_ = pcx_code::kNoConnection;
     if (options_.connectToBoot) {
         link.setAddress(kUnitAddress);
-        link.setBaudRate(kLoaderBaudRate);
-        if (link.PingWithin(kConnectPingMs, kConnectPingMs) == FramedLink::kOk) {
+        link.port().setBaudRate(kLoaderBaudRate);
+        lastPing_ = link.PingWithin(kConnectPingMs, kConnectPingMs);
+        if (lastPing_.ok()) {
             Status(StatusId::Connected);
             return options_.writeMcuFlash && options_.checkVersion ? Phase::VersionCheck
                                                                    : Phase::Identify;
@@ -117,18 +155,30 @@ PcxProcedure::Phase PcxProcedure::connect() {
     if (abortRequested) {
         return Phase::Connect;
     }
-    return ++connectTries_ >= kConnectTries ? Phase::Failed : Phase::Connect;
+    if (++connectTries_ < kConnectTries) {
+        return Phase::Connect;
+    }
+    failRequest(lastPing_, "answer the connection pings",
+                std::to_string(kConnectTries) + " connection pings", kCheckUnitStart);
+    return Phase::Failed;
 }
 
 bool PcxProcedure::readLoaderInfo(LoaderInfo& info) {
     code_ = pcx_code::kRequestFailed;
-    if (link.ReadInfo(info) != FramedLink::kOk) {
+    const LinkResult result = link.ReadInfo(info);
+    if (!result.ok()) {
+        failRequest(result, "report its loader information", "the loader information request",
+                    kCheckUnit);
         return false;
     }
     if (info.field3 != kLoaderId) {
         code_ = pcx_code::kOtherLoader;
+        Fail(RunResult::ProgrammingError,
+             FaultReason(Fault::OtherLoader,
+                         {EscapedAnswer(info.field3), EscapedAnswer(kLoaderId)}));
         return false;
     }
+    learned.bootCode = info.field3;
     return true;
 }
 
@@ -163,17 +213,28 @@ PcxProcedure::Phase PcxProcedure::identify() {
 PcxProcedure::Phase PcxProcedure::begin() {
     code_ = pcx_code::kRequestFailed;
     link.setAddress(kUnitAddress);
-    link.setBaudRate(kLoaderBaudRate);
-    return link.BeginProgramming() == FramedLink::kOk ? Phase::SpeedChange : Phase::Failed;
+    link.port().setBaudRate(kLoaderBaudRate);
+    const LinkResult result = link.BeginProgramming();
+    if (!result.ok()) {
+        failRequest(result, "begin programming", "the request to begin programming", kCheckUnit);
+        return Phase::Failed;
+    }
+    return Phase::SpeedChange;
 }
 
 PcxProcedure::Phase PcxProcedure::changeSpeed() {
-    if (link.ChangeBaudRate(static_cast<std::uint32_t>(speed_)) != FramedLink::kOk) {
+    const LinkResult change = link.ChangeBaudRate(static_cast<std::uint32_t>(speed_));
+    if (!change.ok()) {
+        failRequest(change, "change to " + Baud(speed_), "the change to " + Baud(speed_),
+                    kCheckUnit);
         return Phase::Failed;
     }
-    link.setBaudRate(speed_);
-    link.waitMs(kSpeedSettleMs);
-    if (link.PingWithin(kReconnectTotalMs, kReconnectStepMs) != FramedLink::kOk) {
+    link.port().setBaudRate(speed_);
+    link.port().waitMs(kSpeedSettleMs);
+    const LinkResult ping = link.PingWithin(kReconnectTotalMs, kReconnectStepMs);
+    if (!ping.ok()) {
+        failRequest(ping, "answer the pings at " + Baud(speed_),
+                    "the pings at " + Baud(speed_) + " after the speed change", kCheckUnit);
         return Phase::Failed;
     }
     // The sectors the image needs, from the first programmable one on.
@@ -191,7 +252,7 @@ PcxProcedure::Phase PcxProcedure::changeSpeed() {
 
 PcxProcedure::Phase PcxProcedure::eraseAll() {
     // Address 0 asks the loader to erase its whole programmable range.
-    if (link.Erase(0) == FramedLink::kOk) {
+    if (link.Erase(0).ok()) {
         for (int sector = lastSector_; sector >= pcx::kFirstProgrammableSector; --sector) {
             StepProgress(1);
             erased_[static_cast<std::size_t>(sector)] = true;
@@ -204,9 +265,16 @@ PcxProcedure::Phase PcxProcedure::eraseAll() {
 
 PcxProcedure::Phase PcxProcedure::eraseNextSector() {
     const auto index = static_cast<std::size_t>(eraseSector_);
-    if (!erased_[index] && link.Erase(pcx::SectorStart(eraseSector_)) != FramedLink::kOk) {
-        code_ = pcx_code::kRequestFailed;
-        return Phase::Failed;
+    if (!erased_[index]) {
+        const std::uint32_t start = pcx::SectorStart(eraseSector_);
+        const LinkResult result = link.Erase(start);
+        if (!result.ok()) {
+            const std::string sector =
+                "sector " + std::to_string(eraseSector_) + " (" + Hex32(start) + ")";
+            failRequest(result, "erase " + sector, "the erase of " + sector, kCheckUnit);
+            code_ = pcx_code::kRequestFailed;
+            return Phase::Failed;
+        }
     }
     StepProgress(1);
     erased_[index] = true;
@@ -240,19 +308,24 @@ PcxProcedure::Phase PcxProcedure::programNextBlock() {
         }
         // The tail of a short last block is the erased value, never bytes past the image.
         std::fill(std::copy_n(data, chunk, block_.begin()), block_.end(), 0xFF);
-        if (link.WriteBlock(address, block_.data()) != FramedLink::kOk) {
+        const LinkResult result = link.WriteBlock(address, block_.data());
+        if (!result.ok()) {
+            failRequest(result, "write the block at " + Hex32(address),
+                        "the block write at " + Hex32(address), kCheckUnit);
             code_ = pcx_code::kRequestFailed;
             return Phase::Failed;
         }
     }
+    // A blank block is in flash through the erase.
     offset_ += chunk;
+    learned.bytesWritten = offset_;
     return Phase::Program;
 }
 
 PcxProcedure::Phase PcxProcedure::finish() {
     Status(StatusId::Reboot);
     link.Reboot();
-    link.waitMs(kRestartPauseMs);
+    link.port().waitMs(kRestartPauseMs);
     code_ = pcx_code::kProgrammed;
     return Phase::Done;
 }

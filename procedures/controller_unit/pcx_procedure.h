@@ -8,8 +8,8 @@
 
 #include "jobs/pcx_options.h"
 #include "jobs/proc_context.h"
+#include "procedures/controller_unit/framed_link.h"
 #include "procedures/controller_unit/pcx_flash_layout.h"
-#include "serial/framed_link.h"
 
 namespace korvel {
 
@@ -24,10 +24,11 @@ inline constexpr int kOtherLoader = 6;
 inline constexpr int kStopped = 7;
 }  // namespace pcx_code
 
-// Reprograms the controller unit through its boot loader: connect by pings,
-// check the loader's identifier, negotiate the programming speed, erase the
-// sectors the image needs, write it in 1 KB blocks (blank ones skipped) and
-// restart the unit. Runs on the worker thread; Abort comes from another.
+// Reprograms the PCX through its boot loader: connect by pings, check the
+// loader's identifier, negotiate the programming speed, erase the sectors the
+// image needs, write it in 1 KB blocks (blank ones skipped) and restart the
+// unit. Runs on the worker thread; Abort comes from another. A failure names
+// its cause through Fail; learned holds the loader and the bytes written.
 class PcxProcedure : public ProcContext {
   public:
     explicit PcxProcedure(int portNumber);
@@ -78,6 +79,11 @@ class PcxProcedure : public ProcContext {
     // Reads the information lines and checks the loader's identifier; false
     // (with code 5 or 6) when either fails.
     bool readLoaderInfo(LoaderInfo& info);
+    // Names why a request did not go through: toDo for a refusal ("erase
+    // sector 9"), request for silence and garbage ("the erase of sector 9"),
+    // check says what to look at when the unit is silent. A stop needs no reason.
+    void failRequest(const LinkResult& result, const std::string& toDo, const std::string& request,
+                     const char* check);
 
     std::array<bool, pcx::kSectorCount> erased_{};
 
@@ -89,6 +95,7 @@ class PcxProcedure : public ProcContext {
     std::size_t offset_ = 0;
     int speed_ = FramedLink::kBaudRate;
     int connectTries_ = 0;
+    LinkResult lastPing_;
     int lastSector_ = pcx::kFirstProgrammableSector;
     int eraseSector_ = pcx::kFirstProgrammableSector;
     std::array<std::uint8_t, FramedLink::kBlockSize> block_{};

@@ -22,18 +22,18 @@ RunResult PcxRunResult(int code) {
     }
 }
 
-RunResult RunControllerUnit(GenericThread& thread) {
+Outcome RunControllerUnit(GenericThread& thread) {
     PcxProcedure proc(thread.portNumber());
     // Stop goes through Abort, so a pending reply wait ends at once.
-    return thread.Drive(
-        proc, proc.link, [&proc] { proc.Abort(); },
+    return proc.Conclude(thread.Drive(
+        proc, proc.link.port(), [&proc] { proc.Abort(); },
         [&] {
             const TFilePro& package = thread.package();
             const PcxOptions options;
             proc.Prepare();
             const int code = proc.Run(package.entryImage(0), package.entryVersion(0), options);
             return PcxRunResult(code);
-        });
+        }));
 }
 
 }  // namespace korvel

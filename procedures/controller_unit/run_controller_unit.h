@@ -6,7 +6,7 @@
 namespace korvel {
 
 // Driver of kind "G": programs entry 0 into the controller unit.
-RunResult RunControllerUnit(GenericThread& thread);
+Outcome RunControllerUnit(GenericThread& thread);
 
 // The run result of the procedure's own code: stopped gives Aborted; nothing
 // to do, same version and programmed give Success; anything else is an error.

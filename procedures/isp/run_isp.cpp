@@ -11,10 +11,10 @@ namespace {
 constexpr std::uint8_t kIspLineFlags = 0x00;
 }  // namespace
 
-RunResult RunIsp(GenericThread& thread) {
+Outcome RunIsp(GenericThread& thread) {
     IspProcedure proc(thread.portNumber(), kIspLineFlags, thread.baudRate());
     proc.SetVerify(thread.verifyRequested());
-    return thread.Drive(
+    return proc.Conclude(thread.Drive(
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             const TFilePro& package = thread.package();
@@ -24,7 +24,7 @@ RunResult RunIsp(GenericThread& thread) {
             const RunResult result = proc.Run(package.entryImage(0));
             ResetIntoFirmware(proc.port, thread.resetLines());
             return result;
-        });
+        }));
 }
 
 }  // namespace korvel

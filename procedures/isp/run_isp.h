@@ -1,6 +1,6 @@
 #pragma once
 
-#include "jobs/run_result.h"
+#include "jobs/outcome.h"
 
 namespace korvel {
 
@@ -8,6 +8,6 @@ class GenericThread;
 
 // The driver of package kinds "'" and "F": programs entry 0 (Intel HEX) into
 // an LPC2000 chip through its ISP boot loader, at the run's baud rate.
-RunResult RunIsp(GenericThread& thread);
+Outcome RunIsp(GenericThread& thread);
 
 }  // namespace korvel

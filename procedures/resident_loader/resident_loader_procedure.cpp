@@ -4,6 +4,8 @@
 #include <array>
 #include <climits>
 
+#include "procedures/fault_reasons.h"
+#include "serial/deadline.h"
 #include "util/byte_order.h"
 
 namespace korvel {
@@ -15,10 +17,11 @@ int ProgressValue(std::uint64_t value) {
     return static_cast<int>(std::min<std::uint64_t>(value, INT_MAX));
 }
 
-// Deadline test on the wrapping 32-bit tick.
-bool Before(std::uint32_t now, std::uint32_t deadline) {
-    return static_cast<std::int32_t>(now - deadline) < 0;
-}
+// What to look at when the loader is silent: at the first request the
+// board may not run its loader at all; later it stopped answering.
+constexpr const char* kCheckLoaderStart =
+    "is the board powered, its cable connected and its resident loader running?";
+constexpr const char* kCheckLoader = "check the board's power and cable, then start again";
 
 }  // namespace
 
@@ -43,20 +46,34 @@ bool ResidentLoaderProcedure::request(LoaderCommand command,
 
 bool ResidentLoaderProcedure::awaitReply() {
     LoaderReplyParser parser;
-    const std::uint32_t start = port.tickMs();
-    const std::uint32_t limit = start + kFirstByteTimeoutMs + kLongestFrameMs;
-    std::uint32_t deadline = start + kFirstByteTimeoutMs;
-    while (!parser.complete() && Before(port.tickMs(), deadline)) {
+    heardCount_ = 0;
+    const Deadline limit(port, kFirstByteTimeoutMs + kLongestFrameMs);
+    Deadline wait(port, kFirstByteTimeoutMs);
+    while (!parser.complete() && !wait.passed()) {
         std::uint8_t byte = 0;
-        if (port.readWithin(&byte, 1, port.msUntil(deadline)) == 1) {
-            deadline = port.tickMs() + kInterByteTimeoutMs;
-            if (!Before(deadline, limit)) {
-                deadline = limit;
+        if (port.readWithin(&byte, 1, wait.remainingMs()) == 1) {
+            wait.restart(kInterByteTimeoutMs);
+            wait.capAt(limit);
+            if (heardCount_ < kHeardKept) {
+                heard_[heardCount_] = byte;
             }
+            ++heardCount_;
             parser.feed(byte);
         }
     }
     return parser.complete();
+}
+
+bool ResidentLoaderProcedure::unanswered(const std::string& what, const char* check) {
+    if (heardCount_ == 0) {
+        Fail(RunResult::ProgrammingError, FaultReason(Fault::NoAnswer, {what, check}));
+        return false;
+    }
+    const std::size_t kept = std::min(heardCount_, kHeardKept);
+    const std::string answer = EscapedAnswer(std::span(heard_).first(kept)) +
+                               (heardCount_ > kept ? "..." : "") + ", no valid frame";
+    Fail(RunResult::ProgrammingError, FaultReason(Fault::Garbled, {what, answer}));
+    return false;
 }
 
 bool ResidentLoaderProcedure::writeBlock(LoaderCommand command, std::uint32_t address,
@@ -93,12 +110,14 @@ bool ResidentLoaderProcedure::endPhase(bool succeeded) {
 }
 
 bool ResidentLoaderProcedure::connect() {
-    return endPhase(request(LoaderCommand::LoaderConnect));
+    return endPhase(request(LoaderCommand::LoaderConnect) ||
+                    unanswered("the connect request", kCheckLoaderStart));
 }
 
 bool ResidentLoaderProcedure::prepare() {
     Status(StatusId::Connected);
-    return endPhase(request(LoaderCommand::LoaderPrepare));
+    return endPhase(request(LoaderCommand::LoaderPrepare) ||
+                    unanswered("the prepare request", kCheckLoader));
 }
 
 bool ResidentLoaderProcedure::eraseSectors(std::uint64_t count) {
@@ -106,10 +125,12 @@ bool ResidentLoaderProcedure::eraseSectors(std::uint64_t count) {
     std::uint64_t offset = 0;
     do {
         Status(StatusId::Connected);
+        const auto address = static_cast<std::uint32_t>(kImageBase + offset);
         std::array<std::uint8_t, 4> sector;
-        PutBigEndian32(sector.data(), static_cast<std::uint32_t>(kImageBase + offset));
+        PutBigEndian32(sector.data(), address);
         if (!request(LoaderCommand::LoaderEraseSector, sector)) {
-            return endPhase(false);
+            return endPhase(
+                unanswered("the erase of the sector at " + Hex32(address), kCheckLoader));
         }
         SetProgress(ProgressValue(offset));
         offset += kSectorSize;
@@ -130,8 +151,11 @@ bool ResidentLoaderProcedure::writeBlocks(std::span<const std::uint8_t> image,
         if (!writeBlock(
                 byOffset ? LoaderCommand::LoaderWriteAtOffset : LoaderCommand::LoaderWriteAtAddress,
                 address, image, offset)) {
-            return endPhase(false);
+            return endPhase(unanswered(
+                (byOffset ? "the block write at offset " : "the block write at ") + Hex32(address),
+                kCheckLoader));
         }
+        learned.bytesWritten = std::min<std::uint64_t>(offset + kBlockSize, count);
         // By offset the block that starts past the count is the last one sent
         // and the bar shows where a block began; by address the bar shows
         // where it ended.

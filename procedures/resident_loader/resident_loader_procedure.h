@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "jobs/proc_context.h"
 #include "jobs/run_result.h"
@@ -16,8 +18,9 @@ namespace korvel {
 // Two variants: by offset, blocks are addressed by image offset after one
 // prepare request; by address, 32 KB sectors from the image base are erased
 // first and blocks are addressed by flash address. A run ends with Success,
-// ProgrammingError (a request went unanswered) or Aborted (Stop, seen after
-// a phase).
+// ProgrammingError (a request went unanswered, its reason given through
+// Fail) or Aborted (Stop, seen after a phase); learned.bytesWritten counts
+// the image bytes of the blocks the loader answered.
 class ResidentLoaderProcedure : public ProcContext {
   public:
     static constexpr int kBaudRate = 57600;
@@ -76,10 +79,20 @@ class ResidentLoaderProcedure : public ProcContext {
     // reply; false when none came in time.
     bool request(LoaderCommand command, std::span<const std::uint8_t> payload = {});
     bool awaitReply();
+    // Names why the request just made (what) got no reply: silence, with
+    // what to check, or the bytes that came instead. Always false, the
+    // phase's result.
+    bool unanswered(const std::string& what, const char* check);
     // A block request: 4-byte big-endian address, then 1024 bytes of the
     // image from `offset`, filled with kFill past its end.
     bool writeBlock(LoaderCommand command, std::uint32_t address,
                     std::span<const std::uint8_t> image, std::uint64_t offset);
+
+    // The first bytes heard during the last reply wait, for the reason of a
+    // reply that never made a frame; heardCount_ counts them all.
+    static constexpr std::size_t kHeardKept = 32;
+    std::array<std::uint8_t, kHeardKept> heard_{};
+    std::size_t heardCount_ = 0;
 };
 
 }  // namespace korvel

@@ -11,11 +11,11 @@ static_assert(FindPackageKind(kResidentRelativeKind).baudRate ==
                       ResidentLoaderProcedure::kBaudRate,
               "the kind table states the loader's speed");
 
-RunResult RunResidentLoader(GenericThread& thread) {
+Outcome RunResidentLoader(GenericThread& thread) {
     const TFilePro& package = thread.package();
     const char kind = package.kind();
     if (kind != kResidentRelativeKind && kind != kResidentAbsoluteKind) {
-        return RunResult::DeviceNotSupported;
+        return Outcome{RunResult::DeviceNotSupported, {}, {}, 0};
     }
     // By offset the loader is given the entry's data and the package's two
     // trailer bytes that follow it.
@@ -26,8 +26,9 @@ RunResult RunResidentLoader(GenericThread& thread) {
 
     ResidentLoaderProcedure proc(thread.portNumber(), ResidentLoaderProcedure::kLineFlags,
                                  ResidentLoaderProcedure::kBaudRate);
-    return thread.Drive(
-        proc, proc.port, [&] { proc.RequestAbort(); }, [&] { return proc.Run(image, addressing); });
+    return proc.Conclude(thread.Drive(
+        proc, proc.port, [&] { proc.RequestAbort(); },
+        [&] { return proc.Run(image, addressing); }));
 }
 
 }  // namespace korvel

@@ -11,6 +11,6 @@ inline constexpr char kResidentAbsoluteKind = ')';  // sectors and blocks by fla
 
 // The driver of both kinds: entry 0 through the resident loader, the variant
 // chosen by the package's kind. Registered for Stop.
-RunResult RunResidentLoader(GenericThread& thread);
+Outcome RunResidentLoader(GenericThread& thread);
 
 }  // namespace korvel

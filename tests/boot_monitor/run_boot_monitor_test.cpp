@@ -42,7 +42,7 @@ class RunBootMonitorTest : public ::testing::Test {
         std::optional<RunResult> result;
         GenericThread thread(handover, nullptr, StandardDrivers());
         status.thread = &thread;
-        thread.OnFinished = [&](RunResult r) { result = r; };
+        thread.OnFinished = [&](const Outcome& o) { result = o.result; };
         thread.Setup(package, &bar, 38400, &status, kPort);
         thread.Start();
         while (!result) {

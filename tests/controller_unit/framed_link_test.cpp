@@ -1,4 +1,4 @@
-#include "serial/framed_link.h"
+#include "procedures/controller_unit/framed_link.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,14 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr VirtualNs kMs = 1'000'000;
+
+const LinkResult kOk{LinkOutcome::Ok, 0};
+const LinkResult kNoReply{LinkOutcome::NoReply, 0};
+const LinkResult kBadReply{LinkOutcome::BadReply, 0};
+const LinkResult kAborted{LinkOutcome::Aborted, 0};
+LinkResult Refused(std::uint8_t status) {
+    return {LinkOutcome::Refused, status};
+}
 
 // The host's requests, cut into frames by their length field, each answered
 // with the next queued reply (an empty reply is silence).
@@ -37,7 +45,7 @@ class FramedLinkTest : public ::testing::Test {
                 }
             }
         };
-        EXPECT_TRUE(link.open());
+        EXPECT_TRUE(link.port().open());
         link.setAddress(0x22);
     }
 
@@ -66,11 +74,11 @@ const Bytes kPingFrame = {0x02, 0x22, 0xA7, 0x10, 0x00, 0x00, 0x00, 0x10, 0x03};
 
 TEST_F(FramedLinkTest, RequestsCarryAddressCheckLengthAndSum) {
     replies = {kPingFrame};
-    EXPECT_EQ(link.Ping(), 0);
+    EXPECT_EQ(link.Ping(), kOk);
     replies = {{0x02, 0x22, 0xA7, 0x18, 0x00, 0x00, 0x00, 0x18, 0x03}};
-    EXPECT_EQ(link.ChangeBaudRate(57600), 0);
+    EXPECT_EQ(link.ChangeBaudRate(57600), kOk);
     replies = {{0x02, 0x22, 0xA7, 0x20, 0x00, 0x00, 0x00, 0x20, 0x03}};
-    EXPECT_EQ(link.Erase(0x8400), 0);
+    EXPECT_EQ(link.Erase(0x8400), kOk);
     link.setAddress(0x32);
     replies = {{}};
     link.setAttemptsOnTimeout(1);
@@ -87,7 +95,7 @@ TEST_F(FramedLinkTest, RequestsCarryAddressCheckLengthAndSum) {
 TEST_F(FramedLinkTest, WriteBlockSendsAddressAndExactlyOneKilobyte) {
     const Bytes data(1024, 0x01);
     replies = {{0x02, 0x22, 0xA7, 0x21, 0x00, 0x00, 0x00, 0x21, 0x03}};
-    EXPECT_EQ(link.WriteBlock(0x8000, data.data()), 0);
+    EXPECT_EQ(link.WriteBlock(0x8000, data.data()), kOk);
     ASSERT_EQ(requests.size(), 1u);
     Bytes expected = {0x02, 0x22, 0xA7, 0x21, 0x04, 0x04, 0x00, 0x00, 0x00, 0x80, 0x00};
     expected.insert(expected.end(), 1024, 0x01);
@@ -96,36 +104,50 @@ TEST_F(FramedLinkTest, WriteBlockSendsAddressAndExactlyOneKilobyte) {
 }
 
 TEST_F(FramedLinkTest, StatusBytesDecideRetries) {
-    // A refusal comes back at once, without a second attempt.
-    replies = {{0x02, 0x22, 0xA7, 0x10, 0x00, 0x00, 0x05, 0x15, 0x03}};
-    EXPECT_EQ(link.Ping(), 0x05);
-    EXPECT_EQ(requests.size(), 1u);
-
-    // Busy is the result after one attempt by default, asked again when allowed.
     const Bytes busy = {0x02, 0x22, 0xA7, 0x10, 0x00, 0x00, 0xFF, 0x0F, 0x03};
-    requests.clear();
-    replies = {busy};
-    EXPECT_EQ(link.Ping(), 0xFF);
-    EXPECT_EQ(requests.size(), 1u);
-    requests.clear();
-    replies = {busy, kPingFrame};
-    link.setAttemptsOnBusy(3);
-    EXPECT_EQ(link.Ping(), 0);
-    EXPECT_EQ(requests.size(), 2u);
-
-    // Status 0x11 reads as no reply: all attempts are used.
-    requests.clear();
-    replies = {{0x02, 0x22, 0xA7, 0x10, 0x00, 0x00, 0x11, 0x21, 0x03}};
-    EXPECT_EQ(link.Ping(), 0x11);
-    EXPECT_EQ(requests.size(), 3u);
-
-    // A payload where the command expects none.
-    replies = {{0x02, 0x22, 0xA7, 0x10, 0x00, 0x01, 0x00, 0x41, 0x52, 0x03}};
-    EXPECT_EQ(link.Ping(), 0xFC);
+    struct Case {
+        const char* what;
+        std::deque<Bytes> replies;
+        std::uint16_t attemptsOnBusy;
+        LinkResult result;
+        std::size_t requests;
+    };
+    const Case cases[] = {
+        {"a refusal comes back at once, without a second attempt",
+         {{0x02, 0x22, 0xA7, 0x10, 0x00, 0x00, 0x05, 0x15, 0x03}},
+         1,
+         Refused(0x05),
+         1},
+        {"busy is the result after one attempt by default", {busy}, 1, Refused(0xFF), 1},
+        {"busy is asked again when allowed", {busy, kPingFrame}, 3, kOk, 2},
+        // A unit status 0x11 is the unit's answer, not the host's silence.
+        {"status 0x11 is a refusal",
+         {{0x02, 0x22, 0xA7, 0x10, 0x00, 0x00, 0x11, 0x21, 0x03}},
+         1,
+         Refused(0x11),
+         1},
+        {"silence uses every attempt", {{}}, 1, kNoReply, 3},
+        {"a payload where the command expects none",
+         {{0x02, 0x22, 0xA7, 0x10, 0x00, 0x01, 0x00, 0x41, 0x52, 0x03}},
+         1,
+         kBadReply,
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        requests.clear();
+        replies = c.replies;
+        link.setAttemptsOnBusy(c.attemptsOnBusy);
+        EXPECT_EQ(link.Ping(), c.result);
+        EXPECT_EQ(requests.size(), c.requests);
+        for (const Bytes& request : requests) {
+            EXPECT_EQ(request, kPingFrame);
+        }
+    }
 }
 
 TEST_F(FramedLinkTest, SilenceTimesOutOnEveryAttempt) {
-    EXPECT_EQ(link.Ping(), 0x11);
+    EXPECT_EQ(link.Ping(), kNoReply);
     EXPECT_EQ(requests.size(), 3u);
     EXPECT_GE(elapsedMs(), 3 * 3500.0);
     EXPECT_LT(elapsedMs(), 3 * 3500.0 + 30);
@@ -133,9 +155,9 @@ TEST_F(FramedLinkTest, SilenceTimesOutOnEveryAttempt) {
 
 TEST_F(FramedLinkTest, TimeOutAcrossTheTickWrapLastsItsLength) {
     FramedLink wrapping(device(0xFFFFFFFFu - 1000));
-    ASSERT_TRUE(wrapping.open());
+    ASSERT_TRUE(wrapping.port().open());
     wrapping.setAttemptsOnTimeout(1);
-    EXPECT_EQ(wrapping.Ping(), 0x11);
+    EXPECT_EQ(wrapping.Ping(), kNoReply);
     EXPECT_GE(elapsedMs(), 3500.0);
     EXPECT_LT(elapsedMs(), 3510.0);
 }
@@ -150,7 +172,7 @@ TEST_F(FramedLinkTest, MalformedRepliesAreIgnored) {
     };
     for (const Bytes& reply : bad) {
         replies = {reply};
-        EXPECT_EQ(link.Ping(), 0x11);
+        EXPECT_EQ(link.Ping(), kNoReply);
     }
     // A stray byte anywhere from the start byte to the status byte drops the frame.
     for (std::size_t at = 1; at <= 6; ++at) {
@@ -158,12 +180,12 @@ TEST_F(FramedLinkTest, MalformedRepliesAreIgnored) {
         Bytes reply = kPingFrame;
         reply.insert(reply.begin() + static_cast<std::ptrdiff_t>(at), 0x55);
         replies = {reply};
-        EXPECT_EQ(link.Ping(), 0x11);
+        EXPECT_EQ(link.Ping(), kNoReply);
         if (at <= 3) {
             // ...and the parser is back at the start for the next frame.
             reply.insert(reply.end(), kPingFrame.begin(), kPingFrame.end());
             replies = {reply};
-            EXPECT_EQ(link.Ping(), 0);
+            EXPECT_EQ(link.Ping(), kOk);
         }
     }
 }
@@ -180,18 +202,18 @@ TEST_F(FramedLinkTest, ReplyBufferTakesAtMost2057Bytes) {
     };
     link.setAttemptsOnTimeout(1);
     replies = {reply(2057)};
-    EXPECT_EQ(link.Transact(0x30, nullptr, 0), 0);
+    EXPECT_EQ(link.Transact(0x30, nullptr, 0), kOk);
     EXPECT_EQ(link.replyLength(), 2057);
     EXPECT_EQ(link.replyPayload()[2056], 0x07);
     replies = {reply(2058)};
-    EXPECT_EQ(link.Transact(0x30, nullptr, 0), 0x11);
+    EXPECT_EQ(link.Transact(0x30, nullptr, 0), kNoReply);
     replies = {reply(0xFFFF)};
-    EXPECT_EQ(link.Transact(0x30, nullptr, 0), 0x11);
+    EXPECT_EQ(link.Transact(0x30, nullptr, 0), kNoReply);
     EXPECT_EQ(link.replyLength(), 0);
 }
 
 TEST_F(FramedLinkTest, PingWithinUsesShortAttemptsAndRestoresTheDefaults) {
-    EXPECT_EQ(link.PingWithin(2000, 100), 0x11);
+    EXPECT_EQ(link.PingWithin(2000, 100), kNoReply);
     ASSERT_EQ(requests.size(), 20u);
     EXPECT_GE(elapsedMs(), 2000.0);
     EXPECT_LT(elapsedMs(), 2100.0);
@@ -204,13 +226,13 @@ TEST_F(FramedLinkTest, PingWithinUsesShortAttemptsAndRestoresTheDefaults) {
     EXPECT_EQ(link.attemptsOnTimeout(), 3);
 
     requests.clear();
-    EXPECT_EQ(link.PingWithin(100, 100), 0x11);
+    EXPECT_EQ(link.PingWithin(100, 100), kNoReply);
     EXPECT_EQ(requests.size(), 1u);
 
     // Answered on the fifth ping; the fields come back after a success too.
     requests.clear();
     replies = {{}, {}, {}, {}, kPingFrame};
-    EXPECT_EQ(link.PingWithin(2000, 100), 0);
+    EXPECT_EQ(link.PingWithin(2000, 100), kOk);
     EXPECT_EQ(requests.size(), 5u);
     EXPECT_EQ(link.replyTimeoutMs(), 3500u);
     EXPECT_EQ(link.attemptsOnTimeout(), 3);
@@ -219,7 +241,7 @@ TEST_F(FramedLinkTest, PingWithinUsesShortAttemptsAndRestoresTheDefaults) {
     requests.clear();
     replies = {{}};
     const VirtualNs start = dev->now();
-    EXPECT_EQ(link.PingWithin(50, 1), 0x11);
+    EXPECT_EQ(link.PingWithin(50, 1), kNoReply);
     EXPECT_EQ(requests.size(), 5u);
     EXPECT_GE(elapsedMs(start), 50.0);
 }
@@ -228,13 +250,13 @@ TEST_F(FramedLinkTest, LinkAbortEndsTheWaitWithoutFurtherAttempts) {
     // An abort left over from before the transaction is cleared by it.
     link.RequestLinkAbort();
     replies = {kPingFrame};
-    EXPECT_EQ(link.Ping(), 0);
+    EXPECT_EQ(link.Ping(), kOk);
 
     requests.clear();
     replies = {{}};
     onRequest = [this] { link.RequestLinkAbort(); };
     const VirtualNs start = dev->now();
-    EXPECT_EQ(link.Ping(), 0x11);
+    EXPECT_EQ(link.Ping(), kAborted);
     EXPECT_EQ(requests.size(), 1u);
     EXPECT_LT(elapsedMs(start), 10.0);
 }
@@ -242,19 +264,19 @@ TEST_F(FramedLinkTest, LinkAbortEndsTheWaitWithoutFurtherAttempts) {
 TEST_F(FramedLinkTest, ReadInfoSplitsThreeLines) {
     struct Case {
         std::string payload;
-        std::uint8_t result;
+        LinkResult result;
         LoaderInfo fields;
     };
     const std::string thirty = "0123456789ABCDEFGHIJKLMNOPQRST";
     const Case cases[] = {
-        {"A\nB\nC", 0, {"A", "B", "C"}},
-        {"A\r\nB\r\nC", 0xFC, {}},
-        {"A\nB", 0xFC, {}},
-        {"", 0xFC, {}},
-        {"A\rB\rC\r", 0, {"A", "B", "C"}},
-        {"A\n\nC", 0, {"A", "", "C"}},
-        {thirty + "\nC", 0, {"0123456789ABCDEFGHIJKLMN", "PQRST", "C"}},
-        {"A\nB\nC\nD", 0xFC, {}},
+        {"A\nB\nC", kOk, {"A", "B", "C"}},
+        {"A\r\nB\r\nC", kBadReply, {}},
+        {"A\nB", kBadReply, {}},
+        {"", kBadReply, {}},
+        {"A\rB\rC\r", kOk, {"A", "B", "C"}},
+        {"A\n\nC", kOk, {"A", "", "C"}},
+        {thirty + "\nC", kOk, {"0123456789ABCDEFGHIJKLMN", "PQRST", "C"}},
+        {"A\nB\nC\nD", kBadReply, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.payload);
@@ -275,7 +297,7 @@ TEST_F(FramedLinkTest, ReadInfoSplitsThreeLines) {
     }
     replies = {{0x02, 0x22, 0xA7, 0x11, 0x00, 0x00, 0x05, 0x16, 0x03}};
     LoaderInfo info;
-    EXPECT_EQ(link.ReadInfo(info), 0x05);
+    EXPECT_EQ(link.ReadInfo(info), Refused(0x05));
 }
 
 TEST_F(FramedLinkTest, PortFailurePassesThrough) {

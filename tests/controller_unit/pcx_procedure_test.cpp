@@ -41,7 +41,7 @@ Bytes Image(std::size_t size) {
     return image;
 }
 
-// The procedure against the controller-unit board on a virtual line.
+// The procedure against the PCX board model on a virtual line.
 class PcxProcedureTest : public ::testing::Test {
   protected:
     int run(const Bytes& image, sim::PcxBoardFaults faults = {}, PcxOptions options = {},
@@ -61,7 +61,7 @@ class PcxProcedureTest : public ::testing::Test {
                 duringRun(at);
             }
         };
-        EXPECT_TRUE(proc->link.open());
+        EXPECT_TRUE(proc->link.port().open());
         proc->Prepare();
         // Bytes past the image must never reach the unit.
         Bytes buffer = image;

@@ -43,7 +43,7 @@ class RunControllerUnitTest : public ::testing::Test {
         EXPECT_TRUE(package.LoadFromFile(file));
         std::optional<RunResult> result;
         GenericThread thread(handover, nullptr, StandardDrivers());
-        thread.OnFinished = [&](RunResult r) { result = r; };
+        thread.OnFinished = [&](const Outcome& o) { result = o.result; };
         thread.Setup(package, &bar, 38400, &panel, kPort);
         running = &thread;
         thread.Start();

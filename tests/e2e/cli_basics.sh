@@ -34,7 +34,8 @@ grep -q "cannot load the package" "$TMP/err" || fail "bad package message"
 out=$("$CLI" program "$TMP/kind5.pr2" --port /dev/korvel-no-such-port); rc=$?
 [ $rc -eq 2 ] || fail "unsupported kind exit $rc"
 echo "$out" | grep -q "^Device not supported$" || fail "message: $out"
-echo "$out" | grep -q "^Please check for Korvel updates$" || fail "message: $out"
+echo "$out" | tail -n 1 | grep -q "^Please check for Korvel updates: No procedure of this version programs packages of kind '.*'$" ||
+    fail "message: $out"
 
 # Control characters in a package's texts reach the terminal escaped.
 "$SIM" pack -o "$TMP/esc.pr2" "5:$(printf 'A\033[2J'):$(printf '1\a2'):$TMP/data.bin" || fail "pack esc"
@@ -55,7 +56,8 @@ done
 # A port given as a device path is named by that path.
 out=$("$CLI" program "$examples/blinky-lpc2138.pr2" --port /dev/korvel-no-such-port); rc=$?
 [ $rc -eq 1 ] || fail "missing device path: exit $rc"
-grep -q "^Unable to open port /dev/korvel-no-such-port$" <<<"$out" || fail "port name: $out"
+grep -q "^Unable to open port /dev/korvel-no-such-port: /dev/korvel-no-such-port: " <<<"$out" ||
+    fail "port name: $out"
 grep -q "COM" <<<"$out" && fail "a COM name for a device path: $out"
 
 # Ctrl+C or SIGHUP at the access-code prompt ends at once with 5. The thread
@@ -128,7 +130,8 @@ rc=0
 reap $cli || rc=$?
 unserve paced
 [ $rc -eq 5 ] || fail "SIGTERM during a run: exit $rc: $(cat "$TMP/term.out")"
-grep -q "^Aborted$" "$TMP/term.out" || fail "SIGTERM: no Aborted: $(cat "$TMP/term.out")"
+grep -qx "Aborted: Stopped on request before the run ended" "$TMP/term.out" ||
+    fail "SIGTERM: no Aborted: $(cat "$TMP/term.out")"
 
 # A boot-monitor run cannot be stopped: Ctrl+C says so, a second one quits now.
 "$SIM" pack -o "$TMP/monitor.pr2" "9:RV4500:3.02:$TMP/data.bin" || fail "pack monitor"

@@ -54,7 +54,8 @@ vanish() {
     local out
     out=$(cat "$tmp/$name.cli.log")
     [ $rc -eq 4 ] || fail "$name: exit $rc: $out"
-    echo "$out" | grep -q "^Programming error$" || fail "$name: no 'Programming error': $out"
+    echo "$out" | grep -q "^Programming error: The run stopped on an error of the serial line or the system: " ||
+        fail "$name: no 'Programming error' with its reason: $out"
     echo "$out" | grep -q "Input/output error" || fail "$name: the reason is missing: $out"
 }
 

@@ -11,7 +11,8 @@ package="$(dirname "$0")/../../examples/blinky-lpc2138.pr2"
 "$CLI" program "$package" --port "$TMP/no-such-port" >"$TMP/missing.out" 2>&1
 rc=$?
 [ $rc -eq 1 ] || fail "missing port: exit $rc"
-grep -qx "Unable to open port $TMP/no-such-port" "$TMP/missing.out" || fail "missing port: message"
+grep -qx "Unable to open port $TMP/no-such-port: $TMP/no-such-port: .*" "$TMP/missing.out" ||
+    fail "missing port: message"
 echo "ok: missing port"
 
 # expect_failure NAME FAULT STATUS: the run ends with 4 and the status text.
@@ -23,7 +24,8 @@ expect_failure() {
     unserve "$name"
     [ $rc -eq 4 ] || { cat "$TMP/$name.out"; fail "$name: exit $rc"; }
     grep -qF "Status: $status" "$TMP/$name.out" || { cat "$TMP/$name.out"; fail "$name: status"; }
-    grep -q "^Programming error$" "$TMP/$name.out" || fail "$name: message"
+    # The result, and the reason after it, on the last line.
+    tail -n 1 "$TMP/$name.out" | grep -q "^Programming error\(: .\+\)\?$" || fail "$name: message"
     echo "ok: $name"
 }
 expect_failure unlock refuse-unlock ": wrong response unlock: 16"
@@ -65,5 +67,5 @@ reap $cli
 rc=$?
 unserve stopped
 [ $rc -eq 5 ] || { cat "$TMP/stopped.out"; fail "stop: exit $rc"; }
-grep -q "^Aborted$" "$TMP/stopped.out" || fail "stop: message"
+grep -qx "Aborted: Stopped on request before the run ended" "$TMP/stopped.out" || fail "stop: message"
 echo "ok: stopped"

@@ -13,7 +13,7 @@ serve refused pcx --flash-out "$TMP/refused.flash" --fault refuse-write=0x8C00
 out=$("$CLI" program "$TMP/unit.pr2" --port "$TMP/refused.port"); rc=$?
 unserve refused
 [ $rc -eq 4 ] || fail "refused write: exit $rc: $out"
-echo "$out" | grep -q "^Programming error$" || fail "refused write: message: $out"
+echo "$out" | tail -n 1 | grep -q "^Programming error\(: .\+\)\?$" || fail "refused write: message: $out"
 cmp -s <(tail -c +32769 "$TMP/refused.flash" | head -c 3072) <(head -c 3072 "$TMP/image.bin") ||
     fail "refused write: first blocks missing"
 
@@ -36,5 +36,6 @@ for _ in $(seq 50); do kill -0 "$clipid" 2>/dev/null || break; sleep 0.1; done
 reap "$clipid"; rc=$?
 unserve stopped
 [ $rc -eq 5 ] || fail "stop: exit $rc: $(cat "$TMP/cli.log")"
-grep -q "^Aborted$" "$TMP/cli.log" || fail "stop: message: $(cat "$TMP/cli.log")"
+grep -qx "Aborted: Stopped on request before the run ended" "$TMP/cli.log" ||
+    fail "stop: message: $(cat "$TMP/cli.log")"
 echo "ok"

@@ -47,7 +47,7 @@ done
 [[ $(record_line three) == *'"result":0,"result_name":"Success"'* ]] || fail "three: result"
 [[ $(record_line two) == *'"result":4,"result_name":"ProgrammingError"'* ]] || fail "two: result"
 cmp <(sort "$TMP/out.jsonl") <(sort "$TMP/station.jsonl") || fail "stdout and the record differ"
-grep -qx "$TMP/two.port: Programming error" "$TMP/err.txt" || fail "no message for two"
+grep -q "^$TMP/two.port: Programming error\(: .\+\)\?$" "$TMP/err.txt" || fail "no message for two"
 grep -qx "$TMP/one.port: Programming succesful" "$TMP/err.txt" || fail "no message for one"
 
 # The same port twice is a usage error, and nothing is recorded.
@@ -80,6 +80,7 @@ done
 [ "$(grep -c '"result":5,"result_name":"Aborted"' "$TMP/stopped.jsonl")" -eq 3 ] ||
     fail "stop: not three aborted lines in the record"
 for name in p1 p2 p3; do
-    grep -qx "$TMP/$name.port: Aborted" "$TMP/stopped.out" || fail "stop: no Aborted for $name"
+    grep -qx "$TMP/$name.port: Aborted: Stopped on request before the run ended" "$TMP/stopped.out" ||
+        fail "stop: no Aborted for $name"
 done
 echo "ok: Ctrl+C stops every board"

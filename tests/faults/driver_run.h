@@ -73,6 +73,9 @@ struct DriverRun {
     // The procedure was gone (its port with it) when OnFinished ran.
     bool destroyedBeforeFinished = false;
     std::vector<std::string> texts;
+    // Why the run ended as it did (Outcome::reason); empty on success.
+    std::string reason;
+    BoardFacts learned;
     int opens = 0;
     int closes = 0;
     bool openWhenDestroyed = false;
@@ -173,10 +176,12 @@ inline DriverRun RunThroughDriver(VirtualLineEnd& end,
     {
         std::optional<RunResult> result;
         GenericThread thread(handover, nullptr, StandardDrivers());
-        thread.OnFinished = [&](RunResult r) {
+        thread.OnFinished = [&](const Outcome& outcome) {
             ++run.finishedCalls;
             run.destroyedBeforeFinished = record.destroyed;
-            result = r;
+            result = outcome.result;
+            run.reason = outcome.reason;
+            run.learned = outcome.learned;
         };
         thread.Setup(package, &bar, baudRate, &panel, detail::kDriverRunPort);
         thread.Start();

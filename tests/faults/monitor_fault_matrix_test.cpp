@@ -2,8 +2,8 @@
 // what the monitor sends, against whole kind "9" runs through the worker
 // thread and the driver, in virtual time: DeviceError at the failure points
 // and Success where a fault is no failure, the status the procedure last
-// showed, a closed port and a destroyed procedure before the one OnFinished,
-// and no more time than the dialogue's waits add up to.
+// showed and its reason, a closed port and a destroyed procedure before the
+// one OnFinished, and no more time than the dialogue's waits add up to.
 #include <gtest/gtest.h>
 
 #include "sim/boot_monitor_model.h"
@@ -62,35 +62,62 @@ bool LoadedAndStarted(const BootMonitorModel& board) {
            images.at(kSecondAddress) == Second();
 }
 
+// What the run says about a board whose application runs instead of its monitor.
+constexpr const char* kAppRunning =
+    "No boot monitor banner within 10 s (last heard \"app: status ok\\x0D\\x0A\"): switch the "
+    "board off, press Program, then switch it on";
+// What the run says when the monitor goes quiet after a command.
+std::string NoAnswerTo(const std::string& command) {
+    return "No answer to the command \"" + command +
+           "\": check the cable, then switch the board off and start again";
+}
+
 struct FaultRow {
     const char* fault;
     RunResult result;
     const char* lastText;
     VirtualNs atLeastNs;
     VirtualNs atMostNs;
+    std::string reason;
 };
 
 TEST(MonitorFaultMatrixTest, EveryFaultEndsAtItsFailurePointOrIsNoFailureAtAll) {
     const std::vector<FaultRow> rows = {
-        {"", RunResult::Success, "Done", 0, kWholeDialogueNs},
+        {"", RunResult::Success, "Done", 0, kWholeDialogueNs, ""},
         // No banner phrase in the 10 s window (plus the line wait under way).
-        {"running", RunResult::DeviceError, "Power ON", 10'000 * kMsNs, kBannerNs + 100 * kMsNs},
-        {"build-date-only", RunResult::Success, "Done", 0, kWholeDialogueNs},
+        {"running", RunResult::DeviceError, "Power ON", 10'000 * kMsNs, kBannerNs + 100 * kMsNs,
+         kAppRunning},
+        {"build-date-only", RunResult::Success, "Done", 0, kWholeDialogueNs, ""},
         // A missing prompt costs the four prompt waits, nothing more.
-        {"no-prompt", RunResult::Success, "Done", kPromptWaitsNs, kWholeDialogueNs},
-        {"no-done", RunResult::Success, "Done", 0, kWholeDialogueNs},
+        {"no-prompt", RunResult::Success, "Done", kPromptWaitsNs, kWholeDialogueNs, ""},
+        {"no-done", RunResult::Success, "Done", 0, kWholeDialogueNs, ""},
         // Failures in the flash stage leave "Connected" showing.
-        {"refuse", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs},
-        {"refuse@0x83fa0000", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs},
-        {"mute-load@0x83fa0000", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs},
-        {"ignore-break@0x83fa0000", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs},
-        {"mute-nsave", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs},
-        {"mute-aboot", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs},
-        {"mute-prompt", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs},
+        {"refuse", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs,
+         "The board refused to take the image at 0x83fa0000: \"Error: raw load aborted after 120 "
+         "bytes\\x0D\\x0A\""},
+        {"refuse@0x83fa0000", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs,
+         "The board refused to take the image at 0x83fa0000: \"Error: raw load aborted after 120 "
+         "bytes\\x0D\\x0A\""},
+        {"mute-load@0x83fa0000", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs,
+         NoAnswerTo("load term raw 0x83fa0000")},
+        {"ignore-break@0x83fa0000", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs,
+         "No answer to the BREAK that ends the transfer to 0x83fa0000: check that the adapter and "
+         "its cable pass a BREAK"},
+        {"mute-nsave", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs,
+         NoAnswerTo("nsave")},
+        {"mute-aboot", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs,
+         NoAnswerTo("aboot flash raw 0x83fa0000")},
+        {"mute-prompt", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs,
+         NoAnswerTo("prompt RV4500> 1")},
         // The main load command is answered before "Programming" is shown.
-        {"mute-load@0x80000000", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs},
-        {"refuse@0x80000000", RunResult::DeviceError, "Programming", 0, kWholeDialogueNs},
-        {"ignore-break@0x80000000", RunResult::DeviceError, "Programming", 0, kWholeDialogueNs},
+        {"mute-load@0x80000000", RunResult::DeviceError, "Connected", 0, kWholeDialogueNs,
+         NoAnswerTo("load term raw 0x80000000")},
+        {"refuse@0x80000000", RunResult::DeviceError, "Programming", 0, kWholeDialogueNs,
+         "The board refused to take the image at 0x80000000: \"Error: raw load aborted after 250 "
+         "bytes\\x0D\\x0A\""},
+        {"ignore-break@0x80000000", RunResult::DeviceError, "Programming", 0, kWholeDialogueNs,
+         "No answer to the BREAK that ends the transfer to 0x80000000: check that the adapter and "
+         "its cable pass a BREAK"},
     };
     for (const FaultRow& row : rows) {
         SCOPED_TRACE(row.fault);
@@ -103,10 +130,13 @@ TEST(MonitorFaultMatrixTest, EveryFaultEndsAtItsFailurePointOrIsNoFailureAtAll) 
         const DriverRun run = Program(board);
         EXPECT_EQ(run.result, row.result);
         EXPECT_EQ(run.lastText(), row.lastText);
+        EXPECT_EQ(run.reason, row.reason);
         ExpectCleanEnd(run);
         EXPECT_GE(run.virtualNs, row.atLeastNs);
         EXPECT_LE(run.virtualNs, row.atMostNs);
         EXPECT_EQ(LoadedAndStarted(board), row.result == RunResult::Success);
+        EXPECT_EQ(run.learned.bytesWritten == Main().size() + Second().size(),
+                  row.result == RunResult::Success);
     }
 }
 
@@ -125,6 +155,7 @@ TEST(MonitorFaultMatrixTest, RandomLossAndCorruptionOfTheMonitorsTextNeverEndInA
         const DriverRun run = Program(line);
         ExpectCleanEnd(run);
         EXPECT_LE(run.virtualNs, kWholeDialogueNs);
+        EXPECT_EQ(run.reason.empty(), run.result == RunResult::Success) << run.reason;
         if (run.result == RunResult::Success) {
             ++successes;
             EXPECT_TRUE(LoadedAndStarted(board));
@@ -144,6 +175,7 @@ TEST(MonitorFaultMatrixTest, ABoardThatKeepsTalkingWithoutItsBannerIsADeviceErro
     const DriverRun run = Program(board);
     EXPECT_EQ(run.result, RunResult::DeviceError);
     EXPECT_EQ(run.lastText(), "Power ON");
+    EXPECT_EQ(run.reason, kAppRunning);
     ExpectCleanEnd(run);
     EXPECT_GE(run.virtualNs, 10'000 * kMsNs);
     EXPECT_LE(run.virtualNs, kBannerNs + 100 * kMsNs);

@@ -191,9 +191,9 @@ TEST(NoFalseSuccessTest, IspFailsAtEveryRefusedOrUnansweredLineButAnUnansweredGo
     }
 }
 
-// ------------------------------------------------------- controller unit
+// ------------------------------------------------------------------- PCX
 
-// In front of the controller unit: fails the host's request number `step`.
+// In front of the PCX: fails the host's request number `step`.
 // Refused: the unit carries it out, but its reply is replaced by one with
 // status 0x05. Silent: from that request on the unit hears and says nothing.
 class PcxStepFault : public VirtualLineEnd {
@@ -285,17 +285,19 @@ RunResult RunPcx(Failure failure, int step, std::vector<std::uint8_t>* commands 
     sim::PcxBoard board;
     PcxStepFault tap(board, failure, step);
     PcxProcedure proc(std::make_unique<VirtualSerialDevice>(tap));
-    EXPECT_TRUE(proc.link.open());
+    EXPECT_TRUE(proc.link.port().open());
     proc.Prepare();
     const auto image = PcxImage();
     const int code = proc.Run(image, "2.11", PcxOptions{});
     if (commands != nullptr) {
         *commands = tap.commands;
     }
+    // A failure always says why; what is no failure leaves no reason behind.
+    EXPECT_EQ(proc.reason().empty(), PcxRunResult(code) == RunResult::Success) << proc.reason();
     return PcxRunResult(code);
 }
 
-TEST(NoFalseSuccessTest, ControllerUnitFailsAtEveryRefusedOrUnansweredRequestTheDesignCounts) {
+TEST(NoFalseSuccessTest, PcxFailsAtEveryRefusedOrUnansweredRequest) {
     constexpr std::uint8_t kPing = 0x10;
     constexpr std::uint8_t kReadInfo = 0x11;
     constexpr std::uint8_t kErase = 0x20;
@@ -356,6 +358,7 @@ TEST(NoFalseSuccessTest, ResidentLoaderFailsAtEveryUnansweredOrGarbledRequestBut
                 EXPECT_EQ(board.requests().size(), static_cast<std::size_t>(step));
                 EXPECT_EQ(result,
                           step == requests ? RunResult::Success : RunResult::ProgrammingError);
+                EXPECT_EQ(proc.reason().empty(), result == RunResult::Success) << proc.reason();
             }
         }
     }
@@ -427,6 +430,7 @@ RunResult RunMonitor(const sim::BootMonitorConfig& config, int step,
     if (steps != nullptr) {
         *steps = tap.steps;
     }
+    EXPECT_EQ(proc.reason().empty(), result == RunResult::Success) << proc.reason();
     return result;
 }
 
@@ -446,7 +450,7 @@ TEST(NoFalseSuccessTest, BootMonitorFailsWhenFallingSilentAnywhereBeforeTheStart
     }
 }
 
-TEST(NoFalseSuccessTest, BootMonitorFailsOnEveryRefusalAndOnlyForgivesWhatTheDesignForgives) {
+TEST(NoFalseSuccessTest, BootMonitorFailsOnEveryRefusalAndForgivesOnlyAMissingPromptOrDone) {
     const struct {
         const char* fault;
         RunResult result;

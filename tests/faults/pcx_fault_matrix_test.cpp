@@ -1,8 +1,8 @@
-// Every fault of the controller-unit model, and random loss and corruption,
-// against whole kind "G" runs through the worker thread and the driver, in
-// virtual time: the result and the texts of the failing phase, a closed port
-// and a destroyed procedure before the one OnFinished, and no more time than
-// the link's time-outs and retries allow.
+// Every fault of the PCX model, and random loss and corruption, against
+// whole kind "G" runs through the worker thread and the driver, in virtual
+// time: the result, the texts of the failing phase and its reason, a closed
+// port and a destroyed procedure before the one OnFinished, and no more time
+// than the link's time-outs and retries allow.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,37 +51,43 @@ bool Programmed(const PcxBoard& board) {
     return std::equal(image.begin(), image.end(), board.flash().begin() + kImageStart);
 }
 
+// What the run says when no connection ping is answered.
+constexpr const char* kSilentUnit =
+    "No answer to 100 connection pings: is the controller unit powered, its cable connected and "
+    "its boot loader running?";
+
 struct FaultRow {
     const char* fault;
     RunResult result;
     Texts lastTexts;
     VirtualNs atLeastNs;
     VirtualNs atMostNs;
+    const char* reason;
 };
 
 TEST(PcxFaultMatrixTest, EveryFaultEndsAsItsPhaseSaysWithinTheLinksTimeOuts) {
     const VirtualNs connectFails = kConnectTries * kConnectTryNs + kLineTimeNs;
     // clang-format off
     const std::vector<FaultRow> rows = {
-        {"", RunResult::Success, {"Programming", "Reboot"}, 0, kLineTimeNs},
+        {"", RunResult::Success, {"Programming", "Reboot"}, 0, kLineTimeNs, ""},
         // A hundred unanswered pings, then the one short restart request.
         {"silent", RunResult::ProgrammingError, {"Connecting", "Reboot"},
-         kConnectTries * 100 * kMsNs, connectFails},
+         kConnectTries * 100 * kMsNs, connectFails, kSilentUnit},
         {"answer-after=100", RunResult::ProgrammingError, {"Connecting", "Reboot"},
-         kConnectTries * 100 * kMsNs, connectFails},
+         kConnectTries * 100 * kMsNs, connectFails, kSilentUnit},
         {"answer-after=30", RunResult::Success, {"Programming", "Reboot"},
-         30 * 100 * kMsNs, 30 * kConnectTryNs + kLineTimeNs},
+         30 * 100 * kMsNs, 30 * kConnectTryNs + kLineTimeNs, ""},
         // The first ping meets a busy unit: the next try connects.
-        {"busy-once", RunResult::Success, {"Programming", "Reboot"}, 0, kLineTimeNs},
+        {"busy-once", RunResult::Success, {"Programming", "Reboot"}, 0, kLineTimeNs, ""},
         // Erase-all refused: sector by sector instead.
-        {"refuse-erase-all", RunResult::Success, {"Programming", "Reboot"}, 0, kLineTimeNs},
+        {"refuse-erase-all", RunResult::Success, {"Programming", "Reboot"}, 0, kLineTimeNs, ""},
         {"refuse-write=0x8400", RunResult::ProgrammingError, {"Programming", "Reboot"},
-         0, kLineTimeNs},
-        {"other-loader", RunResult::ProgrammingError, {"Read Info", "Reboot"}, 0, kLineTimeNs},
-        {"lowercase-id", RunResult::ProgrammingError, {"Read Info", "Reboot"}, 0, kLineTimeNs},
+         0, kLineTimeNs, "The board refused to write the block at 0x00008400: status 0x05"},
+        {"other-loader", RunResult::ProgrammingError, {"Read Info", "Reboot"}, 0, kLineTimeNs, "The board's boot loader is \"BOOTPLM200\", not \"BOOTPLM300\": this package cannot be programmed through it"},
+        {"lowercase-id", RunResult::ProgrammingError, {"Read Info", "Reboot"}, 0, kLineTimeNs, "The board's boot loader is \"bootplm300\", not \"BOOTPLM300\": this package cannot be programmed through it"},
         // The final restart's three unanswered attempts cost time, not success.
         {"no-reboot-reply", RunResult::Success, {"Programming", "Reboot"},
-         kRequestNs, kRequestNs + kLineTimeNs},
+         kRequestNs, kRequestNs + kLineTimeNs, ""},
     };
     // clang-format on
     for (const FaultRow& row : rows) {
@@ -95,10 +101,15 @@ TEST(PcxFaultMatrixTest, EveryFaultEndsAsItsPhaseSaysWithinTheLinksTimeOuts) {
         const DriverRun run = Program(board);
         EXPECT_EQ(run.result, row.result);
         EXPECT_EQ(run.lastTexts(2), row.lastTexts);
+        EXPECT_EQ(run.reason, row.reason);
         ExpectCleanEnd(run);
         EXPECT_GE(run.virtualNs, row.atLeastNs);
         EXPECT_LE(run.virtualNs, row.atMostNs);
         EXPECT_EQ(Programmed(board), row.result == RunResult::Success);
+        EXPECT_EQ(run.learned.bytesWritten == Image().size(), row.result == RunResult::Success);
+        if (row.result == RunResult::Success) {
+            EXPECT_EQ(run.learned.bootCode, "BOOTPLM300");
+        }
     }
 }
 
@@ -117,6 +128,7 @@ TEST(PcxFaultMatrixTest, RandomLossAndCorruptionNeverEndInAFalseSuccessNorHang) 
         const DriverRun run = Program(line);
         ExpectCleanEnd(run);
         EXPECT_LE(run.virtualNs, budget);
+        EXPECT_EQ(run.reason.empty(), run.result == RunResult::Success) << run.reason;
         if (run.result == RunResult::Success) {
             ++successes;
             EXPECT_TRUE(Programmed(board));
@@ -136,6 +148,7 @@ TEST(PcxFaultMatrixTest, ABoardThatKeepsTalkingEndsLikeASilentOne) {
     const DriverRun run = Program(board);
     EXPECT_EQ(run.result, RunResult::ProgrammingError);
     EXPECT_EQ(run.lastTexts(2), (Texts{"Connecting", "Reboot"}));
+    EXPECT_EQ(run.reason, kSilentUnit);
     ExpectCleanEnd(run);
     EXPECT_LE(run.virtualNs, kConnectTries * kConnectTryNs + kLineTimeNs);
 }

@@ -67,7 +67,7 @@ struct VanishRun {
     int finishedCalls = 0;
     bool vanished = false;
     Clock::duration endedAfter{};
-    std::string failureText;
+    std::string reason;
 };
 
 // Runs the package against the board and makes the board vanish once the
@@ -87,9 +87,10 @@ VanishRun RunUntilVanished(std::unique_ptr<sim::BoardModel> model,
     Clock::time_point vanishedAt;
     {
         GenericThread thread(handover, nullptr, StandardDrivers());
-        thread.OnFinished = [&](RunResult r) {
+        thread.OnFinished = [&](const Outcome& outcome) {
             ++run.finishedCalls;
-            result = r;
+            result = outcome.result;
+            run.reason = outcome.reason;
         };
         thread.Setup(package, &bar, 38400, &panel, kPort);
         thread.Start();
@@ -111,7 +112,6 @@ VanishRun RunUntilVanished(std::unique_ptr<sim::BoardModel> model,
         }
         handover.Serve(std::chrono::milliseconds(20));
         run.endedAfter = Clock::now() - vanishedAt;
-        run.failureText = thread.failureText();
     }
     run.result = result.value_or(RunResult::Success);
     return run;
@@ -122,8 +122,11 @@ void ExpectVanishedRun(const VanishRun& run) {
     EXPECT_EQ(run.result, RunResult::ProgrammingError);
     EXPECT_EQ(run.finishedCalls, 1);
     EXPECT_LT(run.endedAfter, kEndsWithin);
-    // The reason the system gave, for the user.
-    EXPECT_NE(run.failureText.find("Input/output error"), std::string::npos) << run.failureText;
+    // The outcome says what the system gave as the reason, for the user.
+    EXPECT_EQ(run.reason.rfind("The run stopped on an error of the serial line or the system: ", 0),
+              0u)
+        << run.reason;
+    EXPECT_NE(run.reason.find("Input/output error"), std::string::npos) << run.reason;
 }
 
 std::vector<std::uint8_t> Bytes(std::size_t n) {
@@ -148,7 +151,7 @@ TEST(PtyVanishTest, ResidentLoaderVanishingBetweenBlocks) {
                                        2048));
 }
 
-TEST(PtyVanishTest, ControllerUnitVanishingBetweenBlocks) {
+TEST(PtyVanishTest, PcxVanishingBetweenBlocks) {
     ExpectVanishedRun(RunUntilVanished(std::make_unique<sim::PcxBoard>(),
                                        {{"PCX", "2.11", 'G', Bytes(20000)}}, "Programming", 2048));
 }

@@ -1,8 +1,9 @@
 // Every fault of the resident-loader model, and random loss and corruption,
 // against whole runs of both variants through the worker thread and the
-// driver, in virtual time: the result and the status of the failing phase,
-// a closed port and a destroyed procedure before the one OnFinished, and no
-// more time than the reply time-outs allow.
+// driver, in virtual time: the result, the status of the failing phase and
+// its reason, a closed port and a destroyed procedure before the one
+// OnFinished, and no more time than the reply time-outs allow.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -55,6 +56,11 @@ bool Programmed(const ResidentLoaderModel& board, char kind) {
     return std::equal(expected.begin(), expected.end(), area.begin());
 }
 
+// What the run says when the loader is silent at its first request.
+constexpr const char* kSilentConnect =
+    "No answer to the connect request: is the board powered, its cable connected and its "
+    "resident loader running?";
+
 struct FaultRow {
     const char* fault;
     char kind;
@@ -62,6 +68,7 @@ struct FaultRow {
     const char* lastText;
     VirtualNs atLeastNs;
     VirtualNs atMostNs;
+    const char* reason;
 };
 
 TEST(ResidentFaultMatrixTest, EveryFaultEndsInThePhaseItHitsWithinTheReplyTimeOuts) {
@@ -71,34 +78,48 @@ TEST(ResidentFaultMatrixTest, EveryFaultEndsInThePhaseItHitsWithinTheReplyTimeOu
     // (1034 bytes, about 180 ms) is still on the line: a loader that starts
     // every reply 2700 ms after a request's last byte is in time.
     const std::vector<FaultRow> rows = {
-        {"", ')', RunResult::Success, "Reboot", 0, kLineTimeNs},
-        {"", '(', RunResult::Success, "Reboot", 0, kLineTimeNs},
+        {"", ')', RunResult::Success, "Reboot", 0, kLineTimeNs, ""},
+        {"", '(', RunResult::Success, "Reboot", 0, kLineTimeNs, ""},
         {"silent", ')', RunResult::ProgrammingError, "Connecting", kFirstByteNs,
-         kFirstByteNs + kLineTimeNs},
+         kFirstByteNs + kLineTimeNs, kSilentConnect},
         {"first-byte-delay=2700", ')', RunResult::Success, "Reboot", 6 * 2700 * kMsNs,
-         6 * kFirstByteNs + kLineTimeNs},
+         6 * kFirstByteNs + kLineTimeNs, ""},
         {"first-byte-delay=3100", ')', RunResult::ProgrammingError, "Connecting", kFirstByteNs,
-         kFirstByteNs + kLineTimeNs},
+         kFirstByteNs + kLineTimeNs, kSilentConnect},
         {"reply-gap=150", ')', RunResult::Success, "Reboot", 6 * 150 * kMsNs,
-         6 * kGapNs + kLineTimeNs},
+         6 * kGapNs + kLineTimeNs, ""},
         {"reply-gap=300", ')', RunResult::ProgrammingError, "Connecting", kGapNs,
-         kGapNs + kLineTimeNs},
+         kGapNs + kLineTimeNs,
+         "Unexpected answer to the connect request: \"\\x02\", no valid frame"},
         // A reply with a bad sum is no reply: the wait ends 200 ms after its last byte.
         {"bad-checksum", ')', RunResult::ProgrammingError, "Connecting", kGapNs,
-         kGapNs + kLineTimeNs},
+         kGapNs + kLineTimeNs,
+         "Unexpected answer to the connect request: \"\\x02\\x10\\x00\\x01\\x00\\xEE\\x03\", no "
+         "valid frame"},
         {"bad-checksum=3", ')', RunResult::ProgrammingError, "Programming", kGapNs,
-         kGapNs + kLineTimeNs},
+         kGapNs + kLineTimeNs,
+         "Unexpected answer to the block write at 0x00018000: \"\\x02!\\x00\\x01\\x00\\xDD\\x03\", "
+         "no valid frame"},
         {"no-reply=2", ')', RunResult::ProgrammingError, "Connected", kFirstByteNs,
-         kFirstByteNs + kLineTimeNs},
+         kFirstByteNs + kLineTimeNs,
+         "No answer to the erase of the sector at 0x00018000: check the board's power and cable, "
+         "then start again"},
         {"no-reply=5", ')', RunResult::ProgrammingError, "Programming", kFirstByteNs,
-         kFirstByteNs + kLineTimeNs},
+         kFirstByteNs + kLineTimeNs,
+         "No answer to the block write at 0x00018800: check the board's power and cable, then "
+         "start again"},
         // The restart's outcome does not matter.
-        {"no-reply=6", ')', RunResult::Success, "Reboot", kFirstByteNs, kFirstByteNs + kLineTimeNs},
+        {"no-reply=6", ')', RunResult::Success, "Reboot", kFirstByteNs, kFirstByteNs + kLineTimeNs,
+         ""},
         {"no-reply=2", '(', RunResult::ProgrammingError, "Connected", kFirstByteNs,
-         kFirstByteNs + kLineTimeNs},
+         kFirstByteNs + kLineTimeNs,
+         "No answer to the prepare request: check the board's power and cable, then start again"},
         {"bad-checksum=6", '(', RunResult::ProgrammingError, "Programming", kGapNs,
-         kGapNs + kLineTimeNs},
-        {"no-reply=7", '(', RunResult::Success, "Reboot", kFirstByteNs, kFirstByteNs + kLineTimeNs},
+         kGapNs + kLineTimeNs,
+         "Unexpected answer to the block write at offset 0x00000C00: "
+         "\"\\x02\\x17\\x00\\x01\\x00\\xE7\\x03\", no valid frame"},
+        {"no-reply=7", '(', RunResult::Success, "Reboot", kFirstByteNs, kFirstByteNs + kLineTimeNs,
+         ""},
     };
     for (const FaultRow& row : rows) {
         SCOPED_TRACE(std::string(row.fault) + " kind " + row.kind);
@@ -111,11 +132,15 @@ TEST(ResidentFaultMatrixTest, EveryFaultEndsInThePhaseItHitsWithinTheReplyTimeOu
         const DriverRun run = Program(board, row.kind);
         EXPECT_EQ(run.result, row.result);
         EXPECT_EQ(run.lastText(), row.lastText);
+        EXPECT_EQ(run.reason, row.reason);
         ExpectCleanEnd(run);
         EXPECT_GE(run.virtualNs, row.atLeastNs);
         EXPECT_LE(run.virtualNs, row.atMostNs);
+        // By offset the loader is given the two bytes after the image too.
+        const std::uint64_t handed = Image().size() + (row.kind == '(' ? 2 : 0);
         if (row.result == RunResult::Success) {
             EXPECT_TRUE(Programmed(board, row.kind));
+            EXPECT_EQ(run.learned.bytesWritten, handed);
         } else {
             EXPECT_EQ(board.restarts(), 0) << "no restart after a failed request";
         }
@@ -137,6 +162,7 @@ TEST(ResidentFaultMatrixTest, RandomLossAndCorruptionNeverEndInAFalseSuccessNorH
         const DriverRun run = Program(line, kind);
         ExpectCleanEnd(run);
         EXPECT_LE(run.virtualNs, budget);
+        EXPECT_EQ(run.reason.empty(), run.result == RunResult::Success) << run.reason;
         if (run.result == RunResult::Success) {
             ++successes;
             EXPECT_TRUE(Programmed(board, kind));
@@ -165,6 +191,10 @@ TEST(ResidentFaultMatrixTest, ABoardThatKeepsTalkingCannotHoldTheRun) {
         const DriverRun run = Program(board, ')');
         EXPECT_EQ(run.result, RunResult::ProgrammingError);
         EXPECT_EQ(run.lastText(), "Connecting");
+        // The reason shows the first of what was heard, cut short.
+        EXPECT_THAT(run.reason,
+                    testing::StartsWith("Unexpected answer to the connect request: \""));
+        EXPECT_THAT(run.reason, testing::EndsWith("\"..., no valid frame"));
         ExpectCleanEnd(run);
         EXPECT_GE(run.virtualNs, limit);
         EXPECT_LE(run.virtualNs, limit + kLineTimeNs);

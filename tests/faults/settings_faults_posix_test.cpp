@@ -30,7 +30,7 @@ TEST_F(SettingsFaultsPosixTest, ASaveKeepsTheFilesPermissions) {
     fs::permissions(file(), fs::perms::owner_read | fs::perms::owner_write);
     Settings s(file());
     s.Load({});
-    s.SerialPort = 6;
+    s.serialPort = 6;
     s.Save();
     EXPECT_NE(dir.read("korvel.ini").find("SerialPort=6"), std::string::npos);
     EXPECT_EQ(fs::status(file()).permissions() & fs::perms::all,
@@ -43,8 +43,8 @@ TEST_F(SettingsFaultsPosixTest, ASymlinkedFileIsSavedThroughTheLink) {
     fs::create_symlink(dir.path("shared/station.ini"), file());
     Settings s(file());
     s.Load({});
-    EXPECT_EQ(s.SerialPort, 3);
-    s.SerialPort = 5;
+    EXPECT_EQ(s.serialPort, 3);
+    s.serialPort = 5;
     s.Save();
     EXPECT_TRUE(fs::is_symlink(file()));
     EXPECT_EQ(
@@ -56,7 +56,7 @@ TEST_F(SettingsFaultsPosixTest, ASymlinkLoopGivesTheDefaultsAndIsLeftAlone) {
     fs::create_symlink(file(), file());
     Settings s(file());
     EXPECT_NO_THROW(s.Load({"-C6", "-U1"}));
-    EXPECT_EQ(s.SerialPort, 6);
+    EXPECT_EQ(s.serialPort, 6);
     EXPECT_EQ(s.LastFiles, "");
     EXPECT_NO_THROW(s.Save());
     EXPECT_TRUE(fs::is_symlink(file()));
@@ -150,7 +150,7 @@ TEST_F(SettingsFaultsPosixTest, ASaveNeverLosesTheFile) {
             Settings s(file);
             s.Load({});
             s.LastFiles = c.lastFiles;
-            s.SerialPort = 4;
+            s.serialPort = 4;
             s.Save();
         }
         EXPECT_EQ(fs::status(file).permissions(), permissions);

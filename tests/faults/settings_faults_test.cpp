@@ -41,9 +41,9 @@ TEST_F(SettingsFaultsTest, AReadOnlyFileIsReadAndNeverRewritten) {
     Settings s(file());
     s.Load({});
     EXPECT_EQ(s.LastFiles, "/fw/a.pr2");
-    EXPECT_EQ(s.SerialPort, 5);
+    EXPECT_EQ(s.serialPort, 5);
     EXPECT_TRUE(s.AutoRun);
-    s.SerialPort = 9;
+    s.serialPort = 9;
     s.Save();
     EXPECT_EQ(dir.read("korvel.ini"), text);
     EXPECT_EQ(fs::status(file()).permissions() & fs::perms::all,
@@ -57,7 +57,7 @@ TEST_F(SettingsFaultsTest, ADirectoryInPlaceOfTheFileGivesTheDefaultsAndStaysADi
     Settings s(file());
     s.Load({"-C4", "-RRUN"});
     EXPECT_EQ(s.LastFiles, "");
-    EXPECT_EQ(s.SerialPort, 4);
+    EXPECT_EQ(s.serialPort, 4);
     EXPECT_TRUE(s.AutoRun);
     s.Save();
     EXPECT_TRUE(fs::is_directory(file()));
@@ -74,8 +74,8 @@ TEST_F(SettingsFaultsTest, BinaryGarbageGivesTheDefaultsAndASaveKeepsEveryByteOf
     dir.write("korvel.ini", garbage);
     Settings s(file());
     s.Load({});
-    EXPECT_GE(s.SerialPort, 1);
-    EXPECT_LE(s.SerialPort, Settings::kMaxPort);
+    EXPECT_GE(s.serialPort, 1);
+    EXPECT_LE(s.serialPort, Settings::kMaxPort);
     s.LastFiles = "/fw/b.pr2";
     s.Save();
     const std::string saved = dir.read("korvel.ini");
@@ -97,11 +97,11 @@ TEST_F(SettingsFaultsTest, ATenMegabyteSectionIsReadAndSavedWhole) {
     dir.write("korvel.ini", text);
     Settings s(file());
     s.Load({});
-    EXPECT_EQ(s.SerialPort, 7);
+    EXPECT_EQ(s.serialPort, 7);
     EXPECT_TRUE(s.AutoRun);
     EXPECT_EQ(s.LastFiles, "/fw/c.pr2");
     EXPECT_EQ(s.ports.at(7), "/dev/ttyUSB3");
-    s.SerialPort = 8;
+    s.serialPort = 8;
     s.Save();
     std::string expected = text;
     expected.replace(expected.find("SerialPort=7"), 12, "SerialPort=8");
@@ -114,7 +114,7 @@ TEST_F(SettingsFaultsTest, AFileWithoutTheSectionGivesTheDefaultsAndKeepsTheOthe
     Settings s(file());
     s.Load({});
     EXPECT_EQ(s.LastFiles, "");
-    EXPECT_EQ(s.SerialPort, 1);
+    EXPECT_EQ(s.serialPort, 1);
     EXPECT_FALSE(s.AutoRun);
     EXPECT_EQ(s.ports.at(2), "/dev/ttyUSB0");
     s.Save();
@@ -129,7 +129,7 @@ TEST_F(SettingsFaultsTest, WhatAnEarlierSaveLeftInTheTemporarysPlaceNeitherBlock
     dir.write("korvel.ini.tmp/keep", "x");
     Settings s(file());
     s.Load({});
-    s.SerialPort = 4;
+    s.serialPort = 4;
     s.Save();
     EXPECT_EQ(dir.read("korvel.ini"),
               "[SETTINGS]\r\nSerialPort=4\r\nLastFiles=\r\nAutoRun=0\r\n[OTHER]\r\nx=1\r\n");

@@ -19,10 +19,14 @@
 #include <QToolButton>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <system_error>
 #include <thread>
+#include <variant>
 
 #include "app/korvel_options.h"
 #include "app/progress_bar_control.h"
@@ -32,16 +36,23 @@
 #include "app/station_view.h"
 #include "app/status_panel_control.h"
 #include "app/tfrm_main.h"
+#include "cli/station_program.h"
 #include "jobs/exit_codes.h"
 #include "jobs/generic_thread.h"
+#include "jobs/run_messages.h"
 #include "package/sha256.h"
+#include "procedures/run_preparation.h"
 #include "serial/port_resolver.h"
 #include "serial/serial_port.h"
 #include "serial/virtual_serial_device.h"
 #include "settings/settings.h"
+#include "sim/boot_monitor_model.h"
 #include "sim/lpc_board.h"
 #include "sim/lpc_hex_writer.h"
 #include "sim/package_writer.h"
+#include "sim/pcx_board.h"
+#include "sim/pcx_board_command.h"
+#include "sim/resident_loader_model.h"
 #include "tests/gui/dialog_answerer.h"
 #include "tests/gui/serve_events.h"
 #include "tests/support/scripted_line_end.h"
@@ -79,9 +90,9 @@ struct FakeProcedure : ProcContext {
 // A small programming procedure against the virtual board: synchronise, a
 // polled message closed by its poll function, a question, then the image
 // byte by byte with progress.
-RunResult RunFakeProgramming(GenericThread& thread) {
+Outcome RunFakeProgramming(GenericThread& thread) {
     FakeProcedure proc(thread.portNumber(), thread.baudRate());
-    return thread.Drive(
+    return proc.Conclude(thread.Drive(
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             RunLog().baudRate = thread.baudRate();
@@ -114,13 +125,13 @@ RunResult RunFakeProgramming(GenericThread& thread) {
                 proc.StepProgress(1);
             }
             return RunResult::Success;
-        });
+        }));
 }
 
 // Reports progress until the user stops it.
-RunResult RunUntilStopped(GenericThread& thread) {
+Outcome RunUntilStopped(GenericThread& thread) {
     FakeProcedure proc(thread.portNumber(), thread.baudRate());
-    return thread.Drive(
+    return proc.Conclude(thread.Drive(
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             proc.SetProgressMax(kManySteps);
@@ -136,21 +147,25 @@ RunResult RunUntilStopped(GenericThread& thread) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             return RunResult::ProgrammingError;
-        });
+        }));
 }
 
-RunResult RunDeviceError(GenericThread& thread) {
+// Its reason is in the outcome; the last status, empty, must not lose it.
+Outcome RunDeviceError(GenericThread& thread) {
     FakeProcedure proc(thread.portNumber(), thread.baudRate());
-    return thread.Drive(proc, proc.port, nullptr, [&] {
-        proc.Status("\r\n: the board refused the erase");
-        return RunResult::DeviceError;
-    });
+    return proc.Conclude(thread.Drive(proc, proc.port, nullptr, [&] {
+        proc.Status("Erase");
+        proc.Status("%s", "");
+        return proc.Fail(RunResult::DeviceError,
+                         "The board refused to erase sectors 0-9: BUSY (11)");
+    }));
 }
 
-RunResult RunThrowing(GenericThread& thread) {
+Outcome RunThrowing(GenericThread& thread) {
     FakeProcedure proc(thread.portNumber(), thread.baudRate());
-    return thread.Drive(proc, proc.port, nullptr,
-                        []() -> RunResult { throw std::runtime_error("lost the board"); });
+    return proc.Conclude(thread.Drive(proc, proc.port, nullptr, []() -> RunResult {
+        throw std::runtime_error("lost the board");
+    }));
 }
 
 constexpr DriverEntry kFakeDrivers[] = {
@@ -162,6 +177,210 @@ constexpr DriverEntry kFakeDrivers[] = {
 };
 
 const std::vector<std::uint8_t> kImage = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+
+// ---- One cause in every front end: a named fault of a board model, run
+// through the window, a single korvel-cli run and a station's record.
+
+constexpr int kFaultPort = 44;
+
+// A reason the procedures are still to give: the three front ends must
+// agree on it, but its text is not fixed here yet.
+constexpr const char* kReasonToCome = nullptr;
+
+enum class Model { None, Lpc, Resident, Pcx, Monitor };
+
+struct FaultCase {
+    Model model;
+    const char* fault;  // as korvel-sim --fault names it; "" for none
+    char kind;
+    RunResult result;
+    const char* reason;  // exact ("" for none) or kReasonToCome
+    bool stopped = false;
+};
+
+std::vector<std::uint8_t> Pattern(std::size_t n) {
+    std::vector<std::uint8_t> bytes(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 29 + 3);
+    }
+    return bytes;
+}
+
+std::vector<sim::PackageEntry> FaultPackage(const FaultCase& c) {
+    switch (c.model) {
+        case Model::Lpc: {
+            const std::vector<sim::HexSegment> image = {{0, Pattern(1000)}};
+            const std::string hex = sim::WriteIntelHex(image);
+            return {{"LPC2138", "1.00", c.kind, {hex.begin(), hex.end()}}};
+        }
+        case Model::Monitor:
+            return {{"RV4500", "2.10", '9', Pattern(250)}, {"RV4500", "2.10", '9', Pattern(120)}};
+        case Model::Pcx:
+            return {{"PCX", "2.11", 'G', Pattern(3000)}};
+        case Model::Resident:
+        case Model::None:
+            break;
+    }
+    return {{"BOARD", "2.10", c.kind, Pattern(3000)}};
+}
+
+// A board that holds the run at its first byte until the test opens the
+// gate: a stop then reaches a procedure that is under way, whatever the
+// speed of virtual time. The gate opens by itself after a while.
+class GatedBoard : public VirtualLineEnd {
+  public:
+    explicit GatedBoard(std::unique_ptr<VirtualLineEnd> board) : board_(std::move(board)) {}
+    void open() { open_ = true; }
+
+    void hostByte(VirtualNs at, std::uint8_t byte) override {
+        for (int waited = 0; !open_ && waited < 10000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        board_->hostByte(at, byte);
+    }
+    void hostBreak(VirtualNs at, bool on) override { board_->hostBreak(at, on); }
+    void hostLineSettings(VirtualNs at, const LineSettings& settings) override {
+        board_->hostLineSettings(at, settings);
+    }
+    std::optional<VirtualNs> nextBoardByte() override { return board_->nextBoardByte(); }
+    void takeBoardBytes(VirtualNs now, std::vector<std::uint8_t>& out) override {
+        board_->takeBoardBytes(now, out);
+    }
+
+  private:
+    std::unique_ptr<VirtualLineEnd> board_;
+    std::atomic<bool> open_{false};
+};
+
+// A fresh board with the case's fault; null for a port that does not open.
+std::unique_ptr<VirtualLineEnd> FaultyBoard(const FaultCase& c);
+
+std::unique_ptr<VirtualLineEnd> Board(const FaultCase& c) {
+    auto board = FaultyBoard(c);
+    if (c.stopped) {
+        return std::make_unique<GatedBoard>(std::move(board));
+    }
+    return board;
+}
+
+// Stops the run and lets its board go on.
+void StopAndOpen(VirtualLineEnd& board) {
+    if (auto* gated = dynamic_cast<GatedBoard*>(&board)) {
+        gated->open();
+    }
+}
+
+std::unique_ptr<VirtualLineEnd> FaultyBoard(const FaultCase& c) {
+    std::string error;
+    const std::string fault = c.fault;
+    switch (c.model) {
+        case Model::Lpc: {
+            sim::LpcBoard::Options options;
+            if (!fault.empty()) {
+                options.faults = {*sim::ParseLpcFault(fault)};
+            }
+            return std::make_unique<sim::LpcBoard>(*sim::FindLpcPart("LPC2138"), options);
+        }
+        case Model::Resident: {
+            sim::ResidentLoaderFaults faults;
+            if (!fault.empty() && !sim::ParseResidentLoaderFault(fault, faults, error)) {
+                qFatal("%s", error.c_str());
+            }
+            return std::make_unique<sim::ResidentLoaderModel>(faults);
+        }
+        case Model::Pcx: {
+            sim::PcxBoardFaults faults;
+            if (!fault.empty() && !sim::ParsePcxFaults({fault}, faults, error)) {
+                qFatal("%s", error.c_str());
+            }
+            return std::make_unique<sim::PcxBoard>(faults);
+        }
+        case Model::Monitor: {
+            sim::BootMonitorConfig config;
+            if (!fault.empty() && !sim::AddBootMonitorFault(fault, config.faults, error)) {
+                qFatal("%s", error.c_str());
+            }
+            return std::make_unique<sim::BootMonitorModel>(config);
+        }
+        case Model::None:
+            break;
+    }
+    return std::make_unique<test::ScriptedLineEnd>();
+}
+
+// Every named fault of every board model, and the outcomes only the worker
+// words. The reasons of the procedures' own faults are still kReasonToCome.
+std::vector<FaultCase> FaultCases() {
+    const RunResult kFailed = RunResult::ProgrammingError;
+    const RunResult kDevice = RunResult::DeviceError;
+    const RunResult kOk = RunResult::Success;
+    std::vector<FaultCase> cases = {
+        {Model::None, "port that does not open", 'F', RunResult::PortNotOpened,
+         "virtual: No such file or directory. Check the cable and the port; 'korvel-cli ports' "
+         "lists the devices present."},
+        {Model::None, "kind without a procedure", '5', RunResult::DeviceNotSupported,
+         "No procedure of this version programs packages of kind '5'"},
+        {Model::Lpc, "", 'F', RunResult::Aborted, "Stopped on request before the run ended", true},
+        {Model::Lpc, "", 'F', kOk, ""},
+    };
+    for (const char* name : {"silent", "no-echo", "unknown-id", "refuse-unlock", "refuse-erase",
+                             "resend-always", "echo-probe", "sync-garbage", "go-error"}) {
+        cases.push_back({Model::Lpc, name, 'F', kFailed, kReasonToCome});
+    }
+    for (const char* name : {"resend-once", "drop-byte", "garble-echo", "go-silent"}) {
+        cases.push_back({Model::Lpc, name, 'F', kOk, ""});
+    }
+    for (const char* name : {"silent", "first-byte-delay=3100", "reply-gap=300", "bad-checksum",
+                             "bad-checksum=3", "no-reply=2", "no-reply=5"}) {
+        cases.push_back({Model::Resident, name, ')', kFailed, kReasonToCome});
+    }
+    for (const char* name : {"no-reply=2", "bad-checksum=6"}) {
+        cases.push_back({Model::Resident, name, '(', kFailed, kReasonToCome});
+    }
+    for (const char* name :
+         {"silent", "answer-after=100", "refuse-write=0x8400", "other-loader", "lowercase-id"}) {
+        cases.push_back({Model::Pcx, name, 'G', kFailed, kReasonToCome});
+    }
+    for (const char* name : {"busy-once", "refuse-erase-all", "no-reboot-reply"}) {
+        cases.push_back({Model::Pcx, name, 'G', kOk, ""});
+    }
+    for (const char* name :
+         {"running", "refuse", "refuse@0x83fa0000", "mute-load@0x83fa0000",
+          "ignore-break@0x83fa0000", "mute-nsave", "mute-aboot", "mute-prompt",
+          "mute-load@0x80000000", "refuse@0x80000000", "ignore-break@0x80000000"}) {
+        cases.push_back({Model::Monitor, name, '9', kDevice, kReasonToCome});
+    }
+    for (const char* name : {"build-date-only", "no-prompt", "no-done"}) {
+        cases.push_back({Model::Monitor, name, '9', kOk, ""});
+    }
+    return cases;
+}
+
+std::string ReadAll(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+        text.push_back(static_cast<char>(c));
+    }
+    return text;
+}
+
+// What follows "<result>: " on korvel-cli's last line; empty when the line
+// is the result's alone.
+std::string ReasonOfLastLine(const std::string& output, const Outcome& result,
+                             const std::string& port) {
+    std::string text = output;
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    const std::string last = text.substr(text.rfind('\n') + 1);
+    std::string shown = ResultMessage(result.result, port).value_or("Aborted");
+    shown = shown.substr(shown.rfind('\n') + 1);
+    if (last == shown) {
+        return "";
+    }
+    return last.rfind(shown + ": ", 0) == 0 ? last.substr(shown.size() + 2) : "<" + last + ">";
+}
 
 }  // namespace
 
@@ -246,11 +465,11 @@ class TfrmMainTest : public QObject {
 
     void init() {
         settings().LastFiles.clear();
-        settings().SerialPort = kBoardPort;
+        settings().serialPort = kBoardPort;
         settings().AutoRun = false;
         settings().Verify = false;
         settings().unattendedExit.clear();
-        settings().ResetLines = "none";
+        settings().resetLines = "none";
         settings().Save();
         app::SaveKorvelOptions(settingsFile_, {});
         exits_.clear();
@@ -285,7 +504,7 @@ class TfrmMainTest : public QObject {
     }
 
     void startsIdleWithItsTitleControlsAndShortcuts() {
-        settings().SerialPort = 3;
+        settings().serialPort = 3;
         auto window = makeWindow();
         QCOMPARE(window->windowTitle(), QString("Korvel V.1.064"));
         QCOMPARE(window->ReadFileVersion(), std::string("1.064"));
@@ -494,7 +713,7 @@ class TfrmMainTest : public QObject {
         sim::LpcBoard lpc(*part);
         PortResolver::instance().registerDevice(
             kLpcPort, [&] { return std::make_unique<VirtualSerialDevice>(lpc); });
-        settings().SerialPort = kLpcPort;
+        settings().serialPort = kLpcPort;
         std::vector<std::uint8_t> firmware(3000);
         for (std::size_t i = 0; i < firmware.size(); ++i) {
             firmware[i] = static_cast<std::uint8_t>(i * 13 + 7);
@@ -545,18 +764,26 @@ class TfrmMainTest : public QObject {
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("status");
+        // The result's message, and under it the outcome's reason; the
+        // status line says "Error".
         QTest::newRow("kind outside the table")
-            << '4' << kBoardPort << "Device not supported\r\nPlease check for Korvel updates"
+            << '4' << kBoardPort
+            << "Device not supported\r\nPlease check for Korvel updates\r\nNo procedure of this "
+               "version programs packages of kind '4'"
             << "Error";
         QTest::newRow("port that does not open")
-            << 'F' << kMissingPort << "Unable to open port COM42"
+            << 'F' << kMissingPort
+            << "Unable to open port COM42\r\nvirtual: No such file or directory. Check the cable "
+               "and the port; 'korvel-cli ports' lists the devices present."
             << "Idle";
-        // A failure's own words follow the message; the status line says "Error".
         QTest::newRow("device error")
-            << '9' << kBoardPort << "Device error\r\nthe board refused the erase"
+            << '9' << kBoardPort
+            << "Device error\r\nThe board refused to erase sectors 0-9: BUSY (11)"
             << "Error";
         QTest::newRow("exception in the procedure")
-            << 'G' << kBoardPort << "Programming error\r\nlost the board"
+            << 'G' << kBoardPort
+            << "Programming error\r\nThe run stopped on an error of the serial line or the "
+               "system: lost the board"
             << "Error";
     }
     void resultsWithoutAProcedureShowTheirMessage() {
@@ -565,7 +792,7 @@ class TfrmMainTest : public QObject {
         QFETCH(QString, message);
         QFETCH(QString, status);
         settings().LastFiles = package(kind);
-        settings().SerialPort = port;
+        settings().serialPort = port;
         auto window = makeWindow();
         DialogAnswerer answerer;
         answerer.then(DialogAnswerer::Click("cmdOkOk"));
@@ -578,8 +805,123 @@ class TfrmMainTest : public QObject {
         }
     }
 
+    // For every named fault of every board model: the window's message,
+    // korvel-cli's last line and the record's message carry the same cause.
+    void everyFaultHasOneCauseInTheWindowOnTheTerminalAndInTheRecord() {
+        auto hooks = this->hooks();
+        hooks.drivers = StandardDrivers();
+        for (const FaultCase& c : FaultCases()) {
+            const std::string name = std::string(c.fault) + " (kind " + c.kind + ")";
+            const std::string file = dir_.write("fault.pr2", sim::BuildPackage(FaultPackage(c)));
+            std::unique_ptr<VirtualLineEnd> board;
+            VirtualSerialDevice::Options line;
+            if (c.result == RunResult::PortNotOpened) {
+                line.openFailure = OpenFailure{2, "No such file or directory", false};
+            }
+            PortResolver::instance().registerDevice(
+                kFaultPort, [&] { return std::make_unique<VirtualSerialDevice>(*board, line); });
+            const std::string port = "COM" + std::to_string(kFaultPort);
+
+            // The window.
+            board = Board(c);
+            settings().LastFiles = file;
+            settings().serialPort = kFaultPort;
+            QString message;
+            {
+                auto window = std::make_unique<TfrmMain>(hooks);
+                window->show();
+                DialogAnswerer answerer;
+                answerer.then(DialogAnswerer::Click("cmdOkOk"));
+                window->ActionProgramExecute();
+                if (c.stopped) {
+                    window->ActionProgramExecute();  // Stop
+                    StopAndOpen(*board);
+                }
+                QVERIFY2(waitForRunEnd(*window), name.c_str());
+                QVERIFY2(answerer.texts.size() <= 1, name.c_str());
+                message = answerer.texts.isEmpty() ? QString() : answerer.texts[0];
+            }
+
+            // korvel-cli: a single run, then a station with its record.
+            std::string lastLine;
+            std::string recordMessage;
+            for (const bool station : {false, true}) {
+                board = Board(c);
+                cli::CliOptions options;
+                options.command = cli::CliOptions::Command::Program;
+                options.package = file;
+                options.ports = {port};
+                const std::string recordFile = dir_.path("record.jsonl").string();
+                std::filesystem::remove(recordFile);
+                if (station) {
+                    options.recordFile = recordFile;
+                }
+                TFilePro package;
+                QVERIFY(package.LoadFromFile(file));
+                std::vector<std::string> problems;
+                const auto ports = cli::ResolvePorts(options, 1, problems, stderr);
+                QVERIFY(ports);
+                RunChoices choices;
+                choices.ports = *ports;
+                choices.baudRate = 38400;
+                const auto prepared = PrepareRun(package, choices, nullptr, [](bool) {});
+                QVERIFY(std::holds_alternative<RunRequest>(prepared));
+                std::FILE* out = std::tmpfile();
+                QVERIFY(out != nullptr);
+                const int code =
+                    cli::ProgramStation(options, std::get<RunRequest>(prepared), problems,
+                                        {out, out}, [&, polls = 0]() mutable {
+                                            // Asked to stop at the first poll,
+                                            // the board goes on at the next.
+                                            if (c.stopped && polls++ > 0) {
+                                                StopAndOpen(*board);
+                                            }
+                                            return c.stopped;
+                                        });
+                QCOMPARE(code, static_cast<int>(c.result));
+                const Outcome shown{c.result, "", {}, 0};
+                if (station) {
+                    const auto record = nlohmann::json::parse(dir_.read("record.jsonl"));
+                    recordMessage = record.at("message").get<std::string>();
+                    QCOMPARE(record.at("result").get<int>(), static_cast<int>(c.result));
+                } else {
+                    lastLine = ReasonOfLastLine(ReadAll(out), shown, port);
+                }
+                std::fclose(out);
+            }
+            PortResolver::instance().unregisterDevice(kFaultPort);
+
+            // The window shows no message for a stopped run, only its status.
+            const std::string result = ResultMessage(c.result, port).value_or("");
+            std::string windowReason = message.toStdString();
+            QVERIFY2(windowReason.rfind(result, 0) == 0, (name + ": " + windowReason).c_str());
+            windowReason =
+                windowReason.size() > result.size() ? windowReason.substr(result.size() + 2) : "";
+            if (c.stopped) {
+                QVERIFY2(message.isEmpty(), name.c_str());
+                windowReason = lastLine;
+            }
+            QVERIFY2(lastLine == recordMessage,
+                     (name + ": terminal \"" + lastLine + "\", record \"" + recordMessage + "\"")
+                         .c_str());
+            QVERIFY2(windowReason == recordMessage,
+                     (name + ": window \"" + windowReason + "\", record \"" + recordMessage + "\"")
+                         .c_str());
+            if (c.reason != kReasonToCome) {
+                QCOMPARE(recordMessage, std::string(c.reason));
+            }
+            if (c.result != RunResult::Success) {
+                if (c.reason == kReasonToCome && recordMessage.empty()) {
+                    QEXPECT_FAIL("", (name + ": its procedure gives no reason yet").c_str(),
+                                 Continue);
+                }
+                QVERIFY2(!recordMessage.empty(), (name + ": no reason").c_str());
+            }
+        }
+    }
+
     void aStoredPortBeyondTheListSelectsNothingButIsStillUsed() {
-        settings().SerialPort = 256;
+        settings().serialPort = 256;
         settings().LastFiles = package('F');
         PortResolver::instance().registerDevice(256, [this] {
             VirtualSerialDevice::Options refused;
@@ -590,13 +932,14 @@ class TfrmMainTest : public QObject {
         QCOMPARE(control<QComboBox>(*window, "ComboBoxCom")->currentIndex(), -1);
         // A change of the baud rate saves, but must not turn the port into 0.
         control<QComboBox>(*window, "ComboBoxBaudRate")->setCurrentIndex(2);
-        QCOMPARE(settings().SerialPort, 256);
+        QCOMPARE(settings().serialPort, 256);
         QVERIFY(settingsText().find("SerialPort=256") != std::string::npos);
         DialogAnswerer answerer;
         answerer.then(DialogAnswerer::Click("cmdOkOk"));
         window->ActionProgramExecute();
         QVERIFY(waitForRunEnd(*window));
-        QCOMPARE(answerer.texts, QStringList{"Unable to open port COM256"});
+        QCOMPARE(answerer.texts.size(), 1);
+        QVERIFY(answerer.texts[0].startsWith("Unable to open port COM256\r\n"));
         PortResolver::instance().unregisterDevice(256);
     }
 
@@ -628,16 +971,17 @@ class TfrmMainTest : public QObject {
             QVERIFY(waitForRunEnd(*window));
             QCOMPARE(answerer.texts,
                      (QStringList{"Password",
-                                  "Device not supported\r\nPlease check for Korvel updates"}));
+                                  "Device not supported\r\nPlease check for Korvel updates\r\n"
+                                  "No procedure of this version programs packages of kind '7'"}));
         }
     }
 
     void aPortChangeIsSavedAndTheBaudRateIsNot() {
-        settings().SerialPort = 2;
+        settings().serialPort = 2;
         settings().Save();
         auto window = makeWindow();
         control<QComboBox>(*window, "ComboBoxCom")->setCurrentIndex(6);
-        QCOMPARE(settings().SerialPort, 7);
+        QCOMPARE(settings().serialPort, 7);
         QVERIFY(settingsText().find("SerialPort=7") != std::string::npos);
         control<QComboBox>(*window, "ComboBoxBaudRate")->setCurrentIndex(2);
         QVERIFY(settingsText().find("9600") == std::string::npos);
@@ -739,8 +1083,9 @@ class TfrmMainTest : public QObject {
         answerer.then(DialogAnswerer::Click("cmdOkOk"));
         window->ActionProgramExecute();
         QCOMPARE(answerer.texts.size(), 1);
-        QVERIFY2(answerer.texts[0].startsWith("The run could not start: no thread"),
-                 qPrintable(answerer.texts[0]));
+        QVERIFY2(
+            answerer.texts[0].startsWith("Programming error\r\nThe run could not start: no thread"),
+            qPrintable(answerer.texts[0]));
         QVERIFY(!window->running());
         QCOMPARE(status(*window), QString("Error"));
         QCOMPARE(control<QAction>(*window, "ActionProgram")->toolTip(), QString("Program"));
@@ -760,7 +1105,9 @@ class TfrmMainTest : public QObject {
             answerer.then(DialogAnswerer::Click("cmdOkOk"));
             window->ActionProgramExecute();
             QVERIFY(waitForRunEnd(*window));
-            QCOMPARE(answerer.texts, QStringList{"Device error\r\nthe board refused the erase"});
+            QCOMPARE(
+                answerer.texts,
+                QStringList{"Device error\r\nThe board refused to erase sectors 0-9: BUSY (11)"});
         }
         QCOMPARE(control<QLabel>(*window, "StatusBarDevice")->text(),
                  QString("Device: NEW\\x1B[2J"));
@@ -774,7 +1121,9 @@ class TfrmMainTest : public QObject {
             window->ActionProgramExecute();
             QCOMPARE(answerer.texts,
                      QStringList{QString::fromStdString(
-                         "The package file changed on disk and no longer loads:\r\n" + file)});
+                         "The package changed on disk and no longer loads; nothing was "
+                         "programmed:\r\n" +
+                         file)});
         }
         QVERIFY(!window->running());
         QVERIFY(!control<QAction>(*window, "ActionProgram")->isEnabled());
@@ -919,7 +1268,7 @@ class TfrmMainTest : public QObject {
             QVERIFY(waitForRunEnd(*window));
             QCOMPARE(answerer.texts.size(), 1);
             QCOMPARE(band->state(), QString("failed"));
-            QVERIFY(band->detail().contains("the board refused the erase"));
+            QCOMPARE(band->detail(), QString("The board refused to erase sectors 0-9: BUSY (11)"));
             QCOMPARE(answerer.texts.first(), band->headline() + "\r\n" + band->detail());
         }
         QCOMPARE(band->passed(), 1);
@@ -1108,6 +1457,10 @@ class TfrmMainTest : public QObject {
         const QStringList failed = lines.filter("\"port\":\"/dev/ttyUSB1\"");
         QCOMPARE(failed.size(), 1);
         QVERIFY(!failed.first().contains("\"result\":0"));
+        // The row's reason is the record's: the outcome's own words.
+        const auto json = nlohmann::json::parse(failed.first().toStdString());
+        QCOMPARE(table->item(1, 4)->text(),
+                 QString::fromStdString(json["message"].get<std::string>()));
         QVERIFY(failed.first().contains("\"name\":\"LPC2138\",\"version\":\"2.00\""));
         const std::string bytes = dir_.read("lpc.pr2");
         const std::string sha = Sha256Hex(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));

@@ -571,7 +571,7 @@ class RunIspTest : public ::testing::Test {
         test::RecordingStatus panel;
         std::optional<RunResult> result;
         GenericThread thread(handover, nullptr, StandardDrivers());
-        thread.OnFinished = [&](RunResult r) { result = r; };
+        thread.OnFinished = [&](const Outcome& o) { result = o.result; };
         thread.Setup(package, &bar, 115200, &panel, port);
         thread.SetResetLines(resetLines);
         thread.Start();

@@ -6,9 +6,13 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
+#include <variant>
 
 #include "jobs/queued_handover.h"
+#include "package/sha256.h"
 #include "procedures/package_kinds.h"
+#include "procedures/run_preparation.h"
 #include "serial/port_resolver.h"
 #include "serial/serial_port.h"
 #include "serial/virtual_serial_device.h"
@@ -52,23 +56,34 @@ struct Station {
         }
     }
 
+    std::vector<Outcome> outcomes{kBoards};
+
+    static std::vector<RunPort> Ports() {
+        std::vector<RunPort> ports;
+        for (std::size_t i = 0; i < kBoards; ++i) {
+            ports.push_back({"board" + std::to_string(i), kFirstPort + static_cast<int>(i), ""});
+        }
+        return ports;
+    }
+
     std::vector<GangBoard> Boards() {
         std::vector<GangBoard> boards;
         for (std::size_t i = 0; i < kBoards; ++i) {
-            boards.push_back({"board" + std::to_string(i), kFirstPort + static_cast<int>(i), "",
-                              &bars[i], &panels[i], nullptr});
+            boards.push_back({&bars[i], &panels[i], nullptr});
         }
         return boards;
     }
 
-    void Run(GangRun& gang, QueuedHandover& handover, const GangPackage& package,
+    void Run(GangRun& gang, QueuedHandover& handover, RunRequest request,
              const std::function<void()>& whileRunning = {}) {
         gang.OnBoardFinished = [this](std::size_t i, const RunRecord& record,
-                                      const GenericThread&) {
+                                      const Outcome& outcome) {
             ++finishedCalls;
             records.at(i) = record;
+            outcomes.at(i) = outcome;
         };
-        gang.Start(package, Boards());
+        request.ports = Ports();
+        gang.Start(request, Boards());
         while (!gang.Finished()) {
             handover.Serve(std::chrono::milliseconds(5));
             if (whileRunning) {
@@ -110,7 +125,7 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
     {
         QueuedHandover handover;
         GangRun gang(handover, StandardDrivers());
-        station.Run(gang, handover, {&package, file, "ab12", 38400, true, {}});
+        station.Run(gang, handover, {&package, file, "ab12", 'F', {}, 38400, {}, true});
     }
 
     EXPECT_EQ(station.finishedCalls, static_cast<int>(kBoards));
@@ -132,19 +147,21 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
         // compared says so.
         EXPECT_EQ(record.verified, expected == RunResult::Success);
         EXPECT_GT(record.durationSeconds, 0.0);
+        // The record's message is the outcome's reason, the status the last
+        // status text.
+        EXPECT_EQ(record.message, station.outcomes[i].reason);
         if (i == kMissing) {
             EXPECT_EQ(record.chip, "");
-            EXPECT_EQ(record.message, "Unable to open port board7");
+            EXPECT_EQ(record.message.rfind("virtual: No such file or directory", 0), 0u)
+                << record.message;
             EXPECT_EQ(models[i]->commands().size(), 0u);
             continue;
         }
         EXPECT_EQ(record.chip, "LPC2138 (500k)");
         EXPECT_EQ(record.partId, std::to_string(part.partId));
         EXPECT_EQ(record.status, station.panels[i].texts.back());
-        if (i == kRefusing) {
-            EXPECT_EQ(record.message, "Programming error");
-        } else {
-            EXPECT_EQ(record.message, "Programming succesful");
+        if (i != kRefusing) {
+            EXPECT_EQ(record.message, "");
             EXPECT_EQ(models[i]->flash(), sim::ExpectedLpcFlash(image, part.flashBytes()));
             EXPECT_GT(station.bars[i].pos, 0) << "progress reaches the board's own bar";
         }
@@ -160,12 +177,12 @@ struct WaitingProcedure : ProcContext {
 std::atomic<int> waiting{0};
 std::atomic<int> resetWired{0};
 
-RunResult RunUntilStopped(GenericThread& thread) {
+Outcome RunUntilStopped(GenericThread& thread) {
     if (thread.resetLines().driven) {
         ++resetWired;
     }
     WaitingProcedure proc(thread.portNumber());
-    return thread.Drive(
+    return proc.Conclude(thread.Drive(
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             ++waiting;
@@ -173,7 +190,7 @@ RunResult RunUntilStopped(GenericThread& thread) {
                 proc.port.waitMs(1);
             }
             return RunResult::Aborted;
-        });
+        }));
 }
 
 TEST(GangRunTest, StopReachesEveryRunAndEachEndsAborted) {
@@ -197,7 +214,8 @@ TEST(GangRunTest, StopReachesEveryRunAndEachEndsAborted) {
         GangRun gang(handover, kDrivers);
         bool stopped = false;
         // Every run is told how its board's reset is wired.
-        const GangPackage wired{&package, file, "", 38400, false, ResetLines{.driven = true}};
+        const RunRequest wired{&package, file, "", 'F', {}, 38400, ResetLines{.driven = true},
+                               false};
         station.Run(gang, handover, wired, [&] {
             if (!stopped && waiting == static_cast<int>(kBoards)) {
                 stopped = true;
@@ -210,7 +228,95 @@ TEST(GangRunTest, StopReachesEveryRunAndEachEndsAborted) {
     for (const auto& record : station.records) {
         ASSERT_TRUE(record);
         EXPECT_EQ(record->result, RunResult::Aborted);
-        EXPECT_EQ(record->message, "Aborted");
+        EXPECT_EQ(record->message, "Stopped on request before the run ended");
+    }
+}
+
+}  // namespace
+}  // namespace korvel
+
+namespace korvel {
+namespace {
+
+// The image each run was handed, as the board would get it.
+std::vector<std::vector<std::uint8_t>> handedImages;
+
+Outcome RunTakingTheImage(GenericThread& thread) {
+    handedImages.emplace_back(thread.package().entryImage(0).begin(),
+                              thread.package().entryImage(0).end());
+    WaitingProcedure proc(thread.portNumber());
+    return proc.Conclude(RunResult::Success);
+}
+
+// The record proves which bytes went onto the board: its hash is of the
+// package as the run was handed it, whenever the file changes on disk.
+TEST(GangRunTest, TheRecordsHashIsOfTheBytesTheRunWasHanded) {
+    constexpr std::array kDrivers{DriverEntry{'F', "takes the image", RunTakingTheImage}};
+    const std::vector<std::uint8_t> oldImage{1, 2, 3};
+    const std::vector<std::uint8_t> newImage{9, 8, 7, 6};
+    const std::vector<std::uint8_t> oldBytes = sim::BuildPackage({{"X", "1", 'F', oldImage}});
+    const std::vector<std::uint8_t> newBytes = sim::BuildPackage({{"X", "2", 'F', newImage}});
+    auto hash = [](const std::vector<std::uint8_t>& bytes) { return Sha256Hex(bytes); };
+    struct Case {
+        const char* name;
+        bool rewrittenBeforeTheRequest;  // else after it, while the run starts
+        std::vector<std::uint8_t> programmed;
+        std::string sha256;
+    };
+    const Case cases[] = {
+        {"rewritten before the run is prepared: loaded again", true, newImage, hash(newBytes)},
+        {"rewritten once the run was handed the package", false, oldImage, hash(oldBytes)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string file = dir.write("fw.pr2", oldBytes);
+        TFilePro package;
+        ASSERT_TRUE(package.LoadFromFile(file));
+        // The rewrite must show as a change, also on a coarse file clock.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Where the system keeps writers out of a loaded package (Windows)
+        // the file stays as it was, and so do the bytes programmed.
+        bool rewritten = false;
+        auto rewrite = [&] {
+            dir.write("fw.pr2", newBytes);
+            rewritten = dir.read("fw.pr2") == std::string(newBytes.begin(), newBytes.end());
+        };
+        if (c.rewrittenBeforeTheRequest) {
+            rewrite();
+        }
+        RunChoices choices;
+        choices.ports = {{"board0", kFirstPort, ""}};
+        choices.baudRate = 38400;
+        const auto prepared = PrepareRun(package, choices, nullptr, [](bool) {});
+        ASSERT_TRUE(std::holds_alternative<RunRequest>(prepared));
+        const RunRequest& request = std::get<RunRequest>(prepared);
+        std::optional<RunRecord> record;
+        handedImages.clear();
+        {
+            QueuedHandover handover;
+            GangRun gang(handover, kDrivers);
+            gang.OnBoardFinished = [&](std::size_t, const RunRecord& r, const Outcome&) {
+                record = r;
+            };
+            test::RecordingBar bar;
+            test::RecordingStatus panel;
+            gang.startThread = [&](GenericThread& thread) {
+                if (!c.rewrittenBeforeTheRequest) {
+                    rewrite();
+                }
+                thread.Start();
+            };
+            gang.Start(request, {{&bar, &panel, nullptr}});
+            while (!gang.Finished()) {
+                handover.Serve(std::chrono::milliseconds(5));
+            }
+        }
+        ASSERT_TRUE(record);
+        ASSERT_EQ(handedImages.size(), 1u);
+        const bool asWritten = rewritten || !c.rewrittenBeforeTheRequest;
+        EXPECT_EQ(handedImages[0], asWritten ? c.programmed : oldImage);
+        EXPECT_EQ(record->packageSha256, asWritten ? c.sha256 : hash(oldBytes));
     }
 }
 

@@ -41,9 +41,9 @@ struct CountedProcedure : TestProcedure {
     ~CountedProcedure() override { --proceduresAlive; }
 };
 
-RunResult RunReporting(GenericThread& t) {
+Outcome RunReporting(GenericThread& t) {
     CountedProcedure proc(t.portNumber());
-    return t.Drive(
+    return proc.Conclude(t.Drive(
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             proc.SetProgressMax(10);
@@ -52,19 +52,31 @@ RunResult RunReporting(GenericThread& t) {
             proc.Status("Programming");
             proc.Status("Baud %d", t.baudRate());
             return RunResult::Success;
-        });
+        }));
 }
 
-RunResult RunThrowing(GenericThread& t) {
+Outcome RunThrowing(GenericThread& t) {
     CountedProcedure proc(t.portNumber());
-    return t.Drive(proc, proc.port, nullptr,
-                   [&]() -> RunResult { throw SerialError("read", 5, "I/O error"); });
+    return proc.Conclude(t.Drive(proc, proc.port, nullptr, [&]() -> RunResult {
+        throw SerialError("read", 5, "I/O error");
+    }));
+}
+
+// Names its failing step and what the board said, then the line fails as
+// well: the step's reason is the one that counts.
+Outcome RunRefusedThenThrowing(GenericThread& t) {
+    CountedProcedure proc(t.portNumber());
+    return proc.Conclude(t.Drive(proc, proc.port, nullptr, [&]() -> RunResult {
+        proc.learned.chip = "LPC2138";
+        proc.Fail(RunResult::ProgrammingError, "The board refused to erase sectors 0-9: BUSY (11)");
+        throw SerialError("write", 5, "I/O error");
+    }));
 }
 
 // Runs until it sees the abort request, then ends with the code of an abort.
-RunResult RunUntilStopped(GenericThread& t) {
+Outcome RunUntilStopped(GenericThread& t) {
     CountedProcedure proc(t.portNumber());
-    return t.Drive(
+    return proc.Conclude(t.Drive(
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             procedureRunning = true;
@@ -72,15 +84,15 @@ RunResult RunUntilStopped(GenericThread& t) {
                 proc.port.waitMs(1);
             }
             return RunResult::Aborted;
-        });
+        }));
 }
 
-RunResult RunAsking(GenericThread& t) {
+Outcome RunAsking(GenericThread& t) {
     CountedProcedure proc(t.portNumber());
-    return t.Drive(proc, proc.port, nullptr, [&] {
+    return proc.Conclude(t.Drive(proc, proc.port, nullptr, [&] {
         return proc.onAskYesNo("Erase all?") == DialogYes ? RunResult::Success
                                                           : RunResult::ProgrammingError;
-    });
+    }));
 }
 
 // The test's Stop comes while the driver waits here.
@@ -96,23 +108,23 @@ void AwaitStop() {
 }
 
 // Reads its image before the procedure registers: the stop comes then.
-RunResult RunStoppedWhileReading(GenericThread& t) {
+Outcome RunStoppedWhileReading(GenericThread& t) {
     CountedProcedure proc(t.portNumber());
     AwaitStop();
-    return t.Drive(
-        proc, proc.port, [&] { proc.RequestAbort(); }, [&] { return RunResult::Success; });
+    return proc.Conclude(t.Drive(
+        proc, proc.port, [&] { proc.RequestAbort(); }, [&] { return RunResult::Success; }));
 }
 
 // Not registered for Stop: always runs to its end.
-RunResult RunUnstoppable(GenericThread& t) {
+Outcome RunUnstoppable(GenericThread& t) {
     CountedProcedure proc(t.portNumber());
-    return t.Drive(proc, proc.port, nullptr, [&] {
+    return proc.Conclude(t.Drive(proc, proc.port, nullptr, [&] {
         AwaitStop();
         return RunResult::Success;
-    });
+    }));
 }
 
-RunResult ThrowOutsideTheGuard(GenericThread&) {
+Outcome ThrowOutsideTheGuard(GenericThread&) {
     throw std::runtime_error("dispatch failure");
 }
 
@@ -120,7 +132,7 @@ constexpr DriverEntry kTestDrivers[] = {
     {'A', "reporting", RunReporting},       {'B', "throwing", RunThrowing},
     {'C', "stoppable", RunUntilStopped},    {'D', "asking", RunAsking},
     {'E', "outside", ThrowOutsideTheGuard}, {'P', "reading", RunStoppedWhileReading},
-    {'S', "unstoppable", RunUnstoppable},
+    {'S', "unstoppable", RunUnstoppable},   {'R', "refused", RunRefusedThenThrowing},
 };
 
 struct YesDialogs : DialogService {
@@ -158,15 +170,24 @@ class GenericThreadTest : public ::testing::Test {
     // as a user-interface thread would; `duringRun` runs on this thread too.
     std::vector<RunResult> run(char kind, int port,
                                const std::function<void(GenericThread&)>& duringRun = {}) {
+        std::vector<RunResult> results;
+        for (const Outcome& outcome : runOutcomes(kind, port, duringRun)) {
+            results.push_back(outcome.result);
+        }
+        return results;
+    }
+
+    std::vector<Outcome> runOutcomes(char kind, int port,
+                                     const std::function<void(GenericThread&)>& duringRun = {}) {
         package.Clear();  // Windows keeps writers out of a loaded package
         const auto file = dir.write("p.pr2", sim::BuildPackage({{"DEV", "1.0", kind, {1, 2, 3}}}));
         EXPECT_TRUE(package.LoadFromFile(file));
-        std::vector<RunResult> results;
+        std::vector<Outcome> results;
         {
             GenericThread thread(handover, &dialogs, kTestDrivers);
-            thread.OnFinished = [&](RunResult r) {
+            thread.OnFinished = [&](const Outcome& outcome) {
                 EXPECT_EQ(std::this_thread::get_id(), testThread);
-                results.push_back(r);
+                results.push_back(outcome);
             };
             thread.Setup(package, &bar, 19200, &panel, port);
             thread.Start();
@@ -182,7 +203,6 @@ class GenericThreadTest : public ::testing::Test {
                     deadline = std::chrono::steady_clock::time_point::max();
                 }
             }
-            portFailure = thread.portFailure();
         }
         EXPECT_EQ(proceduresAlive, 0) << "the procedure outlived its run";
         return results;
@@ -196,7 +216,6 @@ class GenericThreadTest : public ::testing::Test {
     test::RecordingStatus panel;
     test::ScriptedLineEnd line;
     int devicesMade = 0;
-    OpenFailure portFailure;
     std::thread::id testThread = std::this_thread::get_id();
 };
 
@@ -222,27 +241,59 @@ TEST_F(GenericThreadTest, UnknownKindEndsWithTwoWithoutTouchingAPort) {
     EXPECT_TRUE(line.hostBytes.empty());
 }
 
-TEST_F(GenericThreadTest, PortThatDoesNotOpenEndsWithOneAndTheReason) {
+TEST_F(GenericThreadTest, PortThatDoesNotOpenEndsWithOneBeforeTheProcedureRuns) {
     EXPECT_EQ(run('A', kMissingPort), std::vector<RunResult>{RunResult::PortNotOpened});
     EXPECT_TRUE(panel.texts.empty()) << "the procedure must not run";
-    EXPECT_EQ(portFailure.code, 2);
 }
 
-TEST_F(GenericThreadTest, ExceptionsBecomeProgrammingError) {
-    EXPECT_EQ(run('B', kPort), std::vector<RunResult>{RunResult::ProgrammingError});
-    EXPECT_EQ(run('E', kPort), std::vector<RunResult>{RunResult::ProgrammingError});
+// The reasons only the worker knows, and the procedure's own reason before
+// them; the outcome also carries what was learned and how long it took.
+TEST_F(GenericThreadTest, EveryOutcomeSaysWhyTheProceduresReasonFirst) {
+    const std::string kEscaped = "The run stopped on an error of the serial line or the system: ";
+    struct Case {
+        char kind;
+        int port;
+        RunResult result;
+        std::string reason;  // a prefix of the reason
+        std::string chip;
+    };
+    const Case cases[] = {
+        {'A', kPort, RunResult::Success, "", ""},
+        {'A', kMissingPort, RunResult::PortNotOpened, "virtual: No such file or directory", ""},
+        {'B', kPort, RunResult::ProgrammingError, kEscaped + "read: I/O error (error 5)", ""},
+        {'E', kPort, RunResult::ProgrammingError, kEscaped + "dispatch failure", ""},
+        {'R', kPort, RunResult::ProgrammingError,
+         "The board refused to erase sectors 0-9: BUSY (11)", "LPC2138"},
+        {'4', kPort, RunResult::DeviceNotSupported,
+         "No procedure of this version programs packages of kind '4'", ""},
+        {'\x1b', kPort, RunResult::DeviceNotSupported,
+         "No procedure of this version programs packages of kind '\\x1B'", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(1, c.kind) + " on port " + std::to_string(c.port));
+        const auto outcomes = runOutcomes(c.kind, c.port);
+        ASSERT_EQ(outcomes.size(), 1u);
+        const Outcome& outcome = outcomes[0];
+        EXPECT_EQ(outcome.result, c.result);
+        EXPECT_EQ(outcome.reason.substr(0, c.reason.size()), c.reason);
+        EXPECT_EQ(outcome.reason.empty(), c.reason.empty()) << outcome.reason;
+        EXPECT_EQ(outcome.learned.chip, c.chip);
+        EXPECT_GT(outcome.durationSeconds, 0.0);
+    }
 }
 
-TEST_F(GenericThreadTest, StopReachesTheRegisteredProcedure) {
+TEST_F(GenericThreadTest, StopReachesTheRegisteredProcedureAndTheOutcomeSaysSo) {
     procedureRunning = false;
     bool stopped = false;
-    const auto results = run('C', kPort, [&](GenericThread& t) {
+    const auto outcomes = runOutcomes('C', kPort, [&](GenericThread& t) {
         if (procedureRunning && !stopped) {
             stopped = true;
             t.Stop();
         }
     });
-    EXPECT_EQ(results, std::vector<RunResult>{RunResult::Aborted});
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].result, RunResult::Aborted);
+    EXPECT_EQ(outcomes[0].reason, "Stopped on request before the run ended");
 }
 
 TEST_F(GenericThreadTest, AStopIsNeverLostAndAnUnstoppableRunSaysSo) {
@@ -278,6 +329,36 @@ TEST_F(GenericThreadTest, QuestionsAreAnsweredOnTheUserInterfaceThread) {
     EXPECT_EQ(run('D', kPort), std::vector<RunResult>{RunResult::Success});
     EXPECT_EQ(dialogs.asked, std::vector<std::string>{"Erase all?"});
     EXPECT_EQ(dialogs.uiThread, testThread);
+}
+
+TEST(RunMessagesTest, TheWindowAndTheTerminalShowTheResultAndTheReasonEscaped) {
+    struct Case {
+        RunResult result;
+        std::string reason;
+        std::optional<std::string> message;  // the window's
+        std::string line;                    // korvel-cli's
+    };
+    const Case cases[] = {
+        {RunResult::Success, "", "Programming succesful", "Programming succesful"},
+        {RunResult::ProgrammingError, "Unknown part id 305419896 (0x12345678)",
+         "Programming error\r\nUnknown part id 305419896 (0x12345678)",
+         "Programming error: Unknown part id 305419896 (0x12345678)"},
+        {RunResult::PortNotOpened, "COM3: Access denied",
+         "Unable to open port COM3\r\nCOM3: Access denied",
+         "Unable to open port COM3: COM3: Access denied"},
+        {RunResult::Aborted, "Stopped on request before the run ended", std::nullopt,
+         "Aborted: Stopped on request before the run ended"},
+        {RunResult::Aborted, "", std::nullopt, "Aborted"},
+        // Whatever a reason quotes never reaches a terminal or a label raw.
+        {RunResult::DeviceError, "got \x1b[2J\x07", "Device error\r\ngot \\x1B[2J\\x07",
+         "Device error: got \\x1B[2J\\x07"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const Outcome outcome{c.result, c.reason, {}, 0};
+        EXPECT_EQ(OutcomeMessage(outcome, "COM3"), c.message);
+        EXPECT_EQ(OutcomeLine(outcome, "COM3"), c.line);
+    }
 }
 
 TEST(RunMessagesTest, EveryResultHasTheWindowsMessage) {

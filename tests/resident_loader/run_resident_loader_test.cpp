@@ -46,7 +46,7 @@ class RunResidentLoaderTest : public ::testing::Test {
         EXPECT_TRUE(package.LoadFromFile(dir.write("fw.pr2", sim::BuildPackage({entry}))));
         std::optional<RunResult> result;
         GenericThread thread(handover, nullptr, StandardDrivers());
-        thread.OnFinished = [&](RunResult r) { result = r; };
+        thread.OnFinished = [&](const Outcome& o) { result = o.result; };
         if (stopWhen) {
             line.afterHostByte = [&, stopped = false](VirtualNs) mutable {
                 if (!stopped && stopWhen()) {

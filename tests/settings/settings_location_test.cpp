@@ -52,11 +52,11 @@ TEST(SettingsLocationTest, SaveMakesTheConfigFolderThatIsNotThereYet) {
     Settings window(file.string());
     window.Load({});
     EXPECT_TRUE(std::filesystem::exists(file)) << "made with the defaults at the first start";
-    window.SerialPort = 7;
+    window.serialPort = 7;
     window.Save();
     Settings cli(file.string(), /*readOnly=*/true);
     cli.Load({});
-    EXPECT_EQ(cli.SerialPort, 7);
+    EXPECT_EQ(cli.serialPort, 7);
 
     // The read-only front end never makes the folder either.
     const path other = dir.path("other") / "korvel" / "korvel.ini";

@@ -23,7 +23,7 @@ class SettingsTest : public ::testing::Test {
 TEST_F(SettingsTest, MissingFileIsCreatedWithDefaults) {
     const Settings s = load();
     EXPECT_EQ(s.LastFiles, "");
-    EXPECT_EQ(s.SerialPort, 1);
+    EXPECT_EQ(s.serialPort, 1);
     EXPECT_FALSE(s.AutoRun);
     EXPECT_EQ(dir.read("korvel.ini"), "[SETTINGS]\r\nLastFiles=\r\nSerialPort=1\r\nAutoRun=0\r\n");
 }
@@ -43,7 +43,7 @@ TEST_F(SettingsTest, SerialPortOutOfRangeOrMalformed) {
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(text);
         dir.write("korvel.ini", "[SETTINGS]\nSerialPort=" + text + "\n");
-        EXPECT_EQ(load().SerialPort, expected);
+        EXPECT_EQ(load().serialPort, expected);
     }
 }
 
@@ -51,14 +51,14 @@ TEST_F(SettingsTest, KeysAreReadCaseInsensitivelyWithDefaultsForMissingOnes) {
     dir.write("korvel.ini", "[settings]\r\nlastfiles = C:\\fw\\a.pr2 \r\nAUTORUN=5\r\n");
     const Settings s = load();
     EXPECT_EQ(s.LastFiles, "C:\\fw\\a.pr2");
-    EXPECT_EQ(s.SerialPort, 1);
+    EXPECT_EQ(s.serialPort, 1);
     EXPECT_TRUE(s.AutoRun);
 }
 
 TEST_F(SettingsTest, OptionsOverrideTheFileUntilTheNextSave) {
     dir.write("korvel.ini", "[SETTINGS]\r\nLastFiles=x\r\nSerialPort=2\r\nAutoRun=0\r\n");
     const Settings s = load({"-C7", "-RRUN"});
-    EXPECT_EQ(s.SerialPort, 7);
+    EXPECT_EQ(s.serialPort, 7);
     EXPECT_TRUE(s.AutoRun);
     EXPECT_NE(dir.read("korvel.ini").find("SerialPort=2"), std::string::npos);
     s.Save();
@@ -86,19 +86,19 @@ TEST_F(SettingsTest, VerifyIsWrittenOnceTickedAndReadBack) {
 TEST_F(SettingsTest, CommandLineEdgeCases) {
     dir.write("korvel.ini", "[SETTINGS]\r\nSerialPort=2\r\n");
     EXPECT_FALSE(load({"-RRun", "-C4"}).AutoRun) << "RUN is compared case-sensitively";
-    EXPECT_EQ(load({"-Cabc", "-X1"}).SerialPort, 3) << "a port that is not a number gives 3";
-    EXPECT_EQ(load({"-C999", "x"}).SerialPort, 999) << "no limits on the command line";
+    EXPECT_EQ(load({"-Cabc", "-X1"}).serialPort, 3) << "a port that is not a number gives 3";
+    EXPECT_EQ(load({"-C999", "x"}).serialPort, 999) << "no limits on the command line";
     const Settings s = load({"-Ffw.pr2", "-Udone", "", "-", "plain"});
     EXPECT_EQ(s.LastFiles, "fw.pr2");
     EXPECT_EQ(s.unattendedExit, "done");
-    EXPECT_EQ(s.SerialPort, 2);
+    EXPECT_EQ(s.serialPort, 2);
     EXPECT_EQ(load({"-F" + std::string(300, 'a'), "-Rx"}).LastFiles.size(), 256u)
         << "values are cut to 256";
 }
 
 TEST_F(SettingsTest, SingleArgumentIsThePackagePathEvenWithADash) {
     EXPECT_EQ(load({"-C5"}).LastFiles, ArgumentPackagePath("-C5"));
-    EXPECT_EQ(load({"-C5"}).SerialPort, 1);
+    EXPECT_EQ(load({"-C5"}).serialPort, 1);
     const Settings s = load({"/tmp/Fw.pr2"});
     EXPECT_EQ(s.LastFiles, ArgumentPackagePath("/tmp/Fw.pr2"));
     s.Save();
@@ -119,7 +119,7 @@ TEST_F(SettingsTest, SaveKeepsEveryOtherLineSectionAndComment) {
         "ResetLines=dtr-rts,invert-reset\r\n";
     dir.write("korvel.ini", before);
     Settings s = load();
-    EXPECT_EQ(s.ResetLines, "dtr-rts,invert-reset");
+    EXPECT_EQ(s.resetLines, "dtr-rts,invert-reset");
     s.LastFiles = "/fw/b.pr2";
     s.Save();
     EXPECT_EQ(dir.read("korvel.ini"),
@@ -140,7 +140,7 @@ TEST_F(SettingsTest, SaveKeepsEveryOtherLineSectionAndComment) {
 TEST_F(SettingsTest, AnotherSavesTemporaryFileIsNeitherUsedNorTouched) {
     dir.write("korvel.ini", "[SETTINGS]\r\nSerialPort=4\r\n");
     Settings s = load();
-    s.SerialPort = 9;
+    s.serialPort = 9;
     // Another program's save, half written, under the name every save used to take.
     dir.write("korvel.ini.tmp", "[SETTINGS]\r\nSerialPo");
     s.Save();

@@ -26,7 +26,7 @@ TEST(SettingsWin32Test, SinglePackageArgumentIsStoredUpperCased) {
     EXPECT_NE(dir.read("korvel.ini").find(R"(LastFiles=C:\FIRMWARE\BLINKY-LPC2138.PR2)"),
               std::string::npos);
     // Saving again replaces the file that is there.
-    s.SerialPort = 7;
+    s.serialPort = 7;
     s.Save();
     EXPECT_NE(dir.read("korvel.ini").find("SerialPort=7\r\n"), std::string::npos);
 }

@@ -1,4 +1,4 @@
-// What korvel-cli tells a user whose port would not open: the device path as
+// What a user whose port would not open is told: the device path as
 // given, and a group to join only when joining it would let them in.
 #include <grp.h>
 #include <sys/stat.h>
@@ -8,10 +8,10 @@
 
 #include <cerrno>
 
-#include "cli/cli_platform.h"
+#include "serial/open_advice.h"
 #include "tests/support/temp_dir.h"
 
-namespace korvel::cli {
+namespace korvel {
 namespace {
 
 // A group other than root's that the system can name, for a device file.
@@ -62,10 +62,10 @@ TEST(OpenAdvicePosixTest, NamesTheDeviceAndAGroupOnlyWhenJoiningItHelps) {
             ASSERT_EQ(::chmod(c.device.c_str(), c.mode), 0);
         }
         const std::string advice = OpenAdvice(c.device, c.failure);
-        EXPECT_EQ(advice, c.device + ": " + c.failure.text + "\n" + c.hint);
+        EXPECT_EQ(advice, c.device + ": " + c.failure.text + ". " + c.hint);
         EXPECT_EQ(advice.find("-aG root"), std::string::npos);
     }
 }
 
 }  // namespace
-}  // namespace korvel::cli
+}  // namespace korvel

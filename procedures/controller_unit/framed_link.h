@@ -4,27 +4,46 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "serial/serial_port.h"
 
 namespace korvel {
 
-// The three text lines of the controller unit's information reply.
+// The three text lines of the PCX loader's information reply.
 struct LoaderInfo {
     std::string field1;
     std::string field2;  // firmware version
     std::string field3;  // boot-loader identifier
 };
 
-// The host side of the controller unit's boot-loader protocol: addressed,
-// checksummed frames, strictly one request and one reply, retried on silence
-// and (when allowed) on busy. The link is the port itself, so the procedure
-// opens, re-clocks and pauses it through the SerialPort operations.
+// How one exchange with the PCX ended.
+enum class LinkOutcome : std::uint8_t {
+    Ok,        // carried out
+    Refused,   // the unit answered with a non-zero status, busy (0xFF) included
+    NoReply,   // no valid reply on the last attempt
+    Aborted,   // RequestLinkAbort cut the exchange short
+    BadReply,  // a reply was taken but its content does not fit the command
+};
+
+struct LinkResult {
+    LinkOutcome outcome = LinkOutcome::NoReply;
+    // The status byte of the unit's reply; 0 when it gave none.
+    std::uint8_t status = 0;
+
+    bool ok() const { return outcome == LinkOutcome::Ok; }
+    bool operator==(const LinkResult&) const = default;
+};
+
+// The host side of the PCX boot-loader protocol: addressed, checksummed
+// frames, strictly one request and one reply, retried on silence and (when
+// allowed) on busy. The link owns the procedure's port; the procedure opens,
+// re-clocks and pauses it through port().
 //
 // Frame: 02, address, address ^ 0x85, command, length (16-bit BE), status,
 // payload, checksum (sum of command .. last payload byte), 03.
-class FramedLink : public SerialPort {
+class FramedLink {
   public:
     static constexpr int kBaudRate = 57600;
     static constexpr std::uint8_t kLineFlags = 0x11;
@@ -36,11 +55,8 @@ class FramedLink : public SerialPort {
     static constexpr std::size_t kBlockSize = 1024;
     static constexpr std::size_t kMaxInfoField = 24;
 
-    // Results made by the host itself.
-    static constexpr std::uint8_t kOk = 0x00;
+    // The unit's status for "asked again while attempts remain".
     static constexpr std::uint8_t kBusy = 0xFF;
-    static constexpr std::uint8_t kNoReply = 0x11;
-    static constexpr std::uint8_t kBadReply = 0xFC;
 
     // Command codes.
     static constexpr std::uint8_t kBeginProgramming = 0x0A;
@@ -55,27 +71,30 @@ class FramedLink : public SerialPort {
     explicit FramedLink(int portNumber);
     explicit FramedLink(std::unique_ptr<SerialDevice> device);
 
-    // One request and its reply with the retries of the current fields. The
-    // result is 0, the unit's refusal status, 0xFF (busy) or 0x11 (no reply,
-    // or aborted); the reply's payload is then in replyPayload().
-    std::uint8_t Transact(std::uint8_t command, const std::uint8_t* payload, std::uint16_t length);
+    SerialPort& port() { return port_; }
+
+    // One request and its reply with the retries of the current fields. Ok
+    // whatever payload came back: replyPayload() holds it.
+    LinkResult Transact(std::uint8_t command, const std::uint8_t* payload, std::uint16_t length);
 
     // Pings with stepMs per attempt (at least 10) for about totalMs in all;
     // the time-out and attempt fields are restored afterwards.
-    std::uint8_t PingWithin(std::uint32_t totalMs, std::uint32_t stepMs);
+    LinkResult PingWithin(std::uint32_t totalMs, std::uint32_t stepMs);
 
     // From another thread: the pending wait gives up at its next pass.
-    void RequestLinkAbort() { linkAbort = true; }
+    void RequestLinkAbort() { linkAbort_ = true; }
 
-    std::uint8_t BeginProgramming();
-    std::uint8_t Ping();
-    std::uint8_t ReadInfo(LoaderInfo& info);
-    std::uint8_t ChangeBaudRate(std::uint32_t baudRate);
-    std::uint8_t Erase(std::uint32_t address);
+    // A reply payload where the command expects none is a BadReply.
+    LinkResult BeginProgramming();
+    LinkResult Ping();
+    // A payload that is not three lines is a BadReply; info is then empty.
+    LinkResult ReadInfo(LoaderInfo& info);
+    LinkResult ChangeBaudRate(std::uint32_t baudRate);
+    LinkResult Erase(std::uint32_t address);
     // Sends exactly kBlockSize bytes from `data`.
-    std::uint8_t WriteBlock(std::uint32_t address, const std::uint8_t* data);
-    std::uint8_t LeaveLoader();
-    std::uint8_t Reboot();
+    LinkResult WriteBlock(std::uint32_t address, const std::uint8_t* data);
+    LinkResult LeaveLoader();
+    LinkResult Reboot();
 
     std::uint8_t address() const { return address_; }
     void setAddress(std::uint8_t address) { address_ = address; }
@@ -88,11 +107,11 @@ class FramedLink : public SerialPort {
     // 3500 ms and 3 attempts.
     void restoreDefaults();
 
-    const std::uint8_t* replyPayload() const { return replyPayload_.data(); }
+    // The payload of the last reply taken.
+    std::span<const std::uint8_t> replyPayload() const {
+        return {replyPayload_.data(), replyLength_};
+    }
     std::uint16_t replyLength() const { return replyLength_; }
-
-    // Written by the user-interface thread, read by the worker.
-    std::atomic<bool> linkAbort{false};
 
   private:
     // Receive parser states: what the next byte must be.
@@ -110,18 +129,22 @@ class FramedLink : public SerialPort {
     };
 
     void sendRequest(std::uint8_t command, const std::uint8_t* payload, std::uint16_t length);
-    std::uint8_t receiveReply(std::uint8_t command);
+    // One attempt: the reply's status, or NoReply / Aborted.
+    LinkResult receiveReply(std::uint8_t command);
     // True when `byte` completes a frame.
     bool feed(std::uint8_t byte, std::uint8_t command);
     // A command whose reply must carry no payload.
-    std::uint8_t Command(std::uint8_t command, const std::uint8_t* payload = nullptr,
-                         std::uint16_t length = 0);
-    std::uint8_t CommandWithAddress(std::uint8_t command, std::uint32_t value);
+    LinkResult Command(std::uint8_t command, const std::uint8_t* payload = nullptr,
+                       std::uint16_t length = 0);
+    LinkResult CommandWithAddress(std::uint8_t command, std::uint32_t value);
 
+    SerialPort port_;
     std::uint8_t address_ = kDefaultAddress;
     std::uint32_t replyTimeoutMs_ = kDefaultReplyTimeoutMs;
     std::uint16_t attemptsOnBusy_ = kDefaultAttemptsOnBusy;
     std::uint16_t attemptsOnTimeout_ = kDefaultAttemptsOnTimeout;
+    // Written by the user-interface thread, read by the worker.
+    std::atomic<bool> linkAbort_{false};
 
     std::array<std::uint8_t, kMaxPayload> replyPayload_{};
     std::uint16_t replyLength_ = 0;

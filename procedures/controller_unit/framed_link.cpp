@@ -1,8 +1,9 @@
-#include "serial/framed_link.h"
+#include "procedures/controller_unit/framed_link.h"
 
 #include <algorithm>
 #include <limits>
 
+#include "serial/deadline.h"
 #include "util/byte_order.h"
 
 namespace korvel {
@@ -22,10 +23,10 @@ bool IsLineEnd(std::uint8_t byte) {
 }
 }  // namespace
 
-FramedLink::FramedLink(int portNumber) : SerialPort(portNumber, kBaudRate, kLineFlags) {}
+FramedLink::FramedLink(int portNumber) : port_(portNumber, kBaudRate, kLineFlags) {}
 
 FramedLink::FramedLink(std::unique_ptr<SerialDevice> device)
-    : SerialPort(std::move(device), kBaudRate, kLineFlags) {}
+    : port_(std::move(device), kBaudRate, kLineFlags) {}
 
 void FramedLink::restoreDefaults() {
     replyTimeoutMs_ = kDefaultReplyTimeoutMs;
@@ -50,9 +51,9 @@ void FramedLink::sendRequest(std::uint8_t command, const std::uint8_t* payload,
     }
     txFrame_[kHeaderSize + length] = sum;
     txFrame_[kHeaderSize + length + 1] = kEndByte;
-    discardOutput();
-    discardInput();
-    write(txFrame_.data(), static_cast<std::uint16_t>(kHeaderSize + length + 2));
+    port_.discardOutput();
+    port_.discardInput();
+    port_.write(txFrame_.data(), static_cast<std::uint16_t>(kHeaderSize + length + 2));
 }
 
 bool FramedLink::feed(std::uint8_t byte, std::uint8_t command) {
@@ -133,50 +134,51 @@ bool FramedLink::feed(std::uint8_t byte, std::uint8_t command) {
     return false;
 }
 
-std::uint8_t FramedLink::receiveReply(std::uint8_t command) {
+LinkResult FramedLink::receiveReply(std::uint8_t command) {
     rxState_ = RxState::Start;
     rxSum_ = 0;
     replyLength_ = 0;
-    const std::uint32_t start = tickMs();
-    // Elapsed time, not a deadline, so a tick that wraps mid-wait is harmless.
-    for (std::uint32_t elapsed = 0; elapsed < replyTimeoutMs_;
-         elapsed = static_cast<std::uint32_t>(tickMs() - start)) {
-        if (linkAbort) {
-            return kNoReply;
+    const Deadline reply(port_, replyTimeoutMs_);
+    while (!reply.passed()) {
+        if (linkAbort_) {
+            return {LinkOutcome::Aborted, 0};
         }
         const std::uint16_t n =
-            readWithin(rxChunk_.data(), static_cast<std::uint16_t>(rxChunk_.size()),
-                       std::min(replyTimeoutMs_ - elapsed, kAbortCheckMs));
+            port_.readWithin(rxChunk_.data(), static_cast<std::uint16_t>(rxChunk_.size()),
+                             std::min(reply.remainingMs(), kAbortCheckMs));
         for (std::uint16_t i = 0; i < n; ++i) {
             if (feed(rxChunk_[i], command)) {
                 // Whatever followed the frame in this read is dropped.
                 replyLength_ = rxLength_;
-                return rxStatus_;
+                return {rxStatus_ == 0 ? LinkOutcome::Ok : LinkOutcome::Refused, rxStatus_};
             }
         }
     }
-    return kNoReply;
+    return {LinkOutcome::NoReply, 0};
 }
 
-std::uint8_t FramedLink::Transact(std::uint8_t command, const std::uint8_t* payload,
-                                  std::uint16_t length) {
+LinkResult FramedLink::Transact(std::uint8_t command, const std::uint8_t* payload,
+                                std::uint16_t length) {
     length = static_cast<std::uint16_t>(std::min<std::size_t>(length, kMaxPayload));
-    linkAbort = false;
+    linkAbort_ = false;
     std::uint16_t attempts = 0;
-    std::uint8_t result = kNoReply;
+    LinkResult result;
+    auto busy = [&result] {
+        return result.outcome == LinkOutcome::Refused && result.status == kBusy;
+    };
     do {
         sendRequest(command, payload, length);
         result = receiveReply(command);
         ++attempts;
-        if (linkAbort) {
-            return kNoReply;
+        if (linkAbort_) {
+            return {LinkOutcome::Aborted, 0};
         }
-    } while ((result == kBusy && attempts < attemptsOnBusy_) ||
-             (result == kNoReply && attempts < attemptsOnTimeout_));
+    } while ((busy() && attempts < attemptsOnBusy_) ||
+             (result.outcome == LinkOutcome::NoReply && attempts < attemptsOnTimeout_));
     return result;
 }
 
-std::uint8_t FramedLink::PingWithin(std::uint32_t totalMs, std::uint32_t stepMs) {
+LinkResult FramedLink::PingWithin(std::uint32_t totalMs, std::uint32_t stepMs) {
     const std::uint32_t step = std::max(stepMs, kMinPingStepMs);
     const std::uint32_t attempts = totalMs == 0 ? 1 : (totalMs - 1) / step + 1;
     struct Restore {
@@ -194,55 +196,55 @@ std::uint8_t FramedLink::PingWithin(std::uint32_t totalMs, std::uint32_t stepMs)
     return Ping();
 }
 
-std::uint8_t FramedLink::Command(std::uint8_t command, const std::uint8_t* payload,
-                                 std::uint16_t length) {
-    const std::uint8_t result = Transact(command, payload, length);
-    if (result == kOk && replyLength_ != 0) {
-        return kBadReply;
+LinkResult FramedLink::Command(std::uint8_t command, const std::uint8_t* payload,
+                               std::uint16_t length) {
+    const LinkResult result = Transact(command, payload, length);
+    if (result.ok() && replyLength_ != 0) {
+        return {LinkOutcome::BadReply, 0};
     }
     return result;
 }
 
-std::uint8_t FramedLink::CommandWithAddress(std::uint8_t command, std::uint32_t value) {
+LinkResult FramedLink::CommandWithAddress(std::uint8_t command, std::uint32_t value) {
     PutBigEndian32(requestPayload_.data(), value);
     return Command(command, requestPayload_.data(), 4);
 }
 
-std::uint8_t FramedLink::BeginProgramming() {
+LinkResult FramedLink::BeginProgramming() {
     return Command(kBeginProgramming);
 }
 
-std::uint8_t FramedLink::Ping() {
+LinkResult FramedLink::Ping() {
     return Command(kPing);
 }
 
-std::uint8_t FramedLink::ChangeBaudRate(std::uint32_t baudRate) {
+LinkResult FramedLink::ChangeBaudRate(std::uint32_t baudRate) {
     return CommandWithAddress(kChangeBaudRate, baudRate);
 }
 
-std::uint8_t FramedLink::Erase(std::uint32_t address) {
+LinkResult FramedLink::Erase(std::uint32_t address) {
     return CommandWithAddress(kErase, address);
 }
 
-std::uint8_t FramedLink::WriteBlock(std::uint32_t address, const std::uint8_t* data) {
+LinkResult FramedLink::WriteBlock(std::uint32_t address, const std::uint8_t* data) {
     PutBigEndian32(requestPayload_.data(), address);
     std::copy_n(data, kBlockSize, requestPayload_.data() + 4);
     return Command(kWriteBlock, requestPayload_.data(),
                    static_cast<std::uint16_t>(requestPayload_.size()));
 }
 
-std::uint8_t FramedLink::LeaveLoader() {
+LinkResult FramedLink::LeaveLoader() {
     return Command(kLeaveLoader);
 }
 
-std::uint8_t FramedLink::Reboot() {
+LinkResult FramedLink::Reboot() {
     return Command(kReboot);
 }
 
-std::uint8_t FramedLink::ReadInfo(LoaderInfo& info) {
+LinkResult FramedLink::ReadInfo(LoaderInfo& info) {
     info = {};
-    const std::uint8_t result = Transact(kReadInfo, nullptr, 0);
-    if (result != kOk) {
+    const LinkResult result = Transact(kReadInfo, nullptr, 0);
+    if (!result.ok()) {
         return result;
     }
     // Three lines, each ended by one CR or LF (the last may end with the
@@ -254,7 +256,7 @@ std::uint8_t FramedLink::ReadInfo(LoaderInfo& info) {
     for (std::string* field : fields) {
         if (pos >= end) {
             info = {};
-            return kBadReply;
+            return {LinkOutcome::BadReply, 0};
         }
         while (pos < end && field->size() < kMaxInfoField && !IsLineEnd(replyPayload_[pos])) {
             field->push_back(static_cast<char>(replyPayload_[pos++]));
@@ -265,9 +267,9 @@ std::uint8_t FramedLink::ReadInfo(LoaderInfo& info) {
     }
     if (pos != end) {
         info = {};
-        return kBadReply;
+        return {LinkOutcome::BadReply, 0};
     }
-    return kOk;
+    return result;
 }
 
 }  // namespace korvel

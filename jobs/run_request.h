@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "package/tfilepro.h"
+#include "serial/reset_lines.h"
+
+namespace korvel {
+
+// One port of a run, as the user named it and as the run opens it.
+struct RunPort {
+    std::string name;  // "COM3", a device path or an adapter, for messages and the record
+    int number = 1;    // the resolver's number for it
+    // The device behind it for the record; empty: as the resolver names it.
+    std::string device;
+};
+
+// Everything a run is handed: the package as it was loaded, and how to reach
+// and program the boards. Made by one function for every front end
+// (PrepareRun); one board is a request with one port.
+struct RunRequest {
+    // Loaded; holds the bytes the runs program and must stay loaded until
+    // every run has ended.
+    const TFilePro* package = nullptr;
+    std::string packagePath;
+    // Of the bytes the package was loaded from (TFilePro::sha256()).
+    std::string packageSha256;
+    char kind = 0;
+    std::vector<RunPort> ports;
+    int baudRate = 0;
+    // How every board's reset hangs on its port's DTR and RTS.
+    ResetLines resetLines;
+    // Read the flash back and compare it, where the kind's loader can.
+    bool verify = false;
+};
+
+}  // namespace korvel

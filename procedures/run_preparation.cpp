@@ -1,0 +1,62 @@
+#include "procedures/run_preparation.h"
+
+#include "jobs/exit_codes.h"
+#include "package/printable_text.h"
+#include "procedures/package_kinds.h"
+
+namespace korvel {
+
+std::variant<RunRequest, RunRefusal> PrepareRun(
+    TFilePro& package, const RunChoices& choices, DialogService* dialogs,
+    const std::function<void(bool loads)>& packageReloaded) {
+    const std::string path = package.fileName();
+    // Never program a stale copy: what is on disk when the run starts is
+    // what it gets. The file is looked at again after the access code was
+    // typed, which may take a while; a kind that needs the code only since
+    // then has it asked too.
+    bool codeGiven = false;
+    for (;;) {
+        switch (package.ReloadIfChanged()) {
+            case TFilePro::Freshness::Unchanged:
+                break;
+            case TFilePro::Freshness::Reloaded:
+                packageReloaded(true);
+                break;
+            case TFilePro::Freshness::NoLongerLoads:
+                packageReloaded(false);
+                return RunRefusal{kExitBadPackage,
+                                  "The package changed on disk and no longer loads; nothing was "
+                                  "programmed:\r\n" +
+                                      PrintableText(path)};
+        }
+        if (codeGiven || !FindPackageKind(package.kind()).needsAccessCode) {
+            break;
+        }
+        if (dialogs == nullptr || dialogs->AskPassword("Password", kAccessCode) != DialogYes) {
+            return RunRefusal{kExitAccessCode, ""};
+        }
+        codeGiven = true;
+    }
+    const PackageKind& kind = FindPackageKind(package.kind());
+    RunRequest request;
+    if (kind.usesResetLines) {
+        std::string error;
+        const auto lines = choices.resetLines ? choices.resetLines
+                                              : ParseResetLines(choices.resetLinesSetting, error);
+        if (!lines) {
+            // A board wired for a reset that is not done would not answer.
+            return RunRefusal{kExitUsage, choices.settingsFile + ": [KORVEL] ResetLines: " + error};
+        }
+        request.resetLines = *lines;
+    }
+    request.package = &package;
+    request.packagePath = path;
+    request.packageSha256 = package.sha256();
+    request.kind = package.kind();
+    request.ports = choices.ports;
+    request.baudRate = choices.baudRate;
+    request.verify = choices.verify;
+    return request;
+}
+
+}  // namespace korvel

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+#include "serial/serial_device.h"
+
+namespace korvel {
+
+// What the user can do about a port that would not open, on one line: the
+// device and the system's words, then a hint where one helps. One backend
+// per system, chosen by the build.
+std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure);
+
+}  // namespace korvel
