@@ -1498,6 +1498,13 @@ class TfrmMainTest : public QObject {
         };
         walk(QAccessible::queryAccessibleInterface(window.get()));
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
+        // The station's controls too.
+        window->ActionStationExecute();
+        walk(QAccessible::queryAccessibleInterface(window->station()));
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
+        QVERIFY(focusable.contains("StationProgram") && focusable.contains("StationPorts"));
+        window->station()->close();
+        focusable.removeIf([](const QString& name) { return name.startsWith("Station"); });
 
         const QStringList layout = {
             "cmdProgram", "cmdLoad",     "cmdHelp",          "cmdExit",        "cmdStation",
