@@ -25,7 +25,6 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <variant>
 
 #include "app/file_version.h"
@@ -595,7 +594,7 @@ void TfrmMain::createBenchActions() {
     for (const auto& b : buttons) {
         auto* button = qobject_cast<QToolButton*>(ToolBar->widgetForAction(b.action));
         button->setObjectName(QString::fromLatin1(b.button));
-        button->setAccessibleName(b.action->text());
+        // Its name is its action's text, which follows Program and Stop.
         button->setAccessibleDescription(QString::fromLatin1(b.description));
         // Reachable with Tab as well as by its key.
         button->setFocusPolicy(Qt::TabFocus);
