@@ -15,6 +15,7 @@ void StatusPanelControl::setText(const std::string& text) {
     // A status may quote a board's answer: shown escaped, never raw.
     QLabel::setText(QString::fromStdString(PrintableText(text)));
     repaint();
+    emit textShown(QLabel::text());
 }
 
 }  // namespace korvel::app

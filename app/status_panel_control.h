@@ -17,6 +17,10 @@ class StatusPanelControl : public QLabel, public StatusTarget {
     using QLabel::setText;
     // Replaces the text and repaints at once, while the worker still waits.
     void setText(const std::string& text) override;
+
+  signals:
+    // Each text a run (or the window) shows, for the run log.
+    void textShown(const QString& text);
 };
 
 }  // namespace korvel::app

@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -12,6 +14,8 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
+#include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -21,13 +25,16 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <variant>
 
 #include "app/file_version.h"
+#include "app/help_file.h"
 #include "app/icon_set.h"
+#include "app/options_dialog.h"
 #include "app/port_tooltip.h"
 #include "app/progress_bar_control.h"
+#include "app/result_band.h"
+#include "app/run_log_pane.h"
 #include "app/status_panel_control.h"
 #include "jobs/exit_codes.h"
 #include "jobs/run_messages.h"
@@ -60,12 +67,12 @@ bool OpenDocument(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-QString DefaultHelpFile() {
-    const std::string exe = ExecutablePath();
-    if (exe.empty()) {
-        return {};
+std::optional<KorvelOptions> EditOptions(QWidget* parent, const KorvelOptions& options) {
+    OptionsDialog dialog(options, parent);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
     }
-    return QString::fromStdString(std::filesystem::path(exe).replace_extension(".chm").string());
+    return dialog.options();
 }
 
 std::string Trimmed(const std::string& text) {
@@ -109,7 +116,11 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
         hooks_.openDocument = OpenDocument;
     }
     if (hooks_.helpFile.isEmpty()) {
-        hooks_.helpFile = DefaultHelpFile();
+        hooks_.helpFile =
+            FindHelpFile(QFile::decodeName(QByteArray::fromStdString(ExecutablePath())));
+    }
+    if (!hooks_.editOptions) {
+        hooks_.editOptions = EditOptions;
     }
 
     setObjectName(QStringLiteral("frmMain"));
@@ -118,6 +129,8 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
     setContextMenuPolicy(Qt::NoContextMenu);
     createActions();
     createControls();
+    createBenchActions();
+    createBenchControls();
 
     for (int n = 1; n <= kPortCount; ++n) {
         ComboBoxCom->addItem(QStringLiteral("COM%1").arg(n));
@@ -142,9 +155,7 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
     connect(ComboBoxBaudRate, &QComboBox::currentIndexChanged, this, &TfrmMain::ComboBoxComChange);
     connect(ComboBoxCom, &QComboBox::currentIndexChanged, this, &TfrmMain::showPortToolTip);
 
-    ensurePolished();
-    adjustSize();
-    setFixedSize(sizeHint());
+    fitToContents();
     StartTimer->start();
 }
 
@@ -313,15 +324,22 @@ bool TfrmMain::unattended() const {
 }
 
 void TfrmMain::ActionLoadExecute() {
-    if (running_) {
+    if (busy()) {
         return;  // the worker reads the package
     }
     const QString chosen = hooks_.chooseFile(this, QStringLiteral("Pr2 Files (*.pr2)"));
     if (chosen.isEmpty()) {
         return;
     }
-    LabelFileName->setText(QFileInfo(chosen).fileName());
-    settings_.LastFiles = ToPath(chosen);
+    OpenPackage(chosen);
+}
+
+void TfrmMain::OpenPackage(const QString& path) {
+    if (busy()) {
+        return;  // the worker reads the package
+    }
+    LabelFileName->setText(QFileInfo(path).fileName());
+    settings_.LastFiles = ToPath(path);
     settings_.Save();
     LoadPackage(settings_.LastFiles);
 }
@@ -351,6 +369,7 @@ void TfrmMain::showPackage(const std::string& path, bool loaded) {
     StatusBarDevice->setText(QStringLiteral("Device: ") + PackageText(package_.entryName(0)));
     StatusBarVersion->setText(QStringLiteral("Version: ") + PackageText(package_.entryVersion(0)));
     ActionProgram->setEnabled(true);
+    rememberPackage(path);
     const PackageKind& kind = FindPackageKind(package_.kind());
     GroupBoxCom->setVisible(kind.showsComPort);
     GroupBoxBaudRate->setVisible(kind.showsBaudRate);
@@ -397,6 +416,7 @@ void TfrmMain::ActionProgramExecute() {
     lastRun_->OnBoardFinished = [this](std::size_t, const RunRecord&, const Outcome& outcome) {
         OnRunFinished(outcome);
     };
+    runStarted();
     lastRun_->Start(std::get<RunRequest>(prepared), {{ProgressBar, PanelStatus, &dialogs_}});
 }
 
@@ -450,7 +470,9 @@ void TfrmMain::OnRunFinished(const Outcome& outcome) {
             PanelStatus->setText(std::string(Text(StatusId::Aborted)));
             break;
     }
-    if (const auto message = OutcomeMessage(outcome, portName().toStdString())) {
+    showRunEnd(outcome);
+    if (const auto message = OutcomeMessage(outcome, portName().toStdString());
+        message && options_.messageDialog) {
         dialogs_.ShowOk(*message);
     }
     finishing_ = false;
@@ -502,6 +524,12 @@ void TfrmMain::ActionExitExecute() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (Station != nullptr && Station->running()) {
+        // The station's boards are this window's runs too.
+        event->ignore();
+        Station->StopAll();
+        return;
+    }
     if (!running_) {
         event->accept();
         return;
@@ -528,6 +556,326 @@ void TfrmMain::showEvent(QShowEvent* event) {
             move(frame.topLeft());
         }
     }
+}
+
+// ---- The bench: result band, run log, recent packages, drop, hand-over,
+// options and the station. The design's window above stays as it was; these
+// show what its runs report and never run anything themselves.
+
+void TfrmMain::createBenchActions() {
+    ActionStation = new QAction(QStringLiteral("Station"), this);
+    ActionStation->setObjectName(QStringLiteral("ActionStation"));
+    ActionStation->setToolTip(QStringLiteral("Station: several boards at once (F4)"));
+    ActionStation->setShortcut(Qt::Key_F4);
+    connect(ActionStation, &QAction::triggered, this, &TfrmMain::ActionStationExecute);
+    ActionOptions = new QAction(QStringLiteral("Options"), this);
+    ActionOptions->setObjectName(QStringLiteral("ActionOptions"));
+    ActionOptions->setToolTip(QStringLiteral("Options (Ctrl+P)"));
+    ActionOptions->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    connect(ActionOptions, &QAction::triggered, this, &TfrmMain::ActionOptionsExecute);
+    ToolBar->addSeparator();
+    ToolBar->addAction(ActionStation);
+    ToolBar->addAction(ActionOptions);
+
+    const struct {
+        QAction* action;
+        const char* button;
+        const char* description;
+    } buttons[] = {
+        {ActionProgram, "cmdProgram",
+         "Programs the loaded package into the board; stops a run (F3)"},
+        {ActionLoad, "cmdLoad", "Loads a package file (F2); recent packages: Ctrl+1 to Ctrl+5"},
+        {ActionHelp, "cmdHelp", "Opens the manual (F1)"},
+        {ActionExit, "cmdExit", "Ends the program at once (Ctrl+X)"},
+        {ActionStation, "cmdStation", "Programs several boards at once (F4)"},
+        {ActionOptions, "cmdOptions",
+         "Verify, reset wiring, record file, sound, message, speeds (Ctrl+P)"},
+    };
+    for (const auto& b : buttons) {
+        auto* button = qobject_cast<QToolButton*>(ToolBar->widgetForAction(b.action));
+        button->setObjectName(QString::fromLatin1(b.button));
+        // Its name is its action's text, which follows Program and Stop.
+        button->setAccessibleDescription(QString::fromLatin1(b.description));
+        // Reachable with Tab as well as by its key.
+        button->setFocusPolicy(Qt::TabFocus);
+    }
+    for (QAction* action : {ActionStation, ActionOptions}) {
+        qobject_cast<QToolButton*>(ToolBar->widgetForAction(action))
+            ->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    }
+
+    RecentMenu = new QMenu(this);
+    RecentMenu->setObjectName(QStringLiteral("RecentMenu"));
+    RecentMenu->setAccessibleName(QStringLiteral("Recent packages"));
+    auto* load = qobject_cast<QToolButton*>(ToolBar->widgetForAction(ActionLoad));
+    load->setMenu(RecentMenu);
+    load->setPopupMode(QToolButton::MenuButtonPopup);
+    options_ = LoadKorvelOptions(settings_.fileName());
+    setAcceptDrops(true);
+}
+
+void TfrmMain::createBenchControls() {
+    const struct {
+        QWidget* control;
+        const char* name;
+        const char* description;
+    } named[] = {
+        {LabelFileName, "File name",
+         "The loaded package; drop a .pr2 file on the window to load it"},
+        {ComboBoxCom, "COM port", "The serial port the board is on"},
+        {ComboBoxBaudRate, "Baud Rate", "The line speed for LPC boards"},
+        {CheckBoxVerify, "Verify", "Reads the flash back and compares it with the image"},
+        {ProgressBar, "Progress", "How far the run is"},
+        {PanelStatus, "Status", "What the run is doing"},
+        {StatusBarDevice, "Device", "The device the package is for"},
+        {StatusBarVersion, "Version", "The package's firmware version"},
+    };
+    for (const auto& n : named) {
+        n.control->setAccessibleName(QString::fromLatin1(n.name));
+        n.control->setAccessibleDescription(QString::fromLatin1(n.description));
+    }
+
+    Band = new ResultBand(centralWidget());
+    Band->setSound(options_.sound);
+    RunLog = new RunLogPane(centralWidget());
+    connect(PanelStatus, &StatusPanelControl::textShown, RunLog, &RunLogPane::AddStatus);
+    connect(RunLog, &RunLogPane::expandedChanged, this, &TfrmMain::fitToContents);
+    auto* layout = qobject_cast<QGridLayout*>(centralWidget()->layout());
+    layout->addWidget(Band, 4, 0, 1, 2);
+    layout->addWidget(RunLog, 5, 0, 1, 2);
+    fillBaudRates();
+    fillRecentMenu();
+    // The band's and the log's keys work wherever the focus is in the window.
+    const struct {
+        const char* name;
+        const char* text;
+        QKeySequence key;
+        std::function<void()> run;
+    } keys[] = {
+        {"ActionResetCounts", "Reset counts", QKeySequence(Qt::CTRL | Qt::Key_R),
+         [this] { Band->ResetCounters(); }},
+        {"ActionRunLog", "Run log", QKeySequence(Qt::CTRL | Qt::Key_L),
+         [this] { RunLog->setExpanded(!RunLog->expanded()); }},
+        {"ActionCopyLog", "Copy log", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
+         [this] { RunLog->CopyToClipboard(); }},
+        {"ActionSaveLog", "Save log...", QKeySequence(Qt::CTRL | Qt::Key_S),
+         [this] { RunLog->SaveAs(); }},
+    };
+    for (const auto& k : keys) {
+        auto* action = new QAction(QString::fromLatin1(k.text), this);
+        action->setObjectName(QString::fromLatin1(k.name));
+        action->setShortcut(k.key);
+        connect(action, &QAction::triggered, this, k.run);
+        addAction(action);
+    }
+    // Tab goes as the eye reads: tool bar, then the controls top to bottom.
+    QWidget* order[] = {ToolBar->widgetForAction(ActionProgram),
+                        ToolBar->widgetForAction(ActionLoad),
+                        ToolBar->widgetForAction(ActionHelp),
+                        ToolBar->widgetForAction(ActionExit),
+                        ToolBar->widgetForAction(ActionStation),
+                        ToolBar->widgetForAction(ActionOptions),
+                        ComboBoxCom,
+                        ComboBoxBaudRate,
+                        CheckBoxVerify,
+                        Band->findChild<QWidget*>(QStringLiteral("ResetCounters")),
+                        RunLog->findChild<QWidget*>(QStringLiteral("RunLogFold")),
+                        RunLog->findChild<QWidget*>(QStringLiteral("RunLogText")),
+                        RunLog->findChild<QWidget*>(QStringLiteral("RunLogCopy")),
+                        RunLog->findChild<QWidget*>(QStringLiteral("RunLogSave"))};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+}
+
+void TfrmMain::fitToContents() {
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    centralWidget()->layout()->activate();
+    ensurePolished();
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+void TfrmMain::fillBaudRates() {
+    // Filling is no choice of the user's: nothing is saved meanwhile.
+    const QSignalBlocker quiet(ComboBoxBaudRate);
+    const QString chosen = ComboBoxBaudRate->currentText();
+    ComboBoxBaudRate->clear();
+    for (int rate : kBaudRateChoices) {
+        ComboBoxBaudRate->addItem(QString::number(rate));
+    }
+    if (options_.extraBaudRates) {
+        for (int rate : kExtraBaudRates) {
+            ComboBoxBaudRate->addItem(QString::number(rate));
+        }
+    }
+    const int index = ComboBoxBaudRate->findText(chosen);
+    ComboBoxBaudRate->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+void TfrmMain::fillRecentMenu() {
+    RecentMenu->clear();
+    int n = 0;
+    for (const std::string& path : options_.recentPackages) {
+        ++n;
+        const QString shown = FromPath(path);
+        auto* action = RecentMenu->addAction(QStringLiteral("&%1 %2").arg(n).arg(shown));
+        action->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + n)));
+        // Also without the menu open.
+        addAction(action);
+        connect(action, &QAction::triggered, this, [this, shown] { OpenPackage(shown); });
+    }
+    RecentMenu->setEnabled(n > 0);
+}
+
+void TfrmMain::rememberPackage(const std::string& path) {
+    const auto recent = RememberPackage(options_.recentPackages, path);
+    if (recent == options_.recentPackages) {
+        return;
+    }
+    options_.recentPackages = recent;
+    SaveKorvelOptions(settings_.fileName(), options_);
+    if (RecentMenu != nullptr) {
+        fillRecentMenu();
+    }
+}
+
+bool TfrmMain::busy() const {
+    return running_ || finishing_ || (Station != nullptr && Station->running());
+}
+
+void TfrmMain::runStarted() {
+    Band->ShowRunning();
+    RunLog->BeginRun(QStringLiteral("Run: %1 on %2").arg(LabelFileName->text(), portName()));
+}
+
+void TfrmMain::showRunEnd(const Outcome& outcome) {
+    const std::string port = portName().toStdString();
+    Band->ShowOutcome(outcome,
+                      QString::fromStdString(ResultMessage(outcome.result, port).value_or("")));
+    // The same last line as korvel-cli's, with the time taken on success.
+    QString line = QString::fromStdString(OutcomeLine(outcome, port));
+    if (outcome.result == RunResult::Success) {
+        line += QStringLiteral(" (%1 s)").arg(outcome.durationSeconds, 0, 'f', 1);
+    }
+    RunLog->AddOutcome(line);
+}
+
+void TfrmMain::ActionOptionsExecute() {
+    if (busy()) {
+        return;  // a run reads the wiring and the verify choice
+    }
+    KorvelOptions current = options_;
+    current.verify = settings_.Verify;
+    current.resetLines = settings_.resetLines;
+    if (const auto edited = hooks_.editOptions(this, current)) {
+        applyOptions(*edited);
+    }
+}
+
+void TfrmMain::applyOptions(const KorvelOptions& options) {
+    options_ = options;
+    SaveKorvelOptions(settings_.fileName(), options_);
+    settings_.resetLines = options_.resetLines;
+    CheckBoxVerify->setChecked(options_.verify);
+    Band->setSound(options_.sound);
+    fillBaudRates();
+    if (Station != nullptr && Station->recordFile().isEmpty()) {
+        Station->setRecordFile(QString::fromStdString(options_.recordFile));
+    }
+}
+
+void TfrmMain::ActionStationExecute() {
+    if (Station == nullptr) {
+        Station = new StationView(hooks_.station, this);
+        Station->setRecordFile(QString::fromStdString(options_.recordFile));
+        Station->request = [this](std::vector<RunPort> ports,
+                                  std::string& whyNot) -> std::optional<RunRequest> {
+            if (running_ || finishing_) {
+                whyNot = "The window's own run is going on: wait for it to end.";
+                return std::nullopt;
+            }
+            if (Trimmed(settings_.LastFiles).empty() || package_.entryCount() == 0) {
+                whyNot = "Load a package in the main window first (F2).";
+                return std::nullopt;
+            }
+            RunChoices choices;
+            choices.ports = std::move(ports);
+            choices.baudRate = ComboBoxBaudRate->currentText().toInt();
+            choices.resetLinesSetting = settings_.resetLines;
+            choices.settingsFile = settings_.fileName();
+            choices.verify = settings_.Verify;
+            const std::string path = package_.fileName();
+            auto prepared = PrepareRun(package_, choices, &dialogs_,
+                                       [&](bool loads) { showPackage(path, loads); });
+            if (const auto* refusal = std::get_if<RunRefusal>(&prepared)) {
+                whyNot = refusal->message.empty() ? "No board was programmed." : refusal->message;
+                return std::nullopt;
+            }
+            return std::get<RunRequest>(std::move(prepared));
+        };
+        connect(Station, &StationView::runningChanged, this, [this](bool running) {
+            // The station's runs read the window's package: it stays as it is.
+            if (running) {
+                programEnabledBeforeStation_ = ActionProgram->isEnabled();
+            }
+            ActionProgram->setEnabled(!running && programEnabledBeforeStation_);
+            ActionLoad->setEnabled(!running);
+        });
+    }
+    Station->show();
+    Station->raise();
+    Station->activateWindow();
+}
+
+SingleInstance::Answer TfrmMain::ReceivePackage(const QString& path) {
+    if (busy()) {
+        const QString note = QStringLiteral(
+                                 "A run is going on: %1 was not loaded. Load it when "
+                                 "the run has ended.")
+                                 .arg(QFileInfo(path).fileName());
+        RunLog->AddNote(note);
+        statusBar()->showMessage(note, 15000);
+        return SingleInstance::Answer::Busy;
+    }
+    OpenPackage(path);
+    raise();
+    activateWindow();
+    return package_.entryCount() > 0 && settings_.LastFiles == ToPath(path)
+               ? SingleInstance::Answer::Loaded
+               : SingleInstance::Answer::NotLoaded;
+}
+
+namespace {
+
+// The one local .pr2 file of a drag, or an empty text.
+QString DroppedPackage(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
+        return {};
+    }
+    const QUrl url = data->urls().front();
+    const QString path = url.toLocalFile();
+    return url.isLocalFile() && path.endsWith(QStringLiteral(".pr2"), Qt::CaseInsensitive)
+               ? path
+               : QString();
+}
+
+}  // namespace
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (!busy() && !DroppedPackage(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    const QString path = DroppedPackage(event->mimeData());
+    if (path.isEmpty() || busy()) {
+        return;
+    }
+    event->acceptProposedAction();
+    OpenPackage(path);
 }
 
 }  // namespace korvel::app

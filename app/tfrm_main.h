@@ -4,11 +4,15 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
+#include "app/korvel_options.h"
 #include "app/qt_ui_handover.h"
 #include "app/show_message_service.h"
+#include "app/single_instance.h"
+#include "app/station_view.h"
 #include "jobs/gang_run.h"
 #include "package/tfilepro.h"
 #include "procedures/package_kinds.h"
@@ -18,6 +22,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QMenu;
 class QTimer;
 class QToolBar;
 
@@ -28,6 +33,8 @@ class Settings;
 namespace korvel::app {
 
 class ProgressBarControl;
+class ResultBand;
+class RunLogPane;
 class StatusPanelControl;
 
 // What the window reaches outside itself. Every member left empty gets the
@@ -46,6 +53,12 @@ struct MainWindowHooks {
     // Starts a run's worker thread; throws when the system cannot make one.
     // Empty: the run's own.
     std::function<void(GenericThread& thread)> startRun;
+    // Edits the options: the new ones, or nullopt when cancelled. By
+    // default the options dialog.
+    std::function<std::optional<KorvelOptions>(QWidget* parent, const KorvelOptions& options)>
+        editOptions;
+    // What the station view reaches outside itself.
+    StationHooks station;
 };
 
 // The program's window: the loaded package, the port, and the run, started,
@@ -66,6 +79,13 @@ class TfrmMain : public QMainWindow {
     void ComboBoxComChange();
     void StartTimerTimer();
     void OnRunFinished(const Outcome& outcome);
+    void ActionOptionsExecute();
+    void ActionStationExecute();
+    // Loads the package at path as Load does after its file dialog.
+    void OpenPackage(const QString& path);
+    // A package handed over by a second start: loaded, or left (Busy) while
+    // a run goes on, which keeps its package.
+    SingleInstance::Answer ReceivePackage(const QString& path);
 
     void LoadPackage(std::string path);
     void SetControlsIdle(bool idle);
@@ -76,10 +96,14 @@ class TfrmMain : public QMainWindow {
     const TFilePro& package() const { return package_; }
     // True while a close waits for the run to end.
     bool closeRequested() const { return closeRequested_; }
+    const KorvelOptions& options() const { return options_; }
+    StationView* station() const { return Station; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void createActions();
@@ -91,6 +115,20 @@ class TfrmMain : public QMainWindow {
     void refuseRun(int exitCode, const std::string& message);
     void showPortToolTip();
     QString portName() const;
+
+    // The bench's additions around the design's window: result band, run
+    // log, recent packages, options and the station.
+    void createBenchActions();
+    void createBenchControls();
+    void fillBaudRates();
+    void fillRecentMenu();
+    void rememberPackage(const std::string& path);
+    void runStarted();
+    void showRunEnd(const Outcome& outcome);
+    void applyOptions(const KorvelOptions& options);
+    // Keeps the window at its contents' size as the run log folds.
+    void fitToContents();
+    bool busy() const;
 
     MainWindowHooks hooks_;
     Settings& settings_;
@@ -107,6 +145,8 @@ class TfrmMain : public QMainWindow {
     bool closeRequested_ = false;
     bool centred_ = false;
     std::string programName_;
+    KorvelOptions options_;
+    bool programEnabledBeforeStation_ = false;
 
     QAction* ActionProgram = nullptr;
     QAction* ActionLoad = nullptr;
@@ -125,6 +165,12 @@ class TfrmMain : public QMainWindow {
     QLabel* StatusBarDevice = nullptr;
     QLabel* StatusBarVersion = nullptr;
     QTimer* StartTimer = nullptr;
+    QAction* ActionOptions = nullptr;
+    QAction* ActionStation = nullptr;
+    QMenu* RecentMenu = nullptr;
+    ResultBand* Band = nullptr;
+    RunLogPane* RunLog = nullptr;
+    StationView* Station = nullptr;
 };
 
 }  // namespace korvel::app

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "cli/run_record_json.h"
+#include "jobs/run_record_json.h"
 #include "jobs/exit_codes.h"
 #include "package/printable_text.h"
 

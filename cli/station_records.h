@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/record_file.h"
+#include "jobs/record_file.h"
 #include "jobs/gang_run.h"
 #include "jobs/run_record.h"
 

@@ -10,11 +10,8 @@ namespace korvel {
 
 namespace {
 
-// A hold or settle time beyond this is a typing error, not a board.
-constexpr unsigned kMaxLineMs = 10000;
-
 std::optional<unsigned> Milliseconds(std::string_view text) {
-    return ParseDecimalAtMost(text, kMaxLineMs);
+    return ParseDecimalAtMost(text, kMaxResetLineMs);
 }
 
 // Sets the two lines from what the board's pins should see.
@@ -69,13 +66,33 @@ std::optional<ResetLines> ParseResetLines(const std::string& text, std::string& 
             std::string message(1, '\'');
             message.append(item).append(
                 "' is none of invert-reset, invert-boot, hold=MS, settle=MS (MS up to ");
-            message += std::to_string(kMaxLineMs);
+            message += std::to_string(kMaxResetLineMs);
             message += ')';
             error = std::move(message);
             return std::nullopt;
         }
     }
     return lines;
+}
+
+std::string FormatResetLines(const ResetLines& lines) {
+    if (!lines.driven) {
+        return "none";
+    }
+    std::string text = "dtr-rts";
+    if (lines.invertReset) {
+        text += ",invert-reset";
+    }
+    if (lines.invertBootSelect) {
+        text += ",invert-boot";
+    }
+    if (lines.holdMs != ResetLines::kDefaultHoldMs) {
+        text += ",hold=" + std::to_string(lines.holdMs);
+    }
+    if (lines.settleMs != ResetLines::kDefaultSettleMs) {
+        text += ",settle=" + std::to_string(lines.settleMs);
+    }
+    return text;
 }
 
 void ResetIntoBootLoader(SerialPort& port, const ResetLines& lines) {

@@ -31,6 +31,12 @@ struct ResetLines {
 // ",invert-reset", ",invert-boot", ",hold=<ms>", ",settle=<ms>". On anything
 // else: nullopt, with the reason in `error`.
 std::optional<ResetLines> ParseResetLines(const std::string& text, std::string& error);
+// The setting text that ParseResetLines reads back as lines: "none", or
+// "dtr-rts" with only what differs from the defaults.
+std::string FormatResetLines(const ResetLines& lines);
+// The longest hold or settle time a setting may give, in milliseconds: more
+// is a typing error, not a board.
+inline constexpr unsigned kMaxResetLineMs = 10000;
 
 // Holds boot-select, pulses reset, and gives the boot loader time to start.
 // Nothing when the lines are not driven.

@@ -12,7 +12,8 @@ class Settings {
   public:
     static constexpr const char* kSection = "SETTINGS";
     static constexpr const char* kPortsSection = "PORTS";
-    // Korvel's own keys; of them the window writes only Verify.
+    // Korvel's own keys: Verify is saved here, the window's options
+    // (app/korvel_options.h) write the rest; korvel-cli only reads them.
     static constexpr const char* kKorvelSection = "KORVEL";
     static constexpr int kMaxPort = 256;
     static constexpr std::size_t kMaxOptionValue = 256;
@@ -46,7 +47,8 @@ class Settings {
     // COM<n> to a device path, from the read-only [PORTS] section.
     std::map<int, std::string> ports;
     // How DTR and RTS reset the board ("none", "dtr-rts,..."), from the
-    // read-only [KORVEL] section; the front end reads the text.
+    // [KORVEL] section (the window's options write it); the front end reads
+    // the text.
     std::string resetLines = "none";  // [KORVEL] ResetLines
 
   private:

@@ -1,12 +1,20 @@
 // The main window: its controls and states, loading packages, runs against a
 // virtual board with the dialogs answered as a user would, stop, close, help,
-// exit and the unattended mode.
+// exit and the unattended mode; the result band and the run log, options,
+// packages handed over or dropped, the station and keyboard-only use.
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
 #include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
 #include <atomic>
@@ -20,13 +28,19 @@
 #include <thread>
 #include <variant>
 
+#include "app/korvel_options.h"
 #include "app/progress_bar_control.h"
+#include "app/result_band.h"
+#include "app/run_log_pane.h"
+#include "app/single_instance.h"
+#include "app/station_view.h"
 #include "app/status_panel_control.h"
 #include "app/tfrm_main.h"
 #include "cli/station_program.h"
 #include "jobs/exit_codes.h"
 #include "jobs/generic_thread.h"
 #include "jobs/run_messages.h"
+#include "package/sha256.h"
 #include "procedures/run_preparation.h"
 #include "serial/port_resolver.h"
 #include "serial/serial_port.h"
@@ -406,7 +420,10 @@ class TfrmMainTest : public QObject {
     }
 
     std::unique_ptr<TfrmMain> makeWindow(const QString& helpFile = {}) {
-        auto window = std::make_unique<TfrmMain>(hooks(helpFile));
+        return makeWindow(hooks(helpFile));
+    }
+    std::unique_ptr<TfrmMain> makeWindow(app::MainWindowHooks hooks) {
+        auto window = std::make_unique<TfrmMain>(std::move(hooks));
         window->show();
         // Shortcuts reach the active window only.
         window->activateWindow();
@@ -452,7 +469,9 @@ class TfrmMainTest : public QObject {
         settings().AutoRun = false;
         settings().Verify = false;
         settings().unattendedExit.clear();
+        settings().resetLines = "none";
         settings().Save();
+        app::SaveKorvelOptions(settingsFile_, {});
         exits_.clear();
         opened_.clear();
         chosenFile_.clear();
@@ -1201,6 +1220,313 @@ class TfrmMainTest : public QObject {
         window.reset();
         QCoreApplication::processEvents();
         QVERIFY(RunLog().steps < kManySteps);
+    }
+
+    // Runs one after another: the band and the counts follow each, the log
+    // keeps every status and ends each run with its outcome, and with the
+    // message turned off in the options a run ends without a dialog.
+    void theBandTheLogAndTheCountsFollowEveryRun() {
+        settings().LastFiles = package('F');
+        app::KorvelOptions lineWork;
+        lineWork.messageDialog = false;
+        lineWork.extraBaudRates = true;
+        auto hooks = this->hooks();
+        hooks.editOptions = [&](QWidget*, const app::KorvelOptions&) { return lineWork; };
+        auto window = makeWindow(hooks);
+        auto* band = control<app::ResultBand>(*window, "ResultBand");
+        auto* log = control<app::RunLogPane>(*window, "RunLog");
+        QCOMPARE(band->state(), QString("idle"));
+        {
+            DialogAnswerer answerer;
+            answerer.then(DialogAnswerer::Leave())
+                .then(DialogAnswerer::Click("cmdYesNoYes"))
+                .then(DialogAnswerer::Click("cmdOkOk"));
+            window->ActionProgramExecute();
+            QCOMPARE(band->state(), QString("running"));
+            QVERIFY(waitForRunEnd(*window));
+        }
+        QCOMPARE(band->state(), QString("passed"));
+        QCOMPARE(band->headline(), QString("Programming succesful"));
+        QVERIFY(band->detail().startsWith("in "));
+        QStringList lines = log->text().split('\n');
+        QVERIFY2(lines.first().endsWith("  Run: pkg.pr2 on COM41"), qPrintable(lines.first()));
+        QVERIFY(lines.filter(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}    Connecting$"))
+                    .size() == 1);
+        QVERIFY(lines.filter("    Programming").size() == 1);
+        QVERIFY2(lines.last().contains(
+                     QRegularExpression("=> Programming succesful \\(\\d+\\.\\d s\\)$")),
+                 qPrintable(lines.last()));
+
+        // A board that fails: the band shows what the message shows.
+        window->OpenPackage(QString::fromStdString(package('9', "refused.pr2")));
+        {
+            DialogAnswerer answerer;
+            answerer.then(DialogAnswerer::Click("cmdOkOk"));
+            window->ActionProgramExecute();
+            QVERIFY(waitForRunEnd(*window));
+            QCOMPARE(answerer.texts.size(), 1);
+            QCOMPARE(band->state(), QString("failed"));
+            QCOMPARE(band->detail(), QString("The board refused to erase sectors 0-9: BUSY (11)"));
+            QCOMPARE(answerer.texts.first(), band->headline() + "\r\n" + band->detail());
+        }
+        QCOMPARE(band->passed(), 1);
+        QCOMPARE(band->failed(), 1);
+        QVERIFY(log->text().endsWith("=> " + band->headline() + ": " + band->detail()));
+
+        // Line work: the options turn the message off and add the speeds.
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), Qt::Key_P, Qt::ControlModifier);
+        auto* baud = control<QComboBox>(*window, "ComboBoxBaudRate");
+        QCOMPARE(baud->count(), 6);
+        QCOMPARE(baud->itemText(3), QString("57600"));
+        QCOMPARE(baud->itemText(5), QString("230400"));
+        QCOMPARE(baud->currentText(), QString("38400"));
+        const std::string ini = settingsText();
+        QVERIFY(ini.find("MessageDialog=0") != std::string::npos);
+        QVERIFY(ini.find("SerialPort=41") != std::string::npos);
+        {
+            DialogAnswerer answerer;
+            window->ActionProgramExecute();
+            QVERIFY(waitForRunEnd(*window));
+            QVERIFY(answerer.texts.isEmpty());
+        }
+        QCOMPARE(band->failed(), 2);
+        QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+        QCOMPARE(band->failed(), 0);
+    }
+
+    // A second start hands its package to this window; during a run the run
+    // keeps its package and the window says so. A dropped .pr2 loads too,
+    // and the recent packages menu lists them, newest first.
+    void aSecondStartOrADropHandsThePackageOver() {
+        settings().LastFiles = package('S', "first.pr2");
+        auto window = makeWindow();
+        const QString name = QString("korvel-test-%1").arg(QCoreApplication::applicationPid());
+        app::SingleInstance instance(name);
+        instance.onPackage = [&](const QString& path) { return window->ReceivePackage(path); };
+        QVERIFY(instance.Listen());
+
+        using Answer = app::SingleInstance::Answer;
+        const auto handOver = [&](const std::string& path) {
+            std::atomic<int> answer{-1};
+            std::thread client([&] {
+                answer = static_cast<int>(
+                    app::SingleInstance::HandOver(name, QString::fromStdString(path)));
+            });
+            const bool answered = ServeEventsUntil([&] { return answer >= 0; });
+            client.join();
+            return answered ? static_cast<Answer>(answer.load()) : Answer::NoWindow;
+        };
+        auto* label = control<QLabel>(*window, "LabelFileName");
+        const std::string secondPackage = package('F', "second.pr2");
+        QCOMPARE(handOver(secondPackage), Answer::Loaded);
+        QCOMPARE(label->text(), QString("second.pr2"));
+        QCOMPARE(settings().LastFiles, secondPackage);
+        QCOMPARE(handOver(dir_.write("broken.pr2", std::string("not a package"))),
+                 Answer::NotLoaded);
+
+        window->OpenPackage(QString::fromStdString(dir_.path("first.pr2").string()));
+        window->ActionProgramExecute();
+        QVERIFY(window->running());
+        QCOMPARE(handOver(secondPackage), Answer::Busy);
+        QVERIFY(window->running());
+        QCOMPARE(label->text(), QString("first.pr2"));
+        QVERIFY(control<app::RunLogPane>(*window, "RunLog")
+                    ->text()
+                    .contains("A run is going on: second.pr2 was not loaded."));
+        window->ActionProgramExecute();  // stop
+        QVERIFY(waitForRunEnd(*window));
+
+        const auto drop = [&](const QString& path) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(path)});
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(window.get(), &enter);
+            QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                               Qt::NoModifier);
+            QApplication::sendEvent(window.get(), &dropped);
+            return enter.isAccepted();
+        };
+        QVERIFY(!drop(QString::fromStdString(dir_.write("notes.txt", std::string("x")))));
+        QCOMPARE(label->text(), QString("first.pr2"));
+        QVERIFY(drop(QString::fromStdString(package('F', "DROPPED.PR2"))));
+        QCOMPARE(label->text(), QString("DROPPED.PR2"));
+
+        auto* recent = control<QMenu>(*window, "RecentMenu");
+        QStringList listed;
+        for (QAction* action : recent->actions()) {
+            listed << action->text().section('/', -1);
+        }
+        QCOMPARE(listed, (QStringList{"DROPPED.PR2", "first.pr2", "second.pr2"}));
+        QCOMPARE(recent->actions().at(1)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_2));
+        QTest::keyClick(window.get(), Qt::Key_3, Qt::ControlModifier);
+        QCOMPARE(label->text(), QString("second.pr2"));
+        QVERIFY(settingsText().find("Recent1=" + secondPackage) != std::string::npos);
+    }
+
+    // Three simulated LPC2138 boards at once, the second refusing the erase:
+    // two flashes equal the image, each row and record line says how its
+    // board ended, and the window's package stays put while they run.
+    void theStationProgramsThreeBoardsAndRecordsEach() {
+        const sim::LpcPart* part = sim::FindLpcPart("LPC2138");
+        QVERIFY(part != nullptr);
+        sim::LpcBoard::Options refusing;
+        refusing.faults = {sim::LpcFault::RefuseErase};
+        sim::LpcBoard one(*part), two(*part, refusing), three(*part);
+        sim::LpcBoard* boards[] = {&one, &two, &three};
+        for (int i = 0; i < 3; ++i) {
+            PortResolver::instance().registerDevice(
+                app::StationView::kFirstPortNumber + i,
+                [board = boards[i]] { return std::make_unique<VirtualSerialDevice>(*board); });
+        }
+        std::vector<std::uint8_t> firmware(2000);
+        for (std::size_t i = 0; i < firmware.size(); ++i) {
+            firmware[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        }
+        const std::vector<sim::HexSegment> segments = {{0, firmware}};
+        const std::string hex = sim::WriteIntelHex(segments);
+        settings().LastFiles = dir_.write(
+            "lpc.pr2", sim::BuildPackage({{"LPC2138", "2.00", 'F',
+                                           std::vector<std::uint8_t>(hex.begin(), hex.end())}}));
+        auto hooks = this->hooks();
+        hooks.station.drivers = StandardDrivers();
+        hooks.station.listPorts = [] {
+            return std::vector<app::AdapterPort>{
+                {"/dev/ttyUSB0", "FT232R USB UART", "0403:6001", "A10"},
+                {"/dev/ttyUSB1", "FT232R USB UART", "0403:6001", "A11"},
+                {"/dev/ttyUSB2", "CP2102 USB to UART", "10c4:ea60", "0001"}};
+        };
+        auto window = makeWindow(hooks);
+        QTest::keyClick(window.get(), Qt::Key_F4);
+        app::StationView* station = window->station();
+        QVERIFY(station != nullptr && station->isVisible());
+        auto* ports = station->findChild<QListWidget*>("StationPorts");
+        QCOMPARE(ports->count(), 3);
+        QCOMPARE(ports->item(2)->text(),
+                 QString("/dev/ttyUSB2  CP2102 USB to UART  10c4:ea60  #0001"));
+        for (int i = 0; i < 3; ++i) {
+            ports->item(i)->setCheckState(Qt::Checked);
+        }
+        const std::string record = dir_.path("station.jsonl").string();
+        station->setRecordFile(QString::fromStdString(record));
+
+        DialogAnswerer answerer;
+        QCOMPARE(station->findChild<QAction*>("StationActionProgram")->shortcut(),
+                 QKeySequence(Qt::Key_F3));
+        QCOMPARE(station->findChild<QAction*>("StationActionStop")->shortcut(),
+                 QKeySequence(Qt::Key_Escape));
+        QTest::mouseClick(station->findChild<QPushButton*>("StationProgram"), Qt::LeftButton);
+        QVERIFY(station->running());
+        QVERIFY(!control<QAction>(*window, "ActionLoad")->isEnabled());
+        QVERIFY(!control<QAction>(*window, "ActionProgram")->isEnabled());
+        QVERIFY(ServeEventsUntil([&] { return !station->running(); }, 30000));
+        for (int i = 0; i < 3; ++i) {
+            PortResolver::instance().unregisterDevice(app::StationView::kFirstPortNumber + i);
+        }
+        QVERIFY(answerer.texts.isEmpty());
+        QVERIFY(control<QAction>(*window, "ActionLoad")->isEnabled());
+        QVERIFY(control<QAction>(*window, "ActionProgram")->isEnabled());
+
+        auto* table = station->findChild<QTableWidget*>("StationBoards");
+        QCOMPARE(table->rowCount(), 3);
+        QCOMPARE(table->item(0, 3)->text(), QString("Programming succesful"));
+        QCOMPARE(table->item(2, 3)->text(), QString("Programming succesful"));
+        QVERIFY(table->item(1, 3)->text() != "Programming succesful");
+        QCOMPARE(table->item(0, 4)->text(), QString());
+        QCOMPARE(station->summary(), QString("3 boards: 2 passed, 1 failed"));
+        const auto expected =
+            sim::ExpectedLpcFlash(segments, static_cast<std::uint32_t>(one.flash().size()));
+        QVERIFY(one.flash() == expected);
+        QVERIFY(three.flash() == expected);
+        QVERIFY(two.flash() != expected);
+
+        // One JSON line per board, as korvel-cli --record writes them.
+        const QStringList lines =
+            QString::fromStdString(dir_.read("station.jsonl")).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        for (const char* port : {"/dev/ttyUSB0", "/dev/ttyUSB2"}) {
+            QCOMPARE(lines.filter(QString("\"port\":\"%1\"").arg(port)).size(), 1);
+            QVERIFY(lines.filter(QString("\"port\":\"%1\"").arg(port))
+                        .first()
+                        .contains("\"result\":0,\"result_name\":\"Success\""));
+        }
+        const QStringList failed = lines.filter("\"port\":\"/dev/ttyUSB1\"");
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(!failed.first().contains("\"result\":0"));
+        // The row's reason is the record's: the outcome's own words.
+        const auto json = nlohmann::json::parse(failed.first().toStdString());
+        QCOMPARE(table->item(1, 4)->text(),
+                 QString::fromStdString(json["message"].get<std::string>()));
+        QVERIFY(failed.first().contains("\"name\":\"LPC2138\",\"version\":\"2.00\""));
+        const std::string bytes = dir_.read("lpc.pr2");
+        const std::string sha = Sha256Hex(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+        QVERIFY(failed.first().contains(QString::fromStdString("\"package_sha256\":\"" + sha)));
+        station->close();
+    }
+
+    // Keyboard and screen reader: every control that takes the focus has a
+    // name and a description, Tab goes through them in the layout's order,
+    // and every action has a key.
+    void everyControlIsNamedAndTabFollowsTheLayout() {
+        settings().LastFiles = package('F');
+        auto window = makeWindow();
+        control<app::RunLogPane>(*window, "RunLog")->setExpanded(true);
+
+        QStringList focusable;
+        QStringList unnamed;
+        std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+            for (int i = 0; i < node->childCount(); ++i) {
+                QAccessibleInterface* child = node->child(i);
+                if (child == nullptr) {
+                    continue;
+                }
+                auto* widget = qobject_cast<QWidget*>(child->object());
+                if (widget != nullptr && widget->isVisible() &&
+                    (widget->focusPolicy() & Qt::TabFocus) != 0) {
+                    focusable << widget->objectName();
+                    if (child->text(QAccessible::Name).isEmpty() ||
+                        child->text(QAccessible::Description).isEmpty()) {
+                        unnamed << widget->objectName();
+                    }
+                }
+                walk(child);
+            }
+        };
+        walk(QAccessible::queryAccessibleInterface(window.get()));
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
+        // The station's controls too.
+        window->ActionStationExecute();
+        walk(QAccessible::queryAccessibleInterface(window->station()));
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
+        QVERIFY(focusable.contains("StationProgram") && focusable.contains("StationPorts"));
+        window->station()->close();
+        focusable.removeIf([](const QString& name) { return name.startsWith("Station"); });
+
+        const QStringList layout = {
+            "cmdProgram", "cmdLoad",     "cmdHelp",          "cmdExit",        "cmdStation",
+            "cmdOptions", "ComboBoxCom", "ComboBoxBaudRate", "CheckBoxVerify", "ResetCounters",
+            "RunLogFold", "RunLogText",  "RunLogCopy",       "RunLogSave"};
+        QStringList walked = focusable;
+        walked.sort();
+        QStringList sorted = layout;
+        sorted.sort();
+        QCOMPARE(walked, sorted);
+        control<QToolButton>(*window, "cmdProgram")->setFocus(Qt::TabFocusReason);
+        QStringList tabbed;
+        for (int i = 0; i < layout.size(); ++i) {
+            tabbed << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(tabbed, layout);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("cmdProgram"));
+
+        for (const char* name : {"ActionProgram", "ActionLoad", "ActionHelp", "ActionExit",
+                                 "ActionStation", "ActionOptions", "ActionResetCounts",
+                                 "ActionRunLog", "ActionCopyLog", "ActionSaveLog"}) {
+            QVERIFY2(!control<QAction>(*window, name)->shortcut().isEmpty(), name);
+        }
     }
 
     void programWithoutAPackageDoesNothing() {

@@ -77,7 +77,7 @@ for program in korvel korvel-cli korvel-sim; do
 done
 share=$root/usr/share
 for file in applications/korvel.desktop mime/packages/korvel.xml doc/korvel/README.md \
-    icons/hicolor/scalable/apps/korvel.svg; do
+    doc/korvel/manual.html icons/hicolor/scalable/apps/korvel.svg; do
     [ -s "$share/$file" ] || fail "no usr/share/$file"
 done
 rules=$root/usr/lib/udev/rules.d/60-korvel-ftdi-latency.rules

@@ -47,7 +47,14 @@ TEST(ResetLinesTest, SettingTextsAndWhatTheyMean) {
         std::string error;
         EXPECT_EQ(ParseResetLines(c.text, error), c.expected);
         EXPECT_EQ(error.empty(), c.expected.has_value()) << error;
+        // What the options dialog writes reads back as the same wiring.
+        if (c.expected) {
+            EXPECT_EQ(ParseResetLines(FormatResetLines(*c.expected), error), c.expected);
+        }
     }
+    EXPECT_EQ(FormatResetLines(ResetLines{}), "none");
+    EXPECT_EQ(FormatResetLines(driven(true, true, 20, 0)),
+              "dtr-rts,invert-reset,invert-boot,hold=20,settle=0");
 }
 
 // The modem-line changes of the log, in order, with their times.

@@ -1,8 +1,8 @@
-#include "cli/run_record_json.h"
+#include "jobs/run_record_json.h"
 
 #include <gtest/gtest.h>
 
-namespace korvel::cli {
+namespace korvel {
 namespace {
 
 using namespace std::chrono;
@@ -80,4 +80,4 @@ TEST(RunRecordJsonTest, EveryKindByteAndEveryPathByteCanBeReadBack) {
 }
 
 }  // namespace
-}  // namespace korvel::cli
+}  // namespace korvel

@@ -1,9 +1,9 @@
 #include <windows.h>
 
-#include "cli/record_file.h"
+#include "jobs/record_file.h"
 #include "serial/win32_error_text.h"
 
-namespace korvel::cli {
+namespace korvel {
 
 namespace {
 
@@ -95,4 +95,4 @@ std::unique_ptr<RecordFile> RecordFile::Open(const std::string& path, std::strin
     return std::make_unique<Win32RecordFile>(file);
 }
 
-}  // namespace korvel::cli
+}  // namespace korvel

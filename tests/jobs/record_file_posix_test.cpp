@@ -1,4 +1,4 @@
-#include "cli/record_file.h"
+#include "jobs/record_file.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -11,7 +11,7 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace korvel::cli {
+namespace korvel {
 namespace {
 
 TEST(RecordFilePosixTest, AFileThatCannotTakeTheLineSaysWhy) {
@@ -99,4 +99,4 @@ TEST(RecordFilePosixTest, AFifoIsTakenOnlyWithAReaderAndNeverWaitedFor) {
 }
 
 }  // namespace
-}  // namespace korvel::cli
+}  // namespace korvel

@@ -4,7 +4,7 @@
 
 #include "jobs/run_record.h"
 
-namespace korvel::cli {
+namespace korvel {
 
 // One record as a line of JSON (JSON Lines: one object, no line end).
 // Texts the procedure did not learn (chip, part id) are null. A text that is
@@ -13,4 +13,4 @@ namespace korvel::cli {
 // kind is the character of its byte's code point (ISO 8859-1): every byte.
 std::string RunRecordJson(const RunRecord& record);
 
-}  // namespace korvel::cli
+}  // namespace korvel

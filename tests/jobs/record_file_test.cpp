@@ -1,4 +1,4 @@
-#include "cli/record_file.h"
+#include "jobs/record_file.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace korvel::cli {
+namespace korvel {
 namespace {
 
 TEST(RecordFileTest, WritersSharingTheFileNeverSplitALine) {
@@ -81,4 +81,4 @@ TEST(RecordFileTest, AFolderThatIsNotThereGivesNoFileAndItsReason) {
 }
 
 }  // namespace
-}  // namespace korvel::cli
+}  // namespace korvel

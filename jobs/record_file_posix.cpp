@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/record_file.h"
+#include "jobs/record_file.h"
 
-namespace korvel::cli {
+namespace korvel {
 
 namespace {
 
@@ -127,4 +127,4 @@ std::unique_ptr<RecordFile> RecordFile::Open(const std::string& path, std::strin
     return std::make_unique<PosixRecordFile>(fd, true);
 }
 
-}  // namespace korvel::cli
+}  // namespace korvel

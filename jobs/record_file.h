@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-namespace korvel::cli {
+namespace korvel {
 
 // The production record: a file that lines are only ever appended to, by
 // this process and by others at the same time. A line is whole in the file
@@ -37,4 +37,4 @@ class RecordFile {
     }
 };
 
-}  // namespace korvel::cli
+}  // namespace korvel

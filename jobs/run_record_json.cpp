@@ -1,10 +1,10 @@
-#include "cli/run_record_json.h"
+#include "jobs/run_record_json.h"
 
 #include <cmath>
 
 #include <nlohmann/json.hpp>
 
-namespace korvel::cli {
+namespace korvel {
 
 namespace {
 
@@ -77,4 +77,4 @@ std::string RunRecordJson(const RunRecord& record) {
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-}  // namespace korvel::cli
+}  // namespace korvel
