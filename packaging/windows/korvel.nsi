@@ -29,6 +29,7 @@ VIAddVersionKey "ProductName" "${PRODUCT}"
 VIAddVersionKey "FileDescription" "Korvel firmware programmer setup"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "LegalCopyright" "Korvel maintainers"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"

@@ -317,7 +317,7 @@ class TfrmMainTest : public QObject {
             QCOMPARE(action->toolTip(), QString(a.hint));
             QCOMPARE(action->shortcut(), a.shortcut);
             QCOMPARE(action->isEnabled(), a.enabled);
-            QVERIFY(!action->icon().isNull());
+            QVERIFY(!action->icon().pixmap(32, 32).isNull());
             auto* button = control<QToolButton>(*window, a.button);
             QCOMPARE(button->defaultAction(), action);
             QCOMPARE(button->iconSize(), QSize(32, 32));
