@@ -7,6 +7,7 @@
 # window keeps its settings beside it where its folder can be written, else in
 # %APPDATA%\Korvel; a silent uninstall leaves nothing of it behind.
 # Usage: installer_wine_test.sh SETUP.EXE KORVEL_SIM PREFIX_DIR
+# (a prefix without Korvel in it, made when it is not there)
 set -uo pipefail
 setup=$(realpath "$1")
 sim="$2"
@@ -24,17 +25,17 @@ reg_value() { run reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_
 # korvel-cli here: the simulator stands in for it).
 lpc_setup "$sim" "$sim"
 
-rm -rf "$prefix" "$prefix.lock"
 port=7
 dev="$prefix/dosdevices"
 trap 'rm -f "$dev/com$port"; WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null; e2e_cleanup' EXIT
 version=$(sed -n 's/^project(korvel VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
 
 # --- Install -----------------------------------------------------------------
-run "$setup" /S >/dev/null 2>&1 || fail "the installer ended with $?"
-settle
 dir="$prefix/drive_c/Program Files/Korvel"
 menu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+[ ! -e "$dir" ] || fail "$dir is there before the install: use a prefix without Korvel"
+run "$setup" /S >/dev/null 2>&1 || fail "the installer ended with $?"
+settle
 for file in korvel.exe korvel-cli.exe uninstall.exe "Korvel manual.txt" Qt6Core.dll Qt6Gui.dll \
     Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
     platforms/qwindows.dll styles/qwindowsvistastyle.dll imageformats/qico.dll \
