@@ -1,19 +1,43 @@
 #include "app/icon_set.h"
 
+#include <QFile>
+#include <QString>
+
 namespace korvel::app {
+
+namespace {
+
+// The sizes drawn at build time where the target's Qt cannot draw SVG.
+constexpr int kBitmapSizes[] = {16, 24, 32, 48, 64};
+
+// The vector image where the build has it, else the bitmaps drawn from it.
+QIcon FromResources(const char* name) {
+    const QString base = QStringLiteral(":/icons/") + QLatin1String(name);
+    const QString svg = base + QStringLiteral(".svg");
+    if (QFile::exists(svg)) {
+        return QIcon(svg);
+    }
+    QIcon icon;
+    for (const int size : kBitmapSizes) {
+        icon.addFile(base + QStringLiteral("-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
+}  // namespace
 
 QIcon ActionIcon(ActionImage image) {
     switch (image) {
         case ActionImage::Program:
-            return QIcon(QStringLiteral(":/icons/program.svg"));
+            return FromResources("program");
         case ActionImage::Load:
-            return QIcon(QStringLiteral(":/icons/load.svg"));
+            return FromResources("load");
         case ActionImage::Help:
-            return QIcon(QStringLiteral(":/icons/help.svg"));
+            return FromResources("help");
         case ActionImage::Exit:
-            return QIcon(QStringLiteral(":/icons/exit.svg"));
+            return FromResources("exit");
         case ActionImage::Stop:
-            return QIcon(QStringLiteral(":/icons/stop.svg"));
+            return FromResources("stop");
     }
     return {};
 }
@@ -21,17 +45,17 @@ QIcon ActionIcon(ActionImage image) {
 QIcon DialogIcon(DialogPicture picture) {
     switch (picture) {
         case DialogPicture::Confirm:
-            return QIcon(QStringLiteral(":/icons/confirm.svg"));
+            return FromResources("confirm");
         case DialogPicture::Refuse:
-            return QIcon(QStringLiteral(":/icons/refuse.svg"));
+            return FromResources("refuse");
         case DialogPicture::No:
-            return QIcon(QStringLiteral(":/icons/no.svg"));
+            return FromResources("no");
     }
     return {};
 }
 
 QIcon ProgramIcon() {
-    return QIcon(QStringLiteral(":/icons/korvel.svg"));
+    return FromResources("korvel");
 }
 
 }  // namespace korvel::app

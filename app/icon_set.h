@@ -20,7 +20,8 @@ enum class DialogPicture {
     No,       // the single button of the No page
 };
 
-// Vector images: drawn anew at every size, so they stay sharp at any scaling.
+// Vector images, drawn anew at every size so they stay sharp at any scaling;
+// where the build's Qt cannot draw SVG, bitmaps drawn from them at build time.
 QIcon ActionIcon(ActionImage image);
 QIcon DialogIcon(DialogPicture picture);
 QIcon ProgramIcon();

@@ -15,7 +15,8 @@ struct FileStamp {
 };
 
 // A package file opened for reading while other writers are kept out, for as
-// long as the object lives. One backend per system, chosen by the build.
+// long as the object lives (TFilePro holds it while it reads the package).
+// One backend per system, chosen by the build.
 class PackageFile {
   public:
     virtual ~PackageFile() = default;

@@ -65,6 +65,9 @@ bool TFilePro::LoadFromFile(const std::string& fileName) {
     try {
         stream_ = PackageFile::Open(fileName);
         if (stream_ && readEntries()) {
+            // Every byte is in memory: holding the file would only stop the
+            // package from being rebuilt.
+            stream_.reset();
             fileName_ = fileName;
             return true;
         }
@@ -76,7 +79,7 @@ bool TFilePro::LoadFromFile(const std::string& fileName) {
 }
 
 TFilePro::Freshness TFilePro::ReloadIfChanged() {
-    if (stream_ == nullptr) {
+    if (entryCount_ == 0) {
         return Freshness::NoLongerLoads;
     }
     if (PackageFile::StampOf(fileName_) == stamp_) {

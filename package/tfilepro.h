@@ -30,7 +30,9 @@ class TFilePro {
     TFilePro& operator=(const TFilePro&) = delete;
 
     // Replaces whatever was loaded; false (and an empty reader) on any fault.
-    // The file stays open, other writers kept out, until the next load or Clear.
+    // Other writers are kept out while the file is read, and a file being
+    // written does not load; then the file is let go, so that it can be
+    // rebuilt while it is loaded (ReloadIfChanged picks the new one up).
     bool LoadFromFile(const std::string& fileName);
     void Clear();
 
@@ -80,6 +82,7 @@ class TFilePro {
 
     bool readEntries();
 
+    // Open only while a load reads it.
     std::unique_ptr<PackageFile> stream_;
     std::string fileName_;
     FileStamp stamp_;

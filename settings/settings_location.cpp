@@ -9,7 +9,6 @@ namespace korvel {
 namespace {
 
 constexpr const char* kFileName = "korvel.ini";
-constexpr const char* kConfigFolder = "korvel";
 
 }  // namespace
 
@@ -18,11 +17,11 @@ std::filesystem::path ChooseSettingsFile(const SettingsPlaces& places) {
         return kFileName;
     }
     const std::filesystem::path beside = places.executable.parent_path() / kFileName;
-    if (places.alwaysBesideExecutable || places.besideFileExists ||
-        places.executableDirectoryWritable || places.userConfigHome.empty()) {
+    if (places.besideFileExists || places.executableDirectoryWritable ||
+        places.userSettingsFolder.empty()) {
         return beside;
     }
-    return places.userConfigHome / kConfigFolder / kFileName;
+    return places.userSettingsFolder / kFileName;
 }
 
 std::filesystem::path ConfigHomeFrom(const char* xdgConfigHome, const char* home) {
@@ -39,13 +38,12 @@ std::filesystem::path ConfigHomeFrom(const char* xdgConfigHome, const char* home
 SettingsPlaces CurrentSettingsPlaces() {
     SettingsPlaces places;
     places.executable = ExecutablePath();
-    places.alwaysBesideExecutable = SettingsAlwaysBesideExecutable();
-    if (!places.executable.empty() && !places.alwaysBesideExecutable) {
+    if (!places.executable.empty()) {
         const std::filesystem::path directory = places.executable.parent_path();
         std::error_code ec;
         places.besideFileExists = std::filesystem::exists(directory / kFileName, ec);
         places.executableDirectoryWritable = DirectoryTakesNewFiles(directory);
-        places.userConfigHome = UserConfigHome();
+        places.userSettingsFolder = UserSettingsFolder();
     }
     return places;
 }

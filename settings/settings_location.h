@@ -9,20 +9,19 @@ namespace korvel {
 struct SettingsPlaces {
     // The running executable; empty when the system will not say.
     std::filesystem::path executable;
-    // The platform keeps settings beside the program whatever the directory.
-    bool alwaysBesideExecutable = false;
     // A settings file is already there, beside the executable.
     bool besideFileExists = false;
     // The executable's directory takes new files from this user.
     bool executableDirectoryWritable = false;
-    // The user's configuration directory; empty when there is none.
-    std::filesystem::path userConfigHome;
+    // The user's own folder for Korvel's settings (~/.config/korvel,
+    // %APPDATA%\Korvel); empty when there is none.
+    std::filesystem::path userSettingsFolder;
 };
 
 // The settings file: beside the executable where it is or can be written
-// (the portable layout), else korvel.ini in the user's configuration
-// directory. A program installed in a system directory thereby keeps every
-// user's choices in their own file.
+// (the portable layout), else korvel.ini in the user's settings folder. A
+// program installed in a system directory (/usr/bin, Program Files) thereby
+// keeps every user's choices in their own file.
 std::filesystem::path ChooseSettingsFile(const SettingsPlaces& places);
 
 // The user's configuration directory from the two environment values (null
@@ -34,8 +33,7 @@ std::filesystem::path ConfigHomeFrom(const char* xdgConfigHome, const char* home
 SettingsPlaces CurrentSettingsPlaces();
 
 // Platform parts (settings_location_posix.cpp / settings_location_win32.cpp).
-bool SettingsAlwaysBesideExecutable();
 bool DirectoryTakesNewFiles(const std::filesystem::path& directory);
-std::filesystem::path UserConfigHome();
+std::filesystem::path UserSettingsFolder();
 
 }  // namespace korvel

@@ -7,16 +7,12 @@
 
 namespace korvel {
 
-bool SettingsAlwaysBesideExecutable() {
-    return false;
-}
-
 // Creating a file needs write and search permission on the directory.
 bool DirectoryTakesNewFiles(const std::filesystem::path& directory) {
     return ::access(directory.c_str(), W_OK | X_OK) == 0;
 }
 
-std::filesystem::path UserConfigHome() {
+std::filesystem::path UserSettingsFolder() {
     const char* home = std::getenv("HOME");
     if (home == nullptr || *home == '\0') {
         // Started without HOME (a service, a bare sudo): the account's own.
@@ -24,7 +20,8 @@ std::filesystem::path UserConfigHome() {
             home = account->pw_dir;
         }
     }
-    return ConfigHomeFrom(std::getenv("XDG_CONFIG_HOME"), home);
+    const std::filesystem::path config = ConfigHomeFrom(std::getenv("XDG_CONFIG_HOME"), home);
+    return config.empty() ? config : config / "korvel";
 }
 
 }  // namespace korvel

@@ -54,6 +54,7 @@
 #include "sim/pcx_board_command.h"
 #include "sim/resident_loader_model.h"
 #include "tests/gui/dialog_answerer.h"
+#include "tests/gui/port_tooltips.h"
 #include "tests/gui/serve_events.h"
 #include "tests/support/scripted_line_end.h"
 #include "tests/support/temp_dir.h"
@@ -527,9 +528,9 @@ class TfrmMainTest : public QObject {
         QCOMPARE(com->currentIndex(), 2);
         // Which device each port name stands for: the settings' mapping, else
         // the system's default.
-        QCOMPARE(com->itemData(2, Qt::ToolTipRole).toString(), QString("/dev/ttyUSB7"));
-        QCOMPARE(com->itemData(4, Qt::ToolTipRole).toString(), QString("/dev/ttyS4"));
-        QCOMPARE(com->toolTip(), QString("/dev/ttyUSB7"));
+        QCOMPARE(com->itemData(2, Qt::ToolTipRole).toString(), test::ExpectedPortToolTip(3));
+        QCOMPARE(com->itemData(4, Qt::ToolTipRole).toString(), test::ExpectedPortToolTip(5));
+        QCOMPARE(com->toolTip(), test::ExpectedPortToolTip(3));
         auto* baud = control<QComboBox>(*window, "ComboBoxBaudRate");
         QCOMPARE(baud->count(), 3);
         QCOMPARE(baud->itemText(0), QString("38400"));
@@ -554,7 +555,7 @@ class TfrmMainTest : public QObject {
             QCOMPARE(action->toolTip(), QString(a.hint));
             QCOMPARE(action->shortcut(), a.shortcut);
             QCOMPARE(action->isEnabled(), a.enabled);
-            QVERIFY(!action->icon().isNull());
+            QVERIFY(!action->icon().pixmap(32, 32).isNull());
             auto* button = control<QToolButton>(*window, a.button);
             QCOMPARE(button->defaultAction(), action);
             QCOMPARE(button->iconSize(), QSize(32, 32));
@@ -983,7 +984,8 @@ class TfrmMainTest : public QObject {
         QVERIFY(settingsText().find("SerialPort=7") != std::string::npos);
         control<QComboBox>(*window, "ComboBoxBaudRate")->setCurrentIndex(2);
         QVERIFY(settingsText().find("9600") == std::string::npos);
-        QCOMPARE(control<QComboBox>(*window, "ComboBoxCom")->toolTip(), QString("/dev/ttyS6"));
+        QCOMPARE(control<QComboBox>(*window, "ComboBoxCom")->toolTip(),
+                 test::ExpectedPortToolTip(7));
     }
 
     void autoRunStartsRightAfterTheWindowShows() {
@@ -1136,13 +1138,17 @@ class TfrmMainTest : public QObject {
             QSKIP("KORVEL_EXE is not set (ctest sets it)");
         }
         std::filesystem::create_directories(dir_.path("bin"));
-        const std::filesystem::path copy = dir_.path("bin") / "korvel";
-        std::filesystem::copy_file(exe.toStdString(), copy,
+        const std::filesystem::path original = exe.toStdString();
+        const std::filesystem::path copy = dir_.path("bin") / original.filename();
+        std::filesystem::copy_file(original, copy,
                                    std::filesystem::copy_options::overwrite_existing);
         const std::string pkg = package('4', "unit.pr2");
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        // The copy's Qt plug-ins stay where the program was built (Windows
+        // keeps them beside it).
+        env.insert("QT_PLUGIN_PATH", QString::fromStdString(original.parent_path().string()));
         process.setProcessEnvironment(env);
         process.start(QString::fromStdString(copy.string()),
                       {QString::fromStdString("-F" + pkg), "-RRUN", "-Uexit", "-C9"});

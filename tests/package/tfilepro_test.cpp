@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 
 #include "package/printable_text.h"
 #include "sim/boot_monitor_model.h"
 #include "sim/lpc_parts.h"
+#include "sim/package_writer.h"
 #include "sim/pcx_board.h"
 #include "sim/resident_loader_model.h"
 #include "tests/support/temp_dir.h"
@@ -186,6 +189,52 @@ TEST_F(TFileProTest, FailedSecondLoadLeavesNothingOfTheFirst) {
     EXPECT_FALSE(pro.LoadFromFile(dir.write("c.pr2", Bytes{'B', 'A'})));
     EXPECT_EQ(pro.entryCount(), 0);
     EXPECT_EQ(pro.entryName(0), "");
+}
+
+TEST(TFileProReloadTest, APackageChangedOnDiskIsLoadedAgainBeforeARun) {
+    namespace fs = std::filesystem;
+    using Freshness = TFilePro::Freshness;
+    const auto kOld = sim::BuildPackage({{"OLD", "1.0", 'F', {1, 2, 3}}});
+    struct Case {
+        const char* name;
+        std::function<void(test::TempDir&, const std::string&)> change;
+        Freshness freshness;
+        std::string device;  // entry 0's name afterwards
+    };
+    const std::vector<Case> cases = {
+        {"untouched", [](test::TempDir&, const std::string&) {}, Freshness::Unchanged, "OLD"},
+        {"rewritten with another size",
+         [](test::TempDir& d, const std::string&) {
+             d.write("a.pr2", sim::BuildPackage({{"NEW", "2.0", 'F', {1, 2, 3, 4}}}));
+         },
+         Freshness::Reloaded, "NEW"},
+        {"same size, modified later",
+         [](test::TempDir& d, const std::string& file) {
+             const auto when = fs::last_write_time(file);
+             d.write("a.pr2", sim::BuildPackage({{"NEW", "2.0", 'F', {7, 8, 9}}}));
+             fs::last_write_time(file, when + std::chrono::seconds(2));
+         },
+         Freshness::Reloaded, "NEW"},
+        {"no longer a package",
+         [](test::TempDir& d, const std::string&) { d.write("a.pr2", std::string("garbage")); },
+         Freshness::NoLongerLoads, ""},
+        {"removed", [](test::TempDir&, const std::string& file) { fs::remove(file); },
+         Freshness::NoLongerLoads, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        TFilePro pro;
+        const auto file = dir.write("a.pr2", kOld);
+        ASSERT_TRUE(pro.LoadFromFile(file));
+        c.change(dir, file);
+        EXPECT_EQ(pro.ReloadIfChanged(), c.freshness);
+        EXPECT_EQ(pro.entryName(0), c.device);
+        // Loaded again, the file is as loaded until it changes once more.
+        if (c.freshness != Freshness::NoLongerLoads) {
+            EXPECT_EQ(pro.ReloadIfChanged(), Freshness::Unchanged);
+        }
+    }
 }
 
 }  // namespace

@@ -44,22 +44,22 @@ TEST(SettingsLocationPosixTest, ConfigHomeFromTheEnvironment) {
     EXPECT_EQ(ConfigHomeFrom(nullptr, nullptr), path());
 }
 
-TEST(SettingsLocationPosixTest, UserConfigHomeFollowsXdgThenHome) {
+TEST(SettingsLocationPosixTest, UserSettingsFolderFollowsXdgThenHome) {
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", "/srv/cfg");
         ScopedEnv home("HOME", "/home/tech");
-        EXPECT_EQ(UserConfigHome(), path("/srv/cfg"));
+        EXPECT_EQ(UserSettingsFolder(), path("/srv/cfg/korvel"));
     }
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
         ScopedEnv home("HOME", "/home/tech");
-        EXPECT_EQ(UserConfigHome(), path("/home/tech/.config"));
+        EXPECT_EQ(UserSettingsFolder(), path("/home/tech/.config/korvel"));
     }
     {
         // Without HOME the account's home directory stands in.
         ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
         ScopedEnv home("HOME", std::nullopt);
-        EXPECT_TRUE(UserConfigHome().is_absolute()) << UserConfigHome();
+        EXPECT_TRUE(UserSettingsFolder().is_absolute()) << UserSettingsFolder();
     }
 }
 
@@ -81,8 +81,7 @@ TEST(SettingsLocationPosixTest, ThisProcessGathersItsOwnPlaces) {
     ScopedEnv xdg("XDG_CONFIG_HOME", "/srv/cfg");
     const SettingsPlaces places = CurrentSettingsPlaces();
     EXPECT_EQ(places.executable, path(ExecutablePath()));
-    EXPECT_FALSE(places.alwaysBesideExecutable);
-    EXPECT_EQ(places.userConfigHome, path("/srv/cfg"));
+    EXPECT_EQ(places.userSettingsFolder, path("/srv/cfg/korvel"));
     // The build tree is a portable layout: the file goes beside the program.
     EXPECT_EQ(DefaultSettingsFile(), (places.executable.parent_path() / "korvel.ini").string());
 }

@@ -14,7 +14,7 @@ using std::filesystem::path;
 SettingsPlaces InstalledIn(const path& executable) {
     SettingsPlaces places;
     places.executable = executable;
-    places.userConfigHome = "/home/tech/.config";
+    places.userSettingsFolder = "/home/tech/.config/korvel";
     return places;
 }
 
@@ -33,15 +33,23 @@ TEST(SettingsLocationTest, PortableLayoutKeepsTheFileBesideTheProgram) {
     SettingsPlaces existing = InstalledIn("/usr/bin/korvel-cli");
     existing.besideFileExists = true;
     EXPECT_EQ(ChooseSettingsFile(existing), path("/usr/bin/korvel.ini"));
+}
 
-    SettingsPlaces windows = InstalledIn("C:/Program Files/Korvel/korvel.exe");
-    windows.alwaysBesideExecutable = true;
-    EXPECT_EQ(ChooseSettingsFile(windows), path("C:/Program Files/Korvel/korvel.ini"));
+TEST(SettingsLocationTest, AProgramInstalledOnWindowsKeepsSettingsInAppData) {
+    SettingsPlaces installed;
+    installed.executable = "C:/Program Files/Korvel/korvel.exe";
+    installed.userSettingsFolder = "C:/Users/tech/AppData/Roaming/Korvel";
+    EXPECT_EQ(ChooseSettingsFile(installed),
+              path("C:/Users/tech/AppData/Roaming/Korvel/korvel.ini"));
+    SettingsPlaces unpacked = installed;
+    unpacked.executable = "D:/Tools/Korvel/korvel.exe";
+    unpacked.executableDirectoryWritable = true;
+    EXPECT_EQ(ChooseSettingsFile(unpacked), path("D:/Tools/Korvel/korvel.ini"));
 }
 
 TEST(SettingsLocationTest, WithoutABetterPlaceTheOldRuleHolds) {
     SettingsPlaces noHome = InstalledIn("/usr/bin/korvel");
-    noHome.userConfigHome.clear();
+    noHome.userSettingsFolder.clear();
     EXPECT_EQ(ChooseSettingsFile(noHome), path("/usr/bin/korvel.ini"));
     EXPECT_EQ(ChooseSettingsFile(InstalledIn("")), path("korvel.ini"));
 }

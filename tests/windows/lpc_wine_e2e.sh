@@ -2,13 +2,15 @@
 # The Windows korvel-cli under Wine programs the simulated LPC2138 through
 # \\.\COM<n>: korvel-sim (native) serves the chip's boot loader on a pty, the
 # prefix's dosdevices/com<n> leads to that pty, and the flash dump must equal
-# the image. Then the same program on a COM port that is not there.
-# Usage: lpc_wine_e2e.sh KORVEL_CLI_EXE KORVEL_SIM WINE_PREFIX_DIR
+# the image. Then the same program on a COM port that is not there. Given the
+# window too, it programs the board unattended (-C -F -R -U) the same way.
+# Usage: lpc_wine_e2e.sh KORVEL_CLI_EXE KORVEL_SIM WINE_PREFIX_DIR [KORVEL_EXE]
 # Exit 77 (skipped) when korvel-sim has no lpc model.
 set -uo pipefail
 cli="$1"
 sim="$2"
 prefix=$(realpath -m "${WINEPREFIX:-$3}")
+window="${4:-}"
 here="$(cd "$(dirname "$0")" && pwd)"
 examples="$(cd "$here/../../examples" && pwd)"
 run() { bash "$here/wine-run.sh" "$prefix" "$@"; }
@@ -54,3 +56,19 @@ out=$(tr -d '\r' <"$TMP/out")
 [ $rc -eq 1 ] || fail "missing port: exit $rc: $out"
 grep -q "^Unable to open port COM$missing$" <<<"$out" || fail "missing port message: $out"
 echo "ok: COM$missing missing"
+
+[ -n "$window" ] || exit 0
+# The window, unattended: it exits with the run's result. Its settings file
+# lands beside it (the build tree) unless one was there.
+settings="$(dirname "$window")/korvel.ini"
+[ -e "$settings" ] && keep_settings=true || keep_settings=false
+serve_lpc window LPC2138
+ln -sfn "$TMP/window.port" "$dev/com$port"
+run "$window" "-C$port" "-FZ:$examples/blinky-lpc2138.pr2" -RRUN -U1 >"$TMP/out" 2>&1
+rc=$?
+unserve window
+$keep_settings || rm -f "$settings"
+[ $rc -eq 0 ] || fail "korvel.exe ended with $rc: $(tr -d '\r' <"$TMP/out")"
+grep -q "the new firmware was started" "$TMP/window.log" || fail "window: firmware not started"
+check_flash window "$examples/blinky-lpc2138.hex" 512000
+echo "ok: korvel.exe -C$port"

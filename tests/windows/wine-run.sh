@@ -7,6 +7,8 @@
 # the environment wins over PREFIX-DIR. With --com-pair, and when socat is
 # there, two COM ports of the prefix are joined by a null-modem pair of ptys
 # while the program runs, and KORVEL_TEST_COM_PAIR names them ("21,22").
+# Programs with a window want DISPLAY (scripts/test-windows starts one Xvfb
+# for all); without it each gets an Xvfb of its own.
 set -u
 com_pair=false
 if [ "${1:-}" = "--com-pair" ]; then
@@ -30,13 +32,27 @@ if [ ! -x "$wine" ]; then
 fi
 
 # One prefix for every run; two runs starting at once must not both make it.
+# Qt programs write their messages to the console they were started from:
+# Wine gives them none, and hands no QT_* variable of ours to them, so the
+# prefix's own environment says so.
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot --init >/dev/null 2>&1
   fi
+  if [ ! -f "$WINEPREFIX/.korvel-environment" ]; then
+    "$wine" reg add 'HKCU\Environment' /v QT_ASSUME_STDERR_HAS_CONSOLE /d 1 /f >/dev/null 2>&1 &&
+      touch "$WINEPREFIX/.korvel-environment"
+  fi
 ) 9>"$WINEPREFIX.lock"
+
+# Wine needs an X display for any window, a hidden one of the offscreen
+# platform too: without one, the program gets a display of its own.
+xvfb=()
+if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+  xvfb=(xvfb-run -a)
+fi
 
 pair_pid=""
 first=21
@@ -63,4 +79,4 @@ if $com_pair && command -v socat >/dev/null; then
   export KORVEL_TEST_COM_PAIR="$first,$second"
 fi
 
-"$wine" "$@"
+"${xvfb[@]}" "$wine" "$@"

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+namespace korvel::test {
+
+// What the COM box shows for a port when pointed at, on the platform under
+// test, with COM3 mapped to /dev/ttyUSB7 as TfrmMainTest maps it.
+QString ExpectedPortToolTip(int portNumber);
+
+}  // namespace korvel::test
