@@ -393,7 +393,8 @@ bool IspProcedure::StartFirmware() {
     report_.Log("loading jump code\r\n");
     // The jump program goes from a buffer of its own, not through the image.
     const std::vector<std::uint8_t> program = chip_->jumpProgram();
-    if (!Command(IspCommand::LoadJump, IspFormat("W %d %zu\r\n", chip_->ramBuffer, program.size()),
+    if (!Command(IspCommand::LoadJump,
+                 IspFormat("W %d %d\r\n", chip_->ramBuffer, static_cast<int>(program.size())),
                  "take the jump program into its RAM") ||
         !TransferToRam(program, "the jump program")) {
         return false;
