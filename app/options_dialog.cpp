@@ -13,27 +13,12 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "app/widget_helpers.h"
 #include "serial/reset_lines.h"
 
 namespace korvel::app {
 
 namespace {
-
-QString ChooseRecordFile(QWidget* parent, const QString& current) {
-    return QFileDialog::getSaveFileName(parent, QStringLiteral("Record file"), current,
-                                        QStringLiteral("JSON lines (*.jsonl);;All files (*)"),
-                                        nullptr, QFileDialog::DontConfirmOverwrite);
-}
-
-// Names a control for screen readers; the description says what it does.
-template <typename W>
-W* Named(W* widget, const char* objectName, const QString& name, const QString& description) {
-    widget->setObjectName(QString::fromLatin1(objectName));
-    widget->setAccessibleName(name);
-    widget->setAccessibleDescription(description);
-    widget->setToolTip(description);
-    return widget;
-}
 
 QSpinBox* Milliseconds(QWidget* parent) {
     auto* box = new QSpinBox(parent);

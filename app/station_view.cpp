@@ -16,6 +16,7 @@
 
 #include "app/progress_bar_control.h"
 #include "app/status_panel_control.h"
+#include "app/widget_helpers.h"
 #include "jobs/run_messages.h"
 #include "jobs/run_record_json.h"
 #include "serial/usb_port_info.h"
@@ -28,12 +29,6 @@ enum Column { kPort, kProgress, kStatus, kResult, kReason, kColumns };
 
 constexpr int kDeviceRole = Qt::UserRole;
 
-QString ChooseRecordFile(QWidget* parent, const QString& current) {
-    return QFileDialog::getSaveFileName(parent, QStringLiteral("Record file"), current,
-                                        QStringLiteral("JSON lines (*.jsonl);;All files (*)"),
-                                        nullptr, QFileDialog::DontConfirmOverwrite);
-}
-
 QString PortLabel(const AdapterPort& port) {
     QString label = QString::fromStdString(port.device) + QStringLiteral("  ") +
                     QString::fromStdString(port.name);
@@ -44,15 +39,6 @@ QString PortLabel(const AdapterPort& port) {
         label += QStringLiteral("  #") + QString::fromStdString(port.serial);
     }
     return label;
-}
-
-template <typename W>
-W* Named(W* widget, const char* objectName, const QString& name, const QString& description) {
-    widget->setObjectName(QString::fromLatin1(objectName));
-    widget->setAccessibleName(name);
-    widget->setAccessibleDescription(description);
-    widget->setToolTip(description);
-    return widget;
 }
 
 }  // namespace

@@ -15,7 +15,8 @@ namespace korvel::cli {
 // defaultPort, when none is given. COM<n> or <n> keeps its number; a device
 // path or adapter gets a number of its own above the settings' range, mapped
 // to its device. An adapter that is not there keeps its name; the run then
-// reports the port as not opened and why. nullopt, the reason printed to err, when two ports are the same device.
+// reports the port as not opened and why. nullopt, the reason printed to
+// err, when two ports are the same device.
 std::optional<std::vector<RunPort>> ResolvePorts(const CliOptions& options, int defaultPort,
                                                  std::FILE* err);
 

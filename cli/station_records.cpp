@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
-#include "jobs/run_record_json.h"
 #include "jobs/exit_codes.h"
+#include "jobs/run_record_json.h"
 #include "package/printable_text.h"
 
 namespace korvel::cli {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "jobs/record_file.h"
 #include "jobs/gang_run.h"
+#include "jobs/record_file.h"
 #include "jobs/run_record.h"
 
 namespace korvel::cli {

@@ -4,17 +4,10 @@
 #include <cerrno>
 
 #include "serial/open_advice.h"
-#include "serial/usb_port_info.h"
 
 namespace korvel {
 
-std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure) {
-    // A missing adapter is said the same way however the port was named.
-    if (const auto missing = AdapterProblem(devicePath)) {
-        return *missing;
-    }
-    const std::string text =
-        devicePath + ": " + (failure.text.empty() ? "cannot be opened" : failure.text);
+std::string OpenHint(const std::string& devicePath, const OpenFailure& failure) {
     if (failure.permissionDenied) {
         // Joining the device's group helps only when that group may read and
         // write it, and never means joining root's group.
@@ -25,18 +18,16 @@ std::string OpenAdvice(const std::string& devicePath, const OpenFailure& failure
             g = ::getgrgid(st.st_gid);
         }
         if (g != nullptr) {
-            return text + ". Add your user to the group that owns the device: sudo usermod -aG " +
+            return "Add your user to the group that owns the device: sudo usermod -aG " +
                    std::string(g->gr_name) + " $USER, then log in again.";
         }
-        return text +
-               ". No group of yours may use this device: an administrator must grant access to "
+        return "No group of yours may use this device: an administrator must grant access to "
                "it, for example with a udev rule that gives it a group such as dialout.";
     }
     if (failure.code == ENOENT) {
-        return text +
-               ". Check the cable and the port; 'korvel-cli ports' lists the devices present.";
+        return "Check the cable and the port; 'korvel-cli ports' lists the devices present.";
     }
-    return text;
+    return "";
 }
 
 }  // namespace korvel
