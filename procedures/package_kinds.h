@@ -42,14 +42,17 @@ struct PackageKind {
     // The line speed a run starts at: the box's default for kinds with the
     // box, the procedure's own otherwise; 0 without a procedure.
     int baudRate;
+    // What is wrong with entry 0 for this procedure, found before any board
+    // is touched (empty: nothing); null where any bytes will do.
+    std::string (*imageProblem)(std::span<const std::uint8_t> image) = nullptr;
 };
 
 // Adding a kind is adding a row (see docs/architecture.md for the checklist).
 // clang-format off
 inline constexpr std::array kPackageKinds{
-    //          kind  procedure                                   driver             stop   reset  COM    baud   code   speed
-    PackageKind{'\'', "LPC ISP boot loader",                      RunIsp,            true,  true,  true,  true,  false, kDefaultBaudRate},
-    PackageKind{'F',  "LPC ISP boot loader",                      RunIsp,            true,  true,  true,  true,  false, kDefaultBaudRate},
+    //          kind  procedure                                   driver             stop   reset  COM    baud   code   speed             image check
+    PackageKind{'\'', "LPC ISP boot loader",                      RunIsp,            true,  true,  true,  true,  false, kDefaultBaudRate, IspImageProblem},
+    PackageKind{'F',  "LPC ISP boot loader",                      RunIsp,            true,  true,  true,  true,  false, kDefaultBaudRate, IspImageProblem},
     PackageKind{kResidentRelativeKind, "resident loader, blocks by image offset",
                                                                   RunResidentLoader, true,  false, true,  false, false, 57600},
     PackageKind{kResidentAbsoluteKind, "resident loader, blocks by flash address",

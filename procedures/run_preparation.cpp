@@ -2,6 +2,7 @@
 
 #include "jobs/exit_codes.h"
 #include "package/printable_text.h"
+#include "procedures/fault_reasons.h"
 #include "procedures/package_kinds.h"
 
 namespace korvel {
@@ -38,6 +39,14 @@ std::variant<RunRequest, RunRefusal> PrepareRun(
         codeGiven = true;
     }
     const PackageKind& kind = FindPackageKind(package.kind());
+    if (kind.imageProblem != nullptr && package.entryCount() > 0) {
+        // A malformed image is a malformed package: refused before any board.
+        if (const std::string problem = kind.imageProblem(package.entryImage(0));
+            !problem.empty()) {
+            return RunRefusal{kExitBadPackage,
+                              FaultReason(Fault::BadImage, {problem}) + ": " + PrintableText(path)};
+        }
+    }
     RunRequest request;
     if (kind.usesResetLines) {
         std::string error;

@@ -95,6 +95,11 @@ void FlashImage::reset() {
     endSeen_ = false;
 }
 
+std::string HexLoad::what() const {
+    return line > 0 ? "line " + std::to_string(line) + ": " + Describe(error)
+                    : std::string(Describe(error));
+}
+
 HexLoad FlashImage::LoadHex(std::span<const std::uint8_t> text) {
     reset();
     const char* chars = reinterpret_cast<const char*>(text.data());

@@ -37,6 +37,8 @@ struct HexLoad {
     std::int32_t highest = -1;
 
     bool ok() const { return error == HexError::None; }
+    // The user's words for the error and where it is: "line 3: not a hex digit".
+    std::string what() const;
 };
 
 // The chip's flash address space as an Intel HEX text defines it, plus the

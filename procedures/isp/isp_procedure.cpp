@@ -117,9 +117,7 @@ RunResult IspProcedure::Run(std::span<const std::uint8_t> image) {
 bool IspProcedure::LoadImage(std::span<const std::uint8_t> text) {
     const HexLoad load = image_.LoadHex(text);
     if (!load.ok()) {
-        const std::string what = load.line > 0
-                                     ? IspFormat("line %d: %s", load.line, Describe(load.error))
-                                     : std::string(Describe(load.error));
+        const std::string what = load.what();
         report_.Log("Firmware image: %s", what.c_str());
         Fail(RunResult::ProgrammingError, FaultReason(Fault::BadImage, {what}));
         return false;

@@ -1,6 +1,9 @@
 #include "procedures/isp/run_isp.h"
 
+#include <memory>
+
 #include "jobs/generic_thread.h"
+#include "procedures/isp/flash_image.h"
 #include "procedures/isp/isp_procedure.h"
 #include "serial/reset_lines.h"
 
@@ -25,6 +28,13 @@ Outcome RunIsp(GenericThread& thread) {
             ResetIntoFirmware(proc.port, thread.resetLines());
             return result;
         }));
+}
+
+std::string IspImageProblem(std::span<const std::uint8_t> text) {
+    // The whole flash address space: too large for the stack.
+    const auto image = std::make_unique<FlashImage>();
+    const HexLoad load = image->LoadHex(text);
+    return load.ok() ? std::string() : load.what();
 }
 
 }  // namespace korvel

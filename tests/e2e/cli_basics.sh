@@ -37,6 +37,19 @@ echo "$out" | grep -q "^Device not supported$" || fail "message: $out"
 echo "$out" | tail -n 1 | grep -q "^Please check for Korvel updates: No procedure of this version programs packages of kind '.*'$" ||
     fail "message: $out"
 
+# A malformed HEX image is a malformed package: 66 before the port is
+# touched (reaching the port, which is not there, would give 1). An address
+# record of the wrong length; an end record with a wrong checksum.
+for hex in ':03000004000100F8\n:0400000012345678E8\n:00000001FF\n' \
+    ':0400000012345678E8\n:00000001FE\n'; do
+    printf "$hex" >"$TMP/bad.hex"
+    "$SIM" pack -o "$TMP/badhex.pr2" "F:LPC2138:1.0:$TMP/bad.hex" || fail "pack bad hex"
+    out=$("$CLI" program "$TMP/badhex.pr2" --port /dev/korvel-no-such-port 2>&1); rc=$?
+    [ $rc -eq 66 ] || fail "malformed HEX ($hex): exit $rc: $out"
+    grep -qF "The package's firmware image cannot be programmed: line " <<<"$out" ||
+        fail "malformed HEX ($hex): $out"
+done
+
 # Control characters in a package's texts reach the terminal escaped.
 "$SIM" pack -o "$TMP/esc.pr2" "5:$(printf 'A\033[2J'):$(printf '1\a2'):$TMP/data.bin" || fail "pack esc"
 out=$("$CLI" info "$TMP/esc.pr2"); rc=$?

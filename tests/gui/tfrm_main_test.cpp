@@ -177,7 +177,12 @@ constexpr DriverEntry kFakeDrivers[] = {
     {'G', "throwing", RunThrowing},
 };
 
-const std::vector<std::uint8_t> kImage = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+// Entry 0 of every test package: a HEX text that loads (its end record
+// alone), since an LPC kind's image is checked before a run starts.
+std::vector<std::uint8_t> TextBytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+const std::vector<std::uint8_t> kImage = TextBytes(":0100000000FF\r\n:00000001FF\r\n");
 
 // ---- One cause in every front end: a named fault of a board model, run
 // through the window, a single korvel-cli run and a station's record.
@@ -215,10 +220,11 @@ std::vector<sim::PackageEntry> FaultPackage(const FaultCase& c) {
         case Model::Pcx:
             return {{"PCX", "2.11", 'G', Pattern(3000)}};
         case Model::Resident:
+            return {{"BOARD", "2.10", c.kind, Pattern(3000)}};
         case Model::None:
             break;
     }
-    return {{"BOARD", "2.10", c.kind, Pattern(3000)}};
+    return {{"BOARD", "2.10", c.kind, kImage}};
 }
 
 // A board that holds the run at its first byte until the test opens the
@@ -753,8 +759,8 @@ class TfrmMainTest : public QObject {
             QCOMPARE(bar(*window)->maximum(), int(kImage.size()));
             QCOMPARE(bar(*window)->position(), int(kImage.size()));
             // The board heard the synchronisation and then the image.
-            std::vector<std::uint8_t> expected{'?'};
-            expected.insert(expected.end(), kImage.begin(), kImage.end());
+            std::vector<std::uint8_t> expected = kImage;
+            expected.insert(expected.begin(), '?');
             QCOMPARE(board_->hostBytes, expected);
             // Idle again.
             QCOMPARE(control<QAction>(*window, "ActionProgram")->toolTip(), QString("Program"));

@@ -251,11 +251,12 @@ Outcome RunTakingTheImage(GenericThread& thread) {
 // The record proves which bytes went onto the board: its hash is of the
 // package as the run was handed it, whenever the file changes on disk.
 TEST(GangRunTest, TheRecordsHashIsOfTheBytesTheRunWasHanded) {
-    constexpr std::array kDrivers{DriverEntry{'F', "takes the image", RunTakingTheImage}};
+    // A kind whose image any bytes make: the test's images are no HEX texts.
+    constexpr std::array kDrivers{DriverEntry{'G', "takes the image", RunTakingTheImage}};
     const std::vector<std::uint8_t> oldImage{1, 2, 3};
     const std::vector<std::uint8_t> newImage{9, 8, 7, 6};
-    const std::vector<std::uint8_t> oldBytes = sim::BuildPackage({{"X", "1", 'F', oldImage}});
-    const std::vector<std::uint8_t> newBytes = sim::BuildPackage({{"X", "2", 'F', newImage}});
+    const std::vector<std::uint8_t> oldBytes = sim::BuildPackage({{"X", "1", 'G', oldImage}});
+    const std::vector<std::uint8_t> newBytes = sim::BuildPackage({{"X", "2", 'G', newImage}});
     auto hash = [](const std::vector<std::uint8_t>& bytes) { return Sha256Hex(bytes); };
     struct Case {
         const char* name;
