@@ -9,7 +9,7 @@
 function(korvel_windows_runtime_files out)
   get_filename_component(qt_prefix "${Qt6_DIR}/../../.." ABSOLUTE)
   set(files)
-  foreach(module Core Gui Widgets)
+  foreach(module Core Gui Widgets Network)
     list(APPEND files "${qt_prefix}/bin/Qt6${module}.dll|.")
   endforeach()
   foreach(plugin platforms/qwindows styles/qwindowsvistastyle imageformats/qico

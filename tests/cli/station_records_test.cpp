@@ -2,37 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
+#include "tests/cli/station_records_cases.h"
 #include "tests/support/temp_dir.h"
 
 namespace korvel::cli {
 namespace {
 
-std::vector<RunRecord> Boards(std::size_t count) {
-    std::vector<RunRecord> started(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        started[i].port = "COM" + std::to_string(i + 1);
-        started[i].kind = 'F';
-    }
-    return started;
-}
-
-RunRecord Ended(std::size_t index, RunResult result) {
-    RunRecord run = Boards(index + 1)[index];
-    run.result = result;
-    run.message = "ended";
-    return run;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using namespace test_cases;
 
 class RefusingRecord : public RecordFile {
   public:
@@ -121,29 +97,6 @@ TEST(StationRecordsTest, EveryBoardThatStartedGetsOneLineAndTheExitSaysWhatHappe
             }
         }
     }
-}
-
-TEST(StationRecordsTest, AStandardOutputThatRefusesALineIsSaidOnceAndTheRecordGoesOn) {
-    test::TempDir dir;
-    const std::string path = dir.write("record.jsonl", std::string());
-    const std::string closedPipe = dir.write("read-only", std::string());
-    std::string error;
-    auto file = RecordFile::Open(path, error);
-    ASSERT_TRUE(file) << error;
-    // A stream that takes no write stands for a reader that went away.
-    std::FILE* json = std::fopen(closedPipe.c_str(), "r");
-    ASSERT_NE(json, nullptr);
-    StationRecords records(Boards(2), std::move(file), path, json,
-                           [](std::size_t, const std::string&) {});
-    testing::internal::CaptureStderr();
-    records.Write(0, Ended(0, RunResult::Success));
-    records.Write(1, Ended(1, RunResult::Success));
-    const std::string said = testing::internal::GetCapturedStderr();
-    std::fclose(json);
-    EXPECT_EQ(records.ExitCode(), 74);
-    EXPECT_EQ(Lines(dir.read("record.jsonl")).size(), 2u);
-    EXPECT_EQ(Lines(said).size(), 1u) << said;
-    EXPECT_NE(said.find("standard output takes no more JSON lines"), std::string::npos) << said;
 }
 
 }  // namespace

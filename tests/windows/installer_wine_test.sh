@@ -37,7 +37,7 @@ menu="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
 run "$setup" /S >/dev/null 2>&1 || fail "the installer ended with $?"
 settle
 for file in korvel.exe korvel-cli.exe uninstall.exe "Korvel manual.txt" Qt6Core.dll Qt6Gui.dll \
-    Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
+    Qt6Widgets.dll Qt6Network.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll \
     platforms/qwindows.dll styles/qwindowsvistastyle.dll imageformats/qico.dll \
     "$menu/Korvel.lnk" "$menu/Korvel manual.lnk"; do
   case "$file" in /*) path=$file ;; *) path="$dir/$file" ;; esac

@@ -54,7 +54,9 @@ run "$cli" program "Z:$examples/blinky-lpc2138.pr2" --port "COM$missing" >"$TMP/
 rc=$?
 out=$(tr -d '\r' <"$TMP/out")
 [ $rc -eq 1 ] || fail "missing port: exit $rc: $out"
-grep -q "^Unable to open port COM$missing$" <<<"$out" || fail "missing port message: $out"
+# The result, then why and what to do.
+grep -q "^Unable to open port COM$missing: .*File not found\. Check the cable and the port number" \
+    <<<"$out" || fail "missing port message: $out"
 echo "ok: COM$missing missing"
 
 [ -n "$window" ] || exit 0
