@@ -396,7 +396,7 @@ void TfrmMain::ActionProgramExecute() {
     choices.baudRate = ComboBoxBaudRate->currentText().toInt();
     choices.resetLinesSetting = settings_.resetLines;
     choices.settingsFile = settings_.fileName();
-    choices.verify = settings_.Verify;
+    choices.verify = settings_.Verify ? VerifyMode::Compare : VerifyMode::None;
     // Unattended, nobody is there to type an access code.
     auto prepared = PrepareRun(package_, choices, unattended() ? nullptr : &dialogs_,
                                [&](bool loads) { showPackage(path, loads); });
@@ -805,7 +805,7 @@ void TfrmMain::ActionStationExecute() {
             choices.baudRate = ComboBoxBaudRate->currentText().toInt();
             choices.resetLinesSetting = settings_.resetLines;
             choices.settingsFile = settings_.fileName();
-            choices.verify = settings_.Verify;
+            choices.verify = settings_.Verify ? VerifyMode::Compare : VerifyMode::None;
             const std::string path = package_.fileName();
             auto prepared = PrepareRun(package_, choices, &dialogs_,
                                        [&](bool loads) { showPackage(path, loads); });

@@ -117,8 +117,17 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
             }
         } else if (arg == "--json" && options.command == CliOptions::Command::Program) {
             options.json = true;
-        } else if (arg == "--verify" && options.command == CliOptions::Command::Program) {
-            options.verify = true;
+        } else if ((arg == "--verify" || arg.starts_with("--verify=")) &&
+                   options.command == CliOptions::Command::Program) {
+            const std::string mode = arg == "--verify" ? "compare" : arg.substr(9);
+            if (mode == "compare") {
+                options.verify = VerifyMode::Compare;
+            } else if (mode == "readback") {
+                options.verify = VerifyMode::Readback;
+            } else {
+                error = "--verify takes compare or readback, not '" + mode + "'";
+                return std::nullopt;
+            }
         } else if (arg == "--record" && options.command == CliOptions::Command::Program) {
             auto v = value("--record");
             if (!v) {
@@ -167,7 +176,7 @@ std::optional<int> PortNumber(const std::string& port) {
 std::string UsageText() {
     return R"(Usage:
   korvel-cli program PACKAGE [--port PORT]... [--baud N] [--json]
-                             [--record FILE] [--verify]
+                             [--record FILE] [--verify[=compare|readback]]
                              [--reset-lines none|dtr-rts[,OPTION]...]
       Program the board on the serial port with the firmware package (.pr2),
       exactly as the Korvel window would. Status texts and progress are shown
@@ -194,13 +203,17 @@ std::string UsageText() {
       --json   print one JSON object per board on stdout as its run ends
                (port, device, package, package_sha256, kind, name, version,
                chip, part_id, result, result_name, status, message, start,
-               duration_s, verified); human output goes to stderr then.
+               duration_s, verify, verified); human output goes to stderr then.
       --record append that line for every board to FILE, on the disk before
                the board's result is shown; several processes may share FILE.
-      --verify read the flash back and compare it where the loader can (the
-               LPC ISP boot loader; the first 64 bytes, where the loader shows
-               its boot block, are left out); where it cannot the run says so
-               and "verified" is false.
+      --verify check the written flash where the loader can (the LPC ISP
+               boot loader; the first 64 bytes, where the loader shows its
+               boot block, are left out): the chip compares each block with
+               the RAM copy it was written from, right after writing it
+               (--verify=compare, the same as --verify, costs one command
+               per block), or the whole flash is read back over the line
+               (--verify=readback, about doubles the run). Where the loader
+               cannot, the run says so and "verified" is false.
   korvel-cli info PACKAGE
       Show every entry of a package and the procedure it selects.
   korvel-cli ports

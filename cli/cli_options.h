@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "jobs/exit_codes.h"
+#include "jobs/verify_mode.h"
 #include "serial/reset_lines.h"
 
 namespace korvel::cli {
@@ -23,11 +24,13 @@ struct CliOptions {
     std::vector<std::string> ports;
     bool json = false;
     std::string recordFile;
-    bool verify = false;
+    VerifyMode verify = VerifyMode::None;
 
     // Whether the run goes through the station front end: several boards,
     // or any of its outputs asked for.
-    bool station() const { return ports.size() > 1 || json || !recordFile.empty() || verify; }
+    bool station() const {
+        return ports.size() > 1 || json || !recordFile.empty() || verify != VerifyMode::None;
+    }
 };
 
 // Parses the arguments after the program name. On a usage error returns

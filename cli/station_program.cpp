@@ -170,9 +170,10 @@ int ProgramStation(const CliOptions& options, const RunRequest& request, const S
         records.Write(i, run);
         view.finished(outcome);
         view.message(i, OutcomeLine(outcome, run.port));
-        if (options.verify && !run.verified && run.result == RunResult::Success) {
+        if (options.verify != VerifyMode::None && !run.verified &&
+            run.result == RunResult::Success) {
             view.message(i,
-                         "Not verified: this package's loader did not read the flash back "
+                         "Not verified: this package's loader did not check the flash "
                          "(the record says \"verified\": false)");
         }
     };

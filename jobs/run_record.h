@@ -4,6 +4,7 @@
 #include <string>
 
 #include "jobs/run_result.h"
+#include "jobs/verify_mode.h"
 
 namespace korvel {
 
@@ -24,6 +25,7 @@ struct RunRecord {
     std::string message;  // what the run's end says to the user
     std::chrono::system_clock::time_point start;
     double durationSeconds = 0;
+    VerifyMode verify = VerifyMode::None;
     bool verified = false;
 };
 

@@ -73,6 +73,11 @@ std::string RunRecordJson(const RunRecord& record) {
     line["start"] = IsoUtc(record.start);
     // Milliseconds are as fine as a run's timing means anything.
     line["duration_s"] = std::round(record.durationSeconds * 1000.0) / 1000.0;
+    if (const char* verify = VerifyModeName(record.verify)) {
+        line["verify"] = verify;
+    } else {
+        line["verify"] = nullptr;
+    }
     line["verified"] = record.verified;
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

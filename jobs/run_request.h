@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/verify_mode.h"
 #include "package/tfilepro.h"
 #include "serial/reset_lines.h"
 
@@ -31,8 +32,8 @@ struct RunRequest {
     int baudRate = 0;
     // How every board's reset hangs on its port's DTR and RTS.
     ResetLines resetLines;
-    // Read the flash back and compare it, where the kind's loader can.
-    bool verify = false;
+    // How the written flash is checked, where the kind's loader can.
+    VerifyMode verify = VerifyMode::None;
 };
 
 }  // namespace korvel

@@ -22,7 +22,7 @@ struct RunChoices {
     std::optional<ResetLines> resetLines;
     std::string resetLinesSetting = "none";
     std::string settingsFile;  // names the setting in messages
-    bool verify = false;
+    VerifyMode verify = VerifyMode::None;
 };
 
 // Why a run did not start: the front end's exit code (or the window's, when

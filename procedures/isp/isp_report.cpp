@@ -28,6 +28,7 @@ constexpr auto kCommands = std::to_array<IspCommandRow>({
     {IspCommand::DataGroup,     3,     "OK\r\n", "No response",                        "bad checksum",                  false, nullptr,   nullptr},
     {IspCommand::PrepareCopy,   5,     "0\r\n",  "No response",                        "Unable to prep for write",      false, nullptr,   nullptr},
     {IspCommand::Copy,          5,     "0\r\n",  "No response",                        "Unable to prep for write",      false, nullptr,   nullptr},
+    {IspCommand::Compare,       3,     "0\r\n",  "No response",                        "Verify failed",                 false, nullptr,   nullptr},
     {IspCommand::Read,          3,     "0\r\n",  "No response",                        "can't read flash",              false, nullptr,   nullptr},
     // The lines of a read: any answer is taken, and read as data.
     {IspCommand::ReadLines,     3,     "",       "No response",                        "can't read flash",              false, nullptr,   nullptr},

@@ -23,6 +23,7 @@ enum class IspCommand : std::uint8_t {
     DataGroup,
     PrepareCopy,
     Copy,
+    Compare,
     Read,
     ReadLines,
     LoadJump,

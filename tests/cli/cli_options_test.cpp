@@ -78,6 +78,8 @@ TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
         {{"program", "a.pr2", "--port", "\x1b[2J\r"}, "'\\x1B[2J\\x0D'"},
         {{"program", "a.pr2", "--baud", "9600\n"}, "'9600\\x0A'"},
         {{"program", "a.pr2", "--verify\x07"}, "'--verify\\x07'"},
+        {{"program", "a.pr2", "--verify=fast\x07"}, "'fast\\x07'"},
+        {{"info", "a.pr2", "--verify"}, "--verify"},
         {{"program", "a.pr2", "--reset-lines", "dtr-rts,hold=\x9b"}, "\\x9B"},
     };
     for (const Case& c : cases) {
@@ -94,12 +96,17 @@ TEST(CliOptionsTest, SeveralPortsProgramAStationAndNoPortTwice) {
     ASSERT_TRUE(o);
     EXPECT_EQ(o->ports, (std::vector<std::string>{"COM3", "/dev/ttyUSB0", "usb:0403:6001:A1B2"}));
     EXPECT_TRUE(o->json);
-    EXPECT_TRUE(o->verify);
+    EXPECT_EQ(o->verify, VerifyMode::Compare);
     EXPECT_EQ(o->recordFile, "line.jsonl");
     EXPECT_TRUE(o->station());
     const auto one = Parse({"program", "fw.pr2", "--port", "COM3"});
     ASSERT_TRUE(one);
     EXPECT_FALSE(one->station());
+    EXPECT_EQ(one->verify, VerifyMode::None);
+    const auto readback = Parse({"program", "fw.pr2", "--verify=readback"});
+    ASSERT_TRUE(readback);
+    EXPECT_EQ(readback->verify, VerifyMode::Readback);
+    EXPECT_TRUE(readback->station());
     const auto two = Parse({"program", "fw.pr2", "--port", "1", "--port", "2"});
     ASSERT_TRUE(two);
     EXPECT_TRUE(two->station());

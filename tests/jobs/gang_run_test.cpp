@@ -125,7 +125,8 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
     {
         QueuedHandover handover;
         GangRun gang(handover, StandardDrivers());
-        station.Run(gang, handover, {&package, file, "ab12", 'F', {}, 38400, {}, true});
+        station.Run(gang, handover,
+                    {&package, file, "ab12", 'F', {}, 38400, {}, VerifyMode::Compare});
     }
 
     EXPECT_EQ(station.finishedCalls, static_cast<int>(kBoards));
@@ -143,8 +144,9 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
         EXPECT_EQ(record.kind, 'F');
         EXPECT_EQ(record.entryName, "LPC2138");
         EXPECT_EQ(record.entryVersion, "2.5");
-        // Verify was asked for: only a board whose flash was read back and
-        // compared says so.
+        // Verify was asked for: only a board whose flash the chip compared
+        // says so; one whose port never opened did no check at all.
+        EXPECT_EQ(record.verify, i == kMissing ? VerifyMode::None : VerifyMode::Compare);
         EXPECT_EQ(record.verified, expected == RunResult::Success);
         EXPECT_GT(record.durationSeconds, 0.0);
         // The record's message is the outcome's reason, the status the last
@@ -214,8 +216,8 @@ TEST(GangRunTest, StopReachesEveryRunAndEachEndsAborted) {
         GangRun gang(handover, kDrivers);
         bool stopped = false;
         // Every run is told how its board's reset is wired.
-        const RunRequest wired{&package, file, "", 'F', {}, 38400, ResetLines{.driven = true},
-                               false};
+        const RunRequest wired{
+            &package, file, "", 'F', {}, 38400, ResetLines{.driven = true}, VerifyMode::None};
         station.Run(gang, handover, wired, [&] {
             if (!stopped && waiting == static_cast<int>(kBoards)) {
                 stopped = true;

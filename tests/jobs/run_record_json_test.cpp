@@ -23,12 +23,14 @@ TEST(RunRecordJsonTest, OneLineWithEveryFieldUnderItsName) {
     record.message = "Programming error";
     record.start = sys_days{2026y / December / 9} + 11h + 42min + 57s + 125ms;
     record.durationSeconds = 12.34567;
+    record.verify = VerifyMode::Readback;
     EXPECT_EQ(RunRecordJson(record),
               R"({"port":"usb:0403:6001:A1","device":"/dev/ttyUSB0","package":"fw \"new\".pr2",)"
               R"("package_sha256":"ba7816bf","kind":"F","name":"LPC2138","version":"1.00",)"
               R"("chip":"LPC2138","part_id":"196389","result":4,"result_name":"ProgrammingError",)"
               R"("status":"Erase","message":"Programming error",)"
-              R"("start":"2026-12-09T11:42:57.125Z","duration_s":12.346,"verified":false})");
+              R"("start":"2026-12-09T11:42:57.125Z","duration_s":12.346,"verify":"readback",)"
+              R"("verified":false})");
 }
 
 TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
@@ -47,6 +49,7 @@ TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
         << line;
     EXPECT_NE(line.find(R"("message":"line1\r\nline2")"), std::string::npos) << line;
     EXPECT_NE(line.find(R"("start":"2024-02-29T23:59:59.999Z")"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("verify":null,"verified":false)"), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), std::string::npos);
 }
 
