@@ -61,10 +61,15 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
         options.command = CliOptions::Command::Info;
     } else if (command == "ports") {
         options.command = CliOptions::Command::Ports;
+    } else if (command == "identify") {
+        options.command = CliOptions::Command::Identify;
     } else {
         error = "unknown command '" + command + "'";
         return std::nullopt;
     }
+    // The commands that reach a board.
+    const bool board = options.command == CliOptions::Command::Program ||
+                       options.command == CliOptions::Command::Identify;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&](const char* name) -> std::optional<std::string> {
@@ -78,7 +83,7 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
             options.command = CliOptions::Command::Help;
             return options;
         }
-        if (arg == "--port" && options.command == CliOptions::Command::Program) {
+        if (arg == "--port" && board) {
             auto v = value("--port");
             if (!v) {
                 return std::nullopt;
@@ -93,9 +98,13 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
                 error = "the port " + *v + " is given twice";
                 return std::nullopt;
             }
+            if (options.command == CliOptions::Command::Identify && !options.ports.empty()) {
+                error = "identify takes one --port";
+                return std::nullopt;
+            }
             ParsePort(*v, options);
             options.ports.push_back(*v);
-        } else if (arg == "--baud" && options.command == CliOptions::Command::Program) {
+        } else if (arg == "--baud" && board) {
             auto v = value("--baud");
             if (!v) {
                 return std::nullopt;
@@ -105,7 +114,7 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
                 error = "--baud takes a positive number, not '" + *v + "'";
                 return std::nullopt;
             }
-        } else if (arg == "--reset-lines" && options.command == CliOptions::Command::Program) {
+        } else if (arg == "--reset-lines" && board) {
             auto v = value("--reset-lines");
             if (!v) {
                 return std::nullopt;
@@ -115,7 +124,7 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
                 error = "--reset-lines: " + error;
                 return std::nullopt;
             }
-        } else if (arg == "--json" && options.command == CliOptions::Command::Program) {
+        } else if (arg == "--json" && board) {
             options.json = true;
         } else if ((arg == "--verify" || arg.starts_with("--verify=")) &&
                    options.command == CliOptions::Command::Program) {
@@ -148,7 +157,12 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
             return std::nullopt;
         }
     }
-    if (options.command != CliOptions::Command::Ports && options.package.empty()) {
+    if (options.command == CliOptions::Command::Identify && !options.package.empty()) {
+        error = "identify takes no package, not '" + options.package + "'";
+        return std::nullopt;
+    }
+    if (options.command != CliOptions::Command::Ports &&
+        options.command != CliOptions::Command::Identify && options.package.empty()) {
         error = command + " needs a package file";
         return std::nullopt;
     }
@@ -202,8 +216,9 @@ std::string UsageText() {
                Default: ResetLines in korvel.ini, else none.
       --json   print one JSON object per board on stdout as its run ends
                (port, device, package, package_sha256, kind, name, version,
-               chip, part_id, result, result_name, status, message, start,
-               duration_s, verify, verified); human output goes to stderr then.
+               chip, part_id, part_id_hex, boot_code, result, result_name,
+               status, message, start, duration_s, verify, verified); human
+               output goes to stderr then.
       --record append that line for every board to FILE, on the disk before
                the board's result is shown; several processes may share FILE.
       --verify check the written flash where the loader can (the LPC ISP
@@ -214,6 +229,13 @@ std::string UsageText() {
                per block), or the whole flash is read back over the line
                (--verify=readback, about doubles the run). Where the loader
                cannot, the run says so and "verified" is false.
+  korvel-cli identify [--port PORT] [--baud N] [--json]
+                      [--reset-lines none|dtr-rts[,OPTION]...]
+      Synchronise with the LPC ISP boot loader of the board on the port and
+      print its part id (decimal and hex), chip and boot code version; with
+      --json as one object (port, device, chip, part_id, part_id_hex,
+      boot_code, result, result_name, message). Nothing on the board is
+      erased, written or started.
   korvel-cli info PACKAGE
       Show every entry of a package and the procedure it selects.
   korvel-cli ports

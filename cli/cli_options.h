@@ -11,7 +11,7 @@
 namespace korvel::cli {
 
 struct CliOptions {
-    enum class Command { Help, Version, Program, Info, Ports };
+    enum class Command { Help, Version, Program, Info, Ports, Identify };
     Command command = Command::Help;
     std::string package;
     // From --port: a port number, or a device path standing for the port.

@@ -6,6 +6,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_platform.h"
+#include "cli/identify.h"
 #include "cli/station_program.h"
 #include "cli/terminal_console.h"
 #include "package/printable_text.h"
@@ -96,6 +97,31 @@ int Program(const CliOptions& options, Settings& settings) {
                           [] { return StopRequests() > 0; });
 }
 
+int Identify(const CliOptions& options, Settings& settings) {
+    // Nothing is under way that a stop must end in order.
+    CatchStopRequests(kExitStopped);
+    SetStopMode(StopMode::FirstEnds);
+    const auto ports = ResolvePorts(options, settings.serialPort, stderr);
+    if (!ports) {
+        return kExitUsage;
+    }
+    ResetLines resetLines;
+    if (options.resetLines) {
+        resetLines = *options.resetLines;
+    } else {
+        std::string error;
+        const auto fromSettings = ParseResetLines(settings.resetLines, error);
+        if (!fromSettings) {
+            std::fprintf(stderr, "korvel-cli: ResetLines in %s: %s\n",
+                         PrintableText(settings.fileName()).c_str(), PrintableText(error).c_str());
+            return kExitUsage;
+        }
+        resetLines = *fromSettings;
+    }
+    return IdentifyBoard(ports->front(), options.baudRate.value_or(kDefaultBaudRate), resetLines,
+                         options.json, stdout, stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,6 +156,8 @@ int main(int argc, char** argv) {
             return 0;
         case CliOptions::Command::Program:
             return Program(*options, settings);
+        case CliOptions::Command::Identify:
+            return Identify(*options, settings);
         case CliOptions::Command::Help:
         case CliOptions::Command::Version:
             break;

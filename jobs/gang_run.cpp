@@ -87,6 +87,8 @@ void GangRun::Finish(Run& run, const Outcome& outcome) {
     const BoardFacts& learned = outcome.learned;
     record.chip = learned.chip;
     record.partId = learned.partId ? std::to_string(*learned.partId) : "";
+    record.partIdHex = learned.partId ? PartIdHex(*learned.partId) : "";
+    record.bootCode = learned.bootCode;
     record.verify = learned.verify;
     record.verified = learned.verified;
     ++finished_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "jobs/run_result.h"
@@ -19,7 +20,9 @@ struct RunRecord {
     std::string entryName;
     std::string entryVersion;
     std::string chip;
-    std::string partId;
+    std::string partId;     // decimal
+    std::string partIdHex;  // 0x0002FF25
+    std::string bootCode;   // 2.12
     RunResult result = RunResult::ProgrammingError;
     std::string status;   // the last status text the run showed
     std::string message;  // what the run's end says to the user
@@ -28,6 +31,9 @@ struct RunRecord {
     VerifyMode verify = VerifyMode::None;
     bool verified = false;
 };
+
+// A part id as the records give it in hex: 0x0002FF25.
+std::string PartIdHex(std::uint32_t partId);
 
 // "Success", "PortNotOpened", ... as the results are named in code.
 const char* RunResultName(RunResult result);

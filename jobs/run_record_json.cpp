@@ -66,6 +66,8 @@ std::string RunRecordJson(const RunRecord& record) {
     PutText(line, "version", record.entryVersion);
     PutText(line, "chip", record.chip, true);
     PutText(line, "part_id", record.partId, true);
+    PutText(line, "part_id_hex", record.partIdHex, true);
+    PutText(line, "boot_code", record.bootCode, true);
     line["result"] = static_cast<int>(record.result);
     line["result_name"] = RunResultName(record.result);
     PutText(line, "status", record.status);

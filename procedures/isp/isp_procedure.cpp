@@ -200,7 +200,43 @@ bool IspProcedure::Identify() {
     }
     report_.Log("Found chip: \"%s\"\r\n", chip_->name);
     learned.chip = chip_->name;
+    return ReadBootCode();
+}
+
+bool IspProcedure::ReadBootCode() {
+    // "0", then the version's minor and major number, each on its own line.
+    link_.Send("K\r\n", SlicesOf(IspCommand::BootCode));
+    IspWait wait = link_.Await(1);
+    if (wait == IspWait::Answered && link_.answer().starts_with("0\r\n")) {
+        wait = link_.Await(3);
+    }
+    const IspAnswer answer = link_.Taken(wait);
+    if (!report_.Judge(answer, IspCommand::BootCode, "report its boot code version")) {
+        return false;
+    }
+    const auto minor = ParseDecimal<std::uint32_t>(answer.line(1));
+    const auto major = ParseDecimal<std::uint32_t>(answer.line(2));
+    if (!minor || !major) {
+        const std::string_view bad = minor ? answer.line(2) : answer.line(1);
+        return report_.Cancel(
+            IspFormat("wrong response to boot code version: %s", answer.text.c_str()).c_str(),
+            FaultReason(Fault::Garbled,
+                        {"the request for its boot code version", EscapedAnswer(bad)}));
+    }
+    learned.bootCode = std::to_string(*major) + "." + std::to_string(*minor);
+    report_.Log("Boot code version %s\r\n", learned.bootCode.c_str());
     return true;
+}
+
+RunResult IspProcedure::ReadIdentity() {
+    progressCount_ = 0;
+    progressShown_ = 0;
+    learned = {};
+    const bool identified = Synchronise() && Identify();
+    if (abortRequested) {
+        return RunResult::Aborted;
+    }
+    return identified ? RunResult::Success : RunResult::ProgrammingError;
 }
 
 bool IspProcedure::CheckImageFits() {

@@ -37,6 +37,10 @@ class IspProcedure : public ProcContext {
     // Aborted; a failure's reason and what was learned of the board are in
     // the context (Conclude).
     RunResult Run(std::span<const std::uint8_t> image);
+    // Only synchronises and identifies the chip (part id, chip row, boot
+    // code version into learned): nothing is erased, written or started.
+    // Success, ProgrammingError or Aborted, like Run.
+    RunResult ReadIdentity();
 
     // Compare: the chip compares each block with its RAM copy right after
     // the copy. Readback: the written flash is read back and compared with
@@ -51,6 +55,7 @@ class IspProcedure : public ProcContext {
     bool LoadImage(std::span<const std::uint8_t> text);
     bool Synchronise();
     bool Identify();
+    bool ReadBootCode();
     bool CheckImageFits();
     bool Unlock();
     bool EraseSectors();

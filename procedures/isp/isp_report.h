@@ -16,6 +16,7 @@ enum class IspCommand : std::uint8_t {
     ConfirmSync,
     Crystal,
     Identify,
+    BootCode,
     Unlock,
     PrepareErase,
     Erase,

@@ -80,6 +80,9 @@ TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
         {{"program", "a.pr2", "--verify\x07"}, "'--verify\\x07'"},
         {{"program", "a.pr2", "--verify=fast\x07"}, "'fast\\x07'"},
         {{"info", "a.pr2", "--verify"}, "--verify"},
+        {{"identify", "a.pr2"}, "a.pr2"},
+        {{"identify", "--port", "1", "--port", "2"}, "one --port"},
+        {{"identify", "--verify"}, "--verify"},
         {{"program", "a.pr2", "--reset-lines", "dtr-rts,hold=\x9b"}, "\\x9B"},
     };
     for (const Case& c : cases) {

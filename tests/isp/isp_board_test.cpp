@@ -116,7 +116,7 @@ TEST(IspBoardTest, A512ByteImageErasesSectorZeroOnlyAndCopiesOneBlock) {
     ASSERT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(512, 20)}})), RunResult::Success);
     // Sector 0 is erased without a blank check.
     EXPECT_EQ(board.commands(),
-              (Texts{"J", "U 23130", "P 0 0", "E 0 0", "W 1073742336 4096", "P 0 0",
+              (Texts{"J", "K", "U 23130", "P 0 0", "E 0 0", "W 1073742336 4096", "P 0 0",
                      "C 0 1073742336 4096", "W 1073742336 24", "G 1073742336 A"}));
     // 91 full lines and one of one byte, a checksum after every 20 and the last.
     const Texts block = LinesFrom(h.sentLines(), "W 1073742336 4096");
@@ -153,7 +153,8 @@ TEST(IspBoardTest, A512ByteImageErasesSectorZeroOnlyAndCopiesOneBlock) {
     // What the run learned; the jump program is not the image.
     EXPECT_EQ(h.proc->learned.chip, "LPC2138 (500k)");
     EXPECT_EQ(h.proc->learned.partId, 196389u);
-    EXPECT_EQ(h.proc->learned.bootCode, "");
+    // "K" answers the minor number first.
+    EXPECT_EQ(h.proc->learned.bootCode, "2.12");
     EXPECT_EQ(h.proc->learned.bytesWritten, 512u);
     EXPECT_FALSE(h.proc->learned.verified);
 }
@@ -169,9 +170,9 @@ TEST(IspBoardTest, BlankSectorsAreNotErasedAndUsedOnesAre) {
     const std::vector<HexSegment> image = {
         {0, Pattern(64, 30)}, {0x1800, Pattern(16, 31)}, {0x2000, Pattern(16, 32)}};
     ASSERT_EQ(h.run(sim::WriteIntelHex(image)), RunResult::Success);
-    const Texts commands(board.commands().begin(), board.commands().begin() + 8);
+    const Texts commands(board.commands().begin(), board.commands().begin() + 9);
     EXPECT_EQ(commands,
-              (Texts{"J", "U 23130", "P 0 0", "E 0 0", "I 1 1", "I 2 2", "P 2 2", "E 2 2"}));
+              (Texts{"J", "K", "U 23130", "P 0 0", "E 0 0", "I 1 1", "I 2 2", "P 2 2", "E 2 2"}));
     const Texts expected = {"Sector  1", "already blank", "Sector  2", "Ok"};
     EXPECT_NE(
         std::search(h.status.texts.begin(), h.status.texts.end(), expected.begin(), expected.end()),
@@ -496,7 +497,7 @@ TEST(IspBoardTest, AnImageThatCannotBeProgrammedWholeLeavesTheFlashAsItWas) {
     }
     const std::size_t end = badChecksum.find("\r\n", pos);
     badChecksum[end - 1] = badChecksum[end - 1] == '0' ? '1' : '0';
-    const std::string upToIdentification = "?Synchronized\r\n12000\r\nJ\r\n";
+    const std::string upToIdentification = "?Synchronized\r\n12000\r\nJ\r\nK\r\n";
 
     struct Case {
         const char* what;

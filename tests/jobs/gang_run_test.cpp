@@ -161,6 +161,8 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
         }
         EXPECT_EQ(record.chip, "LPC2138 (500k)");
         EXPECT_EQ(record.partId, std::to_string(part.partId));
+        EXPECT_EQ(record.partIdHex, "0x0002FF25");
+        EXPECT_EQ(record.bootCode, "2.12");
         EXPECT_EQ(record.status, station.panels[i].texts.back());
         if (i != kRefusing) {
             EXPECT_EQ(record.message, "");

@@ -18,19 +18,23 @@ TEST(RunRecordJsonTest, OneLineWithEveryFieldUnderItsName) {
     record.entryVersion = "1.00";
     record.chip = "LPC2138";
     record.partId = "196389";
+    record.partIdHex = PartIdHex(196389);
+    record.bootCode = "2.12";
     record.result = RunResult::ProgrammingError;
     record.status = "Erase";
     record.message = "Programming error";
     record.start = sys_days{2026y / December / 9} + 11h + 42min + 57s + 125ms;
     record.durationSeconds = 12.34567;
     record.verify = VerifyMode::Readback;
-    EXPECT_EQ(RunRecordJson(record),
-              R"({"port":"usb:0403:6001:A1","device":"/dev/ttyUSB0","package":"fw \"new\".pr2",)"
-              R"("package_sha256":"ba7816bf","kind":"F","name":"LPC2138","version":"1.00",)"
-              R"("chip":"LPC2138","part_id":"196389","result":4,"result_name":"ProgrammingError",)"
-              R"("status":"Erase","message":"Programming error",)"
-              R"("start":"2026-12-09T11:42:57.125Z","duration_s":12.346,"verify":"readback",)"
-              R"("verified":false})");
+    EXPECT_EQ(
+        RunRecordJson(record),
+        R"({"port":"usb:0403:6001:A1","device":"/dev/ttyUSB0","package":"fw \"new\".pr2",)"
+        R"("package_sha256":"ba7816bf","kind":"F","name":"LPC2138","version":"1.00",)"
+        R"("chip":"LPC2138","part_id":"196389","part_id_hex":"0x0002FF25","boot_code":"2.12",)"
+        R"("result":4,"result_name":"ProgrammingError",)"
+        R"("status":"Erase","message":"Programming error",)"
+        R"("start":"2026-12-09T11:42:57.125Z","duration_s":12.346,"verify":"readback",)"
+        R"("verified":false})");
 }
 
 TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
@@ -40,8 +44,10 @@ TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
     record.message = "line1\r\nline2";
     record.start = sys_days{2024y / February / 29} + 23h + 59min + 59s + 999ms;
     const std::string line = RunRecordJson(record);
-    EXPECT_NE(line.find(R"("chip":null,"part_id":null,"result":1,"result_name":"PortNotOpened")"),
-              std::string::npos)
+    EXPECT_NE(
+        line.find(
+            R"("chip":null,"part_id":null,"part_id_hex":null,"boot_code":null,"result":1,"result_name":"PortNotOpened")"),
+        std::string::npos)
         << line;
     // Each byte that is not UTF-8 becomes U+FFFD; the bytes follow in hex.
     EXPECT_NE(line.find("\"name\":\"bad\xEF\xBF\xBD\xEF\xBF\xBD\",\"name_hex\":\"626164fffe\""),
