@@ -137,6 +137,27 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
                 error = "--verify takes compare or readback, not '" + mode + "'";
                 return std::nullopt;
             }
+        } else if (arg == "--board-id" && options.command == CliOptions::Command::Program) {
+            auto v = value("--board-id");
+            if (!v) {
+                return std::nullopt;
+            }
+            if (v->empty()) {
+                error = "--board-id needs the board's id";
+                return std::nullopt;
+            }
+            options.boardId = *v;
+        } else if (arg == "--board-ids" && options.command == CliOptions::Command::Program) {
+            auto v = value("--board-ids");
+            if (!v) {
+                return std::nullopt;
+            }
+            if (*v != "-") {
+                error = "--board-ids takes - (one line per board from standard input), not '" + *v +
+                        "'";
+                return std::nullopt;
+            }
+            options.boardIdsFromInput = true;
         } else if (arg == "--record" && options.command == CliOptions::Command::Program) {
             auto v = value("--record");
             if (!v) {
@@ -156,6 +177,10 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
             error = "unexpected argument '" + arg + "'";
             return std::nullopt;
         }
+    }
+    if (!options.boardId.empty() && (options.boardIdsFromInput || options.ports.size() > 1)) {
+        error = "--board-id names one board: with several ports give --board-ids -";
+        return std::nullopt;
     }
     if (options.command == CliOptions::Command::Identify && !options.package.empty()) {
         error = "identify takes no package, not '" + options.package + "'";
@@ -191,6 +216,7 @@ std::string UsageText() {
     return R"(Usage:
   korvel-cli program PACKAGE [--port PORT]... [--baud N] [--json]
                              [--record FILE] [--verify[=compare|readback]]
+                             [--board-id TEXT | --board-ids -]
                              [--reset-lines none|dtr-rts[,OPTION]...]
       Program the board on the serial port with the firmware package (.pr2),
       exactly as the Korvel window would. Status texts and progress are shown
@@ -219,6 +245,11 @@ std::string UsageText() {
                chip, part_id, part_id_hex, boot_code, result, result_name,
                status, message, start, duration_s, verify, verified); human
                output goes to stderr then.
+      --board-id  the board's own id (its label) into its record as board_id.
+      --board-ids -  read one id per board from standard input, one line
+               each, in the order of the ports, before the boards start (a
+               barcode scanner types a line); the program is refused (64)
+               when the input ends first or a line is empty.
       --record append that line for every board to FILE, on the disk before
                the board's result is shown; several processes may share FILE.
       --verify check the written flash where the loader can (the LPC ISP

@@ -25,6 +25,10 @@ struct CliOptions {
     bool json = false;
     std::string recordFile;
     VerifyMode verify = VerifyMode::None;
+    // --board-id: the one board's id; --board-ids -: one line per board from
+    // standard input, in port order.
+    std::string boardId;
+    bool boardIdsFromInput = false;
 
     // Whether the run goes through the station front end: several boards,
     // or any of its outputs asked for.

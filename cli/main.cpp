@@ -1,5 +1,6 @@
 // korvel-cli: the headless front end for production stations and scripts.
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -67,14 +68,25 @@ int Program(const CliOptions& options, Settings& settings) {
     // program at once: nothing has begun that must be stopped in order.
     CatchStopRequests(kExitStopped);
     SetStopMode(StopMode::FirstEnds);
-    const auto ports = ResolvePorts(options, settings.serialPort, stderr);
-    if (!ports) {
+    const auto resolved = ResolvePorts(options, settings.serialPort, stderr);
+    if (!resolved) {
         return kExitUsage;
+    }
+    auto ports = *resolved;
+    if (!options.boardId.empty()) {
+        ports.front().boardId = options.boardId;
+    }
+    if (options.boardIdsFromInput) {
+        std::string error;
+        if (!ReadBoardIds(std::cin, IsTerminal(stdin) ? stderr : nullptr, ports, error)) {
+            std::fprintf(stderr, "korvel-cli: --board-ids: %s\n", error.c_str());
+            return kExitUsage;
+        }
     }
     TerminalConsole console(human, IsTerminal(human));
 
     RunChoices choices;
-    choices.ports = *ports;
+    choices.ports = ports;
     choices.baudRate = options.baudRate.value_or(kDefaultBaudRate);
     choices.resetLines = options.resetLines;
     choices.resetLinesSetting = settings.resetLines;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <istream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,9 +16,17 @@ namespace korvel::cli {
 // defaultPort, when none is given. COM<n> or <n> keeps its number; a device
 // path or adapter gets a number of its own above the settings' range, mapped
 // to its device. An adapter that is not there keeps its name; the run then
-// reports the port as not opened and why. nullopt, the reason printed to err, when two ports are the same device.
+// reports the port as not opened and why. nullopt, the reason printed to err, when two ports are
+// the same device.
 std::optional<std::vector<RunPort>> ResolvePorts(const CliOptions& options, int defaultPort,
                                                  std::FILE* err);
+
+// Gives each port its board id: one line from in per port, in port order
+// (a trailing CR is dropped), each asked for on prompt unless that is null.
+// False, with error saying why, when the input ends first or a line is empty:
+// then no board may be touched.
+bool ReadBoardIds(std::istream& in, std::FILE* prompt, std::vector<RunPort>& ports,
+                  std::string& error);
 
 // Where korvel-cli writes: people read `human`, programs read `records`
 // (the JSON lines of --json).

@@ -21,6 +21,7 @@ RunRecord StartedRecord(const RunRequest& request, std::size_t index) {
     const RunPort& port = request.ports.at(index);
     RunRecord record;
     record.port = port.name;
+    record.boardId = port.boardId;
     record.device =
         port.device.empty() ? PortResolver::instance().describe(port.number) : port.device;
     record.packagePath = request.packagePath;

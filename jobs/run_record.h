@@ -13,6 +13,7 @@ namespace korvel {
 // and how it ended. Texts are empty where nothing was learned.
 struct RunRecord {
     std::string port;  // as the user named it
+    std::string boardId;
     std::string device;
     std::string packagePath;
     std::string packageSha256;

@@ -58,6 +58,7 @@ std::string KindText(char kind) {
 std::string RunRecordJson(const RunRecord& record) {
     nlohmann::ordered_json line;
     PutText(line, "port", record.port);
+    PutText(line, "board_id", record.boardId, true);
     PutText(line, "device", record.device);
     PutText(line, "package", record.packagePath);
     line["package_sha256"] = record.packageSha256;

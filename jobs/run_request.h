@@ -15,6 +15,10 @@ struct RunPort {
     int number = 1;    // the resolver's number for it
     // The device behind it for the record; empty: as the resolver names it.
     std::string device;
+    // The board's own id from outside (its label, a scanner), for the record;
+    // empty: none given. (Initialised, so a port written as {name, number,
+    // device} need not name it.)
+    std::string boardId = {};
 };
 
 // Everything a run is handed: the package as it was loaded, and how to reach

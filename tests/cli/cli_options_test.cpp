@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "cli/station_program.h"
+
 #include "package/printable_text.h"
 
 namespace korvel::cli {
@@ -81,6 +85,10 @@ TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
         {{"program", "a.pr2", "--verify=fast\x07"}, "'fast\\x07'"},
         {{"info", "a.pr2", "--verify"}, "--verify"},
         {{"identify", "a.pr2"}, "a.pr2"},
+        {{"program", "a.pr2", "--board-ids", "ids.txt"}, "'ids.txt'"},
+        {{"program", "a.pr2", "--board-id", ""}, "--board-id"},
+        {{"program", "a.pr2", "--port", "1", "--port", "2", "--board-id", "A7"}, "--board-ids -"},
+        {{"program", "a.pr2", "--board-id", "A7", "--board-ids", "-"}, "--board-ids -"},
         {{"identify", "--port", "1", "--port", "2"}, "one --port"},
         {{"identify", "--verify"}, "--verify"},
         {{"program", "a.pr2", "--reset-lines", "dtr-rts,hold=\x9b"}, "\\x9B"},
@@ -156,6 +164,40 @@ TEST(CliOptionsTest, HelpAndListingCommands) {
     }
     EXPECT_NE(UsageText().find("Exit codes"), std::string::npos);
     EXPECT_NE(UsageText().find("(default 38400)"), std::string::npos);
+}
+
+TEST(CliOptionsTest, BoardIdsAreOneLinePerPortInPortOrderOrNoBoardStarts) {
+    struct Case {
+        const char* input;
+        std::vector<std::string> ids;  // empty: refused
+        const char* said;              // part of the error
+    };
+    const Case cases[] = {
+        {"A-1\nA-2\r\nA-3\nextra\n", {"A-1", "A-2", "A-3"}, ""},
+        {"A-1\nA-2", {}, "before the board id for COM3"},
+        {"A-1\n\nA-3\n", {}, "empty board id for COM2"},
+        {"", {}, "before the board id for COM1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        std::vector<RunPort> ports = {{"COM1", 1, ""}, {"COM2", 2, ""}, {"COM3", 3, ""}};
+        std::istringstream in(c.input);
+        std::string error;
+        EXPECT_EQ(ReadBoardIds(in, nullptr, ports, error), !c.ids.empty());
+        EXPECT_NE(error.find(c.said), std::string::npos) << error;
+        if (!c.ids.empty()) {
+            EXPECT_EQ(
+                (std::vector<std::string>{ports[0].boardId, ports[1].boardId, ports[2].boardId}),
+                c.ids);
+        }
+    }
+    const auto parsed =
+        Parse({"program", "fw.pr2", "--port", "1", "--port", "2", "--board-ids", "-"});
+    ASSERT_TRUE(parsed);
+    EXPECT_TRUE(parsed->boardIdsFromInput);
+    const auto one = Parse({"program", "fw.pr2", "--board-id", "LBL 0042"});
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->boardId, "LBL 0042");
 }
 
 }  // namespace

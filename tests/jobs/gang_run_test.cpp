@@ -61,7 +61,8 @@ struct Station {
     static std::vector<RunPort> Ports() {
         std::vector<RunPort> ports;
         for (std::size_t i = 0; i < kBoards; ++i) {
-            ports.push_back({"board" + std::to_string(i), kFirstPort + static_cast<int>(i), ""});
+            ports.push_back({"board" + std::to_string(i), kFirstPort + static_cast<int>(i), "",
+                             "id" + std::to_string(i)});
         }
         return ports;
     }
@@ -139,6 +140,7 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
                                                    : RunResult::Success;
         EXPECT_EQ(record.result, expected);
         EXPECT_EQ(record.port, "board" + std::to_string(i));
+        EXPECT_EQ(record.boardId, "id" + std::to_string(i));
         EXPECT_EQ(record.packagePath, file);
         EXPECT_EQ(record.packageSha256, "ab12");
         EXPECT_EQ(record.kind, 'F');

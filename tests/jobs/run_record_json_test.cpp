@@ -10,6 +10,7 @@ using namespace std::chrono;
 TEST(RunRecordJsonTest, OneLineWithEveryFieldUnderItsName) {
     RunRecord record;
     record.port = "usb:0403:6001:A1";
+    record.boardId = "SN-0042";
     record.device = "/dev/ttyUSB0";
     record.packagePath = "fw \"new\".pr2";
     record.packageSha256 = "ba7816bf";
@@ -28,7 +29,8 @@ TEST(RunRecordJsonTest, OneLineWithEveryFieldUnderItsName) {
     record.verify = VerifyMode::Readback;
     EXPECT_EQ(
         RunRecordJson(record),
-        R"({"port":"usb:0403:6001:A1","device":"/dev/ttyUSB0","package":"fw \"new\".pr2",)"
+        R"({"port":"usb:0403:6001:A1","board_id":"SN-0042","device":"/dev/ttyUSB0",)"
+        R"("package":"fw \"new\".pr2",)"
         R"("package_sha256":"ba7816bf","kind":"F","name":"LPC2138","version":"1.00",)"
         R"("chip":"LPC2138","part_id":"196389","part_id_hex":"0x0002FF25","boot_code":"2.12",)"
         R"("result":4,"result_name":"ProgrammingError",)"
@@ -56,6 +58,7 @@ TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
     EXPECT_NE(line.find(R"("message":"line1\r\nline2")"), std::string::npos) << line;
     EXPECT_NE(line.find(R"("start":"2024-02-29T23:59:59.999Z")"), std::string::npos) << line;
     EXPECT_NE(line.find(R"("verify":null,"verified":false)"), std::string::npos) << line;
+    EXPECT_EQ(line.rfind(R"({"port":"","board_id":null,)", 0), 0u) << line;
     EXPECT_EQ(line.find('\n'), std::string::npos);
 }
 
