@@ -5,6 +5,7 @@
 
 #include "package/printable_text.h"
 #include "procedures/package_kinds.h"
+#include "procedures/run_preparation.h"
 #include "serial/usb_port_info.h"
 #include "util/decimal.h"
 
@@ -158,6 +159,17 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
                 return std::nullopt;
             }
             options.boardIdsFromInput = true;
+        } else if (arg == "--expect-sha256" && options.command == CliOptions::Command::Program) {
+            auto v = value("--expect-sha256");
+            if (!v) {
+                return std::nullopt;
+            }
+            if (!IsSha256Hex(*v)) {
+                error = "--expect-sha256 takes the package's SHA-256 as 64 hex digits, not '" + *v +
+                        "'";
+                return std::nullopt;
+            }
+            options.expectSha256 = *v;
         } else if (arg == "--record" && options.command == CliOptions::Command::Program) {
             auto v = value("--record");
             if (!v) {
@@ -217,6 +229,7 @@ std::string UsageText() {
   korvel-cli program PACKAGE [--port PORT]... [--baud N] [--json]
                              [--record FILE] [--verify[=compare|readback]]
                              [--board-id TEXT | --board-ids -]
+                             [--expect-sha256 HEX]
                              [--reset-lines none|dtr-rts[,OPTION]...]
       Program the board on the serial port with the firmware package (.pr2),
       exactly as the Korvel window would. Status texts and progress are shown
@@ -250,6 +263,10 @@ std::string UsageText() {
                each, in the order of the ports, before the boards start (a
                barcode scanner types a line); the program is refused (64)
                when the input ends first or a line is empty.
+      --expect-sha256  the SHA-256 of the only package this station may
+               program (as the records' package_sha256 gives it); another
+               package is refused with 66 before any board is touched.
+               Default: ExpectSha256 in korvel.ini, else any package.
       --record append that line for every board to FILE, on the disk before
                the board's result is shown; several processes may share FILE.
       --verify check the written flash where the loader can (the LPC ISP
@@ -283,6 +300,7 @@ $XDG_CONFIG_HOME/korvel/ or ~/.config/korvel/ ('korvel-cli ports' names it).
   [PORTS]    COM<n>=<device>     map a port number to a device path or to
                                  usb:VID:PID[:SERIAL]
   [KORVEL]   ResetLines=<wiring> as --reset-lines
+             ExpectSha256=<hex>  as --expect-sha256
 
 Exit codes:
   0  programming succesful          3  device error

@@ -29,6 +29,8 @@ struct CliOptions {
     // standard input, in port order.
     std::string boardId;
     bool boardIdsFromInput = false;
+    // --expect-sha256: the only package this run may program.
+    std::string expectSha256;
 
     // Whether the run goes through the station front end: several boards,
     // or any of its outputs asked for.

@@ -92,6 +92,8 @@ int Program(const CliOptions& options, Settings& settings) {
     choices.resetLinesSetting = settings.resetLines;
     choices.settingsFile = settings.fileName();
     choices.verify = options.verify;
+    choices.expectSha256 =
+        options.expectSha256.empty() ? settings.expectSha256 : options.expectSha256;
     const auto prepared = PrepareRun(package, choices, &console, [&](bool loads) {
         if (loads) {
             console.message("The package changed on disk and was loaded again: Device: " +

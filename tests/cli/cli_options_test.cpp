@@ -85,6 +85,7 @@ TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
         {{"program", "a.pr2", "--verify=fast\x07"}, "'fast\\x07'"},
         {{"info", "a.pr2", "--verify"}, "--verify"},
         {{"identify", "a.pr2"}, "a.pr2"},
+        {{"program", "a.pr2", "--expect-sha256", "abc"}, "'abc'"},
         {{"program", "a.pr2", "--board-ids", "ids.txt"}, "'ids.txt'"},
         {{"program", "a.pr2", "--board-id", ""}, "--board-id"},
         {{"program", "a.pr2", "--port", "1", "--port", "2", "--board-id", "A7"}, "--board-ids -"},

@@ -4,11 +4,13 @@
 
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <memory>
 #include <optional>
 #include <thread>
 #include <variant>
 
+#include "jobs/exit_codes.h"
 #include "jobs/queued_handover.h"
 #include "package/sha256.h"
 #include "procedures/package_kinds.h"
@@ -323,6 +325,55 @@ TEST(GangRunTest, TheRecordsHashIsOfTheBytesTheRunWasHanded) {
         const bool asWritten = rewritten || !c.rewrittenBeforeTheRequest;
         EXPECT_EQ(handedImages[0], asWritten ? c.programmed : oldImage);
         EXPECT_EQ(record->packageSha256, asWritten ? c.sha256 : hash(oldBytes));
+    }
+}
+
+// A station pinned to one package refuses another before anything is asked
+// or any board is reached; the pin is checked on the package as it is on
+// disk when the run starts.
+TEST(GangRunTest, APinnedPackageIsTheOnlyOneARunIsPreparedFor) {
+    const std::vector<std::uint8_t> bytes = sim::BuildPackage({{"X", "1", 'F', {1, 2, 3}}});
+    const std::string pinned = Sha256Hex(bytes);
+    std::string upper = pinned;
+    for (char& ch : upper) {
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    }
+    const std::string other(64, 'a');
+    struct Case {
+        std::string pin;
+        int exitCode;  // 0: prepared
+        std::vector<std::string> said;
+    };
+    const Case cases[] = {
+        {"", 0, {}},
+        {pinned, 0, {}},
+        {upper, 0, {}},
+        {other, kExitBadPackage, {"not the pinned one", pinned, other}},
+        {pinned.substr(1), kExitUsage, {"korvel.ini: [KORVEL] ExpectSha256", "64 hex"}},
+        {pinned.substr(1) + "g", kExitUsage, {"ExpectSha256"}},
+    };
+    test::TempDir dir;
+    const std::string file = dir.write("fw.pr2", bytes);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pin);
+        TFilePro package;
+        ASSERT_TRUE(package.LoadFromFile(file));
+        RunChoices choices;
+        choices.ports = {{"board0", kFirstPort, ""}};
+        choices.settingsFile = "korvel.ini";
+        choices.expectSha256 = c.pin;
+        const auto prepared = PrepareRun(package, choices, nullptr, [](bool) {});
+        if (c.exitCode == 0) {
+            ASSERT_TRUE(std::holds_alternative<RunRequest>(prepared));
+            EXPECT_EQ(std::get<RunRequest>(prepared).packageSha256, pinned);
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<RunRefusal>(prepared));
+        const RunRefusal& refusal = std::get<RunRefusal>(prepared);
+        EXPECT_EQ(refusal.exitCode, c.exitCode);
+        for (const std::string& part : c.said) {
+            EXPECT_NE(refusal.message.find(part), std::string::npos) << refusal.message;
+        }
     }
 }
 
