@@ -396,7 +396,8 @@ void TfrmMain::ActionProgramExecute() {
     choices.baudRate = ComboBoxBaudRate->currentText().toInt();
     choices.resetLinesSetting = settings_.resetLines;
     choices.settingsFile = settings_.fileName();
-    choices.verify = settings_.Verify;
+    choices.verify = settings_.Verify ? VerifyMode::Compare : VerifyMode::None;
+    choices.expectSha256 = settings_.expectSha256;
     // Unattended, nobody is there to type an access code.
     auto prepared = PrepareRun(package_, choices, unattended() ? nullptr : &dialogs_,
                                [&](bool loads) { showPackage(path, loads); });
@@ -805,7 +806,8 @@ void TfrmMain::ActionStationExecute() {
             choices.baudRate = ComboBoxBaudRate->currentText().toInt();
             choices.resetLinesSetting = settings_.resetLines;
             choices.settingsFile = settings_.fileName();
-            choices.verify = settings_.Verify;
+            choices.verify = settings_.Verify ? VerifyMode::Compare : VerifyMode::None;
+            choices.expectSha256 = settings_.expectSha256;
             const std::string path = package_.fileName();
             auto prepared = PrepareRun(package_, choices, &dialogs_,
                                        [&](bool loads) { showPackage(path, loads); });

@@ -5,6 +5,7 @@
 
 #include "package/printable_text.h"
 #include "procedures/package_kinds.h"
+#include "procedures/run_preparation.h"
 #include "serial/usb_port_info.h"
 #include "util/decimal.h"
 
@@ -61,10 +62,15 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
         options.command = CliOptions::Command::Info;
     } else if (command == "ports") {
         options.command = CliOptions::Command::Ports;
+    } else if (command == "identify") {
+        options.command = CliOptions::Command::Identify;
     } else {
         error = "unknown command '" + command + "'";
         return std::nullopt;
     }
+    // The commands that reach a board.
+    const bool board = options.command == CliOptions::Command::Program ||
+                       options.command == CliOptions::Command::Identify;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&](const char* name) -> std::optional<std::string> {
@@ -78,7 +84,7 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
             options.command = CliOptions::Command::Help;
             return options;
         }
-        if (arg == "--port" && options.command == CliOptions::Command::Program) {
+        if (arg == "--port" && board) {
             auto v = value("--port");
             if (!v) {
                 return std::nullopt;
@@ -93,9 +99,13 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
                 error = "the port " + *v + " is given twice";
                 return std::nullopt;
             }
+            if (options.command == CliOptions::Command::Identify && !options.ports.empty()) {
+                error = "identify takes one --port";
+                return std::nullopt;
+            }
             ParsePort(*v, options);
             options.ports.push_back(*v);
-        } else if (arg == "--baud" && options.command == CliOptions::Command::Program) {
+        } else if (arg == "--baud" && board) {
             auto v = value("--baud");
             if (!v) {
                 return std::nullopt;
@@ -105,7 +115,7 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
                 error = "--baud takes a positive number, not '" + *v + "'";
                 return std::nullopt;
             }
-        } else if (arg == "--reset-lines" && options.command == CliOptions::Command::Program) {
+        } else if (arg == "--reset-lines" && board) {
             auto v = value("--reset-lines");
             if (!v) {
                 return std::nullopt;
@@ -115,10 +125,51 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
                 error = "--reset-lines: " + error;
                 return std::nullopt;
             }
-        } else if (arg == "--json" && options.command == CliOptions::Command::Program) {
+        } else if (arg == "--json" && board) {
             options.json = true;
-        } else if (arg == "--verify" && options.command == CliOptions::Command::Program) {
-            options.verify = true;
+        } else if ((arg == "--verify" || arg.starts_with("--verify=")) &&
+                   options.command == CliOptions::Command::Program) {
+            const std::string mode = arg == "--verify" ? "compare" : arg.substr(9);
+            if (mode == "compare") {
+                options.verify = VerifyMode::Compare;
+            } else if (mode == "readback") {
+                options.verify = VerifyMode::Readback;
+            } else {
+                error = "--verify takes compare or readback, not '" + mode + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "--board-id" && options.command == CliOptions::Command::Program) {
+            auto v = value("--board-id");
+            if (!v) {
+                return std::nullopt;
+            }
+            if (v->empty()) {
+                error = "--board-id needs the board's id";
+                return std::nullopt;
+            }
+            options.boardId = *v;
+        } else if (arg == "--board-ids" && options.command == CliOptions::Command::Program) {
+            auto v = value("--board-ids");
+            if (!v) {
+                return std::nullopt;
+            }
+            if (*v != "-") {
+                error = "--board-ids takes - (one line per board from standard input), not '" + *v +
+                        "'";
+                return std::nullopt;
+            }
+            options.boardIdsFromInput = true;
+        } else if (arg == "--expect-sha256" && options.command == CliOptions::Command::Program) {
+            auto v = value("--expect-sha256");
+            if (!v) {
+                return std::nullopt;
+            }
+            if (!IsSha256Hex(*v)) {
+                error = "--expect-sha256 takes the package's SHA-256 as 64 hex digits, not '" + *v +
+                        "'";
+                return std::nullopt;
+            }
+            options.expectSha256 = *v;
         } else if (arg == "--record" && options.command == CliOptions::Command::Program) {
             auto v = value("--record");
             if (!v) {
@@ -139,7 +190,16 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
             return std::nullopt;
         }
     }
-    if (options.command != CliOptions::Command::Ports && options.package.empty()) {
+    if (!options.boardId.empty() && (options.boardIdsFromInput || options.ports.size() > 1)) {
+        error = "--board-id names one board: with several ports give --board-ids -";
+        return std::nullopt;
+    }
+    if (options.command == CliOptions::Command::Identify && !options.package.empty()) {
+        error = "identify takes no package, not '" + options.package + "'";
+        return std::nullopt;
+    }
+    if (options.command != CliOptions::Command::Ports &&
+        options.command != CliOptions::Command::Identify && options.package.empty()) {
         error = command + " needs a package file";
         return std::nullopt;
     }
@@ -167,7 +227,9 @@ std::optional<int> PortNumber(const std::string& port) {
 std::string UsageText() {
     return R"(Usage:
   korvel-cli program PACKAGE [--port PORT]... [--baud N] [--json]
-                             [--record FILE] [--verify]
+                             [--record FILE] [--verify[=compare|readback]]
+                             [--board-id TEXT | --board-ids -]
+                             [--expect-sha256 HEX]
                              [--reset-lines none|dtr-rts[,OPTION]...]
       Program the board on the serial port with the firmware package (.pr2),
       exactly as the Korvel window would. Status texts and progress are shown
@@ -193,14 +255,35 @@ std::string UsageText() {
                Default: ResetLines in korvel.ini, else none.
       --json   print one JSON object per board on stdout as its run ends
                (port, device, package, package_sha256, kind, name, version,
-               chip, part_id, result, result_name, status, message, start,
-               duration_s, verified); human output goes to stderr then.
+               chip, part_id, part_id_hex, boot_code, result, result_name,
+               status, message, start, duration_s, verify, verified); human
+               output goes to stderr then.
+      --board-id  the board's own id (its label) into its record as board_id.
+      --board-ids -  read one id per board from standard input, one line
+               each, in the order of the ports, before the boards start (a
+               barcode scanner types a line); the program is refused (64)
+               when the input ends first or a line is empty.
+      --expect-sha256  the SHA-256 of the only package this station may
+               program (as the records' package_sha256 gives it); another
+               package is refused with 66 before any board is touched.
+               Default: ExpectSha256 in korvel.ini, else any package.
       --record append that line for every board to FILE, on the disk before
                the board's result is shown; several processes may share FILE.
-      --verify read the flash back and compare it where the loader can (the
-               LPC ISP boot loader; the first 64 bytes, where the loader shows
-               its boot block, are left out); where it cannot the run says so
-               and "verified" is false.
+      --verify check the written flash where the loader can (the LPC ISP
+               boot loader; the first 64 bytes, where the loader shows its
+               boot block, are left out): the chip compares each block with
+               the RAM copy it was written from, right after writing it
+               (--verify=compare, the same as --verify, costs one command
+               per block), or the whole flash is read back over the line
+               (--verify=readback, about doubles the run). Where the loader
+               cannot, the run says so and "verified" is false.
+  korvel-cli identify [--port PORT] [--baud N] [--json]
+                      [--reset-lines none|dtr-rts[,OPTION]...]
+      Synchronise with the LPC ISP boot loader of the board on the port and
+      print its part id (decimal and hex), chip and boot code version; with
+      --json as one object (port, device, chip, part_id, part_id_hex,
+      boot_code, result, result_name, message). Nothing on the board is
+      erased, written or started.
   korvel-cli info PACKAGE
       Show every entry of a package and the procedure it selects.
   korvel-cli ports
@@ -217,6 +300,7 @@ $XDG_CONFIG_HOME/korvel/ or ~/.config/korvel/ ('korvel-cli ports' names it).
   [PORTS]    COM<n>=<device>     map a port number to a device path or to
                                  usb:VID:PID[:SERIAL]
   [KORVEL]   ResetLines=<wiring> as --reset-lines
+             ExpectSha256=<hex>  as --expect-sha256
 
 Exit codes:
   0  programming succesful          3  device error

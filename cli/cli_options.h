@@ -5,12 +5,13 @@
 #include <vector>
 
 #include "jobs/exit_codes.h"
+#include "jobs/verify_mode.h"
 #include "serial/reset_lines.h"
 
 namespace korvel::cli {
 
 struct CliOptions {
-    enum class Command { Help, Version, Program, Info, Ports };
+    enum class Command { Help, Version, Program, Info, Ports, Identify };
     Command command = Command::Help;
     std::string package;
     // From --port: a port number, or a device path standing for the port.
@@ -23,11 +24,19 @@ struct CliOptions {
     std::vector<std::string> ports;
     bool json = false;
     std::string recordFile;
-    bool verify = false;
+    VerifyMode verify = VerifyMode::None;
+    // --board-id: the one board's id; --board-ids -: one line per board from
+    // standard input, in port order.
+    std::string boardId;
+    bool boardIdsFromInput = false;
+    // --expect-sha256: the only package this run may program.
+    std::string expectSha256;
 
     // Whether the run goes through the station front end: several boards,
     // or any of its outputs asked for.
-    bool station() const { return ports.size() > 1 || json || !recordFile.empty() || verify; }
+    bool station() const {
+        return ports.size() > 1 || json || !recordFile.empty() || verify != VerifyMode::None;
+    }
 };
 
 // Parses the arguments after the program name. On a usage error returns

@@ -1,11 +1,13 @@
 // korvel-cli: the headless front end for production stations and scripts.
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/cli_platform.h"
+#include "cli/identify.h"
 #include "cli/station_program.h"
 #include "cli/terminal_console.h"
 #include "package/printable_text.h"
@@ -66,19 +68,32 @@ int Program(const CliOptions& options, Settings& settings) {
     // program at once: nothing has begun that must be stopped in order.
     CatchStopRequests(kExitStopped);
     SetStopMode(StopMode::FirstEnds);
-    const auto ports = ResolvePorts(options, settings.serialPort, stderr);
-    if (!ports) {
+    const auto resolved = ResolvePorts(options, settings.serialPort, stderr);
+    if (!resolved) {
         return kExitUsage;
+    }
+    auto ports = *resolved;
+    if (!options.boardId.empty()) {
+        ports.front().boardId = options.boardId;
+    }
+    if (options.boardIdsFromInput) {
+        std::string error;
+        if (!ReadBoardIds(std::cin, IsTerminal(stdin) ? stderr : nullptr, ports, error)) {
+            std::fprintf(stderr, "korvel-cli: --board-ids: %s\n", error.c_str());
+            return kExitUsage;
+        }
     }
     TerminalConsole console(human, IsTerminal(human));
 
     RunChoices choices;
-    choices.ports = *ports;
+    choices.ports = ports;
     choices.baudRate = options.baudRate.value_or(kDefaultBaudRate);
     choices.resetLines = options.resetLines;
     choices.resetLinesSetting = settings.resetLines;
     choices.settingsFile = settings.fileName();
     choices.verify = options.verify;
+    choices.expectSha256 =
+        options.expectSha256.empty() ? settings.expectSha256 : options.expectSha256;
     const auto prepared = PrepareRun(package, choices, &console, [&](bool loads) {
         if (loads) {
             console.message("The package changed on disk and was loaded again: Device: " +
@@ -94,6 +109,31 @@ int Program(const CliOptions& options, Settings& settings) {
     }
     return ProgramStation(options, std::get<RunRequest>(prepared), {human, stdout},
                           [] { return StopRequests() > 0; });
+}
+
+int Identify(const CliOptions& options, Settings& settings) {
+    // Nothing is under way that a stop must end in order.
+    CatchStopRequests(kExitStopped);
+    SetStopMode(StopMode::FirstEnds);
+    const auto ports = ResolvePorts(options, settings.serialPort, stderr);
+    if (!ports) {
+        return kExitUsage;
+    }
+    ResetLines resetLines;
+    if (options.resetLines) {
+        resetLines = *options.resetLines;
+    } else {
+        std::string error;
+        const auto fromSettings = ParseResetLines(settings.resetLines, error);
+        if (!fromSettings) {
+            std::fprintf(stderr, "korvel-cli: ResetLines in %s: %s\n",
+                         PrintableText(settings.fileName()).c_str(), PrintableText(error).c_str());
+            return kExitUsage;
+        }
+        resetLines = *fromSettings;
+    }
+    return IdentifyBoard(ports->front(), options.baudRate.value_or(kDefaultBaudRate), resetLines,
+                         options.json, stdout, stderr);
 }
 
 }  // namespace
@@ -130,6 +170,8 @@ int main(int argc, char** argv) {
             return 0;
         case CliOptions::Command::Program:
             return Program(*options, settings);
+        case CliOptions::Command::Identify:
+            return Identify(*options, settings);
         case CliOptions::Command::Help:
         case CliOptions::Command::Version:
             break;

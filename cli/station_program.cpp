@@ -131,6 +131,32 @@ std::optional<std::vector<RunPort>> ResolvePorts(const CliOptions& options, int 
     return ports;
 }
 
+bool ReadBoardIds(std::istream& in, std::FILE* prompt, std::vector<RunPort>& ports,
+                  std::string& error) {
+    for (RunPort& port : ports) {
+        if (prompt != nullptr) {
+            std::fprintf(prompt, "Board id for %s: ", PrintableText(port.name).c_str());
+            std::fflush(prompt);
+        }
+        std::string line;
+        if (!std::getline(in, line)) {
+            error = "standard input ended before the board id for " + PrintableText(port.name) +
+                    ": give one line per port";
+            return false;
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty()) {
+            error = "an empty board id for " + PrintableText(port.name) +
+                    ": scan or type the board's id";
+            return false;
+        }
+        port.boardId = line;
+    }
+    return true;
+}
+
 int ProgramStation(const CliOptions& options, const RunRequest& request, const StationOutput& out,
                    const std::function<bool()>& stopRequested) {
     // Opened once the ports are known to be usable: a usage error leaves no
@@ -170,9 +196,10 @@ int ProgramStation(const CliOptions& options, const RunRequest& request, const S
         records.Write(i, run);
         view.finished(outcome);
         view.message(i, OutcomeLine(outcome, run.port));
-        if (options.verify && !run.verified && run.result == RunResult::Success) {
+        if (options.verify != VerifyMode::None && !run.verified &&
+            run.result == RunResult::Success) {
             view.message(i,
-                         "Not verified: this package's loader did not read the flash back "
+                         "Not verified: this package's loader did not check the flash "
                          "(the record says \"verified\": false)");
         }
     };

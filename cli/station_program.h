@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <istream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,13 @@ namespace korvel::cli {
 // err, when two ports are the same device.
 std::optional<std::vector<RunPort>> ResolvePorts(const CliOptions& options, int defaultPort,
                                                  std::FILE* err);
+
+// Gives each port its board id: one line from in per port, in port order
+// (a trailing CR is dropped), each asked for on prompt unless that is null.
+// False, with error saying why, when the input ends first or a line is empty:
+// then no board may be touched.
+bool ReadBoardIds(std::istream& in, std::FILE* prompt, std::vector<RunPort>& ports,
+                  std::string& error);
 
 // Where korvel-cli writes: people read `human`, programs read `records`
 // (the JSON lines of --json).

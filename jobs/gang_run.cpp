@@ -21,6 +21,7 @@ RunRecord StartedRecord(const RunRequest& request, std::size_t index) {
     const RunPort& port = request.ports.at(index);
     RunRecord record;
     record.port = port.name;
+    record.boardId = port.boardId;
     record.device =
         port.device.empty() ? PortResolver::instance().describe(port.number) : port.device;
     record.packagePath = request.packagePath;
@@ -87,6 +88,9 @@ void GangRun::Finish(Run& run, const Outcome& outcome) {
     const BoardFacts& learned = outcome.learned;
     record.chip = learned.chip;
     record.partId = learned.partId ? std::to_string(*learned.partId) : "";
+    record.partIdHex = learned.partId ? PartIdHex(*learned.partId) : "";
+    record.bootCode = learned.bootCode;
+    record.verify = learned.verify;
     record.verified = learned.verified;
     ++finished_;
     if (OnBoardFinished) {

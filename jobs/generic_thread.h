@@ -12,6 +12,7 @@
 #include "jobs/run_result.h"
 #include "jobs/ui_handover.h"
 #include "jobs/ui_targets.h"
+#include "jobs/verify_mode.h"
 #include "package/tfilepro.h"
 #include "serial/reset_lines.h"
 #include "serial/serial_device.h"
@@ -49,9 +50,9 @@ class GenericThread {
                StatusTarget* statusPanel, int portNumber);
     // How the port's DTR and RTS reset the board; not driven unless set.
     void SetResetLines(const ResetLines& lines) { resetLines_ = lines; }
-    // Asks the procedure to read the flash back and compare it, where its
-    // loader can; learned().verified says whether that happened.
-    void SetVerify(bool verify) { verify_ = verify; }
+    // Asks the procedure to check the written flash that way, where its
+    // loader can; the outcome's learned.verified says whether that happened.
+    void SetVerify(VerifyMode verify) { verify_ = verify; }
     void Start();
     // Asks the run to stop; never waits. A stop that comes before the
     // procedure is registered (the port opening, the image being read) is
@@ -66,7 +67,7 @@ class GenericThread {
     int baudRate() const { return baudRate_; }
     int portNumber() const { return portNumber_; }
     const ResetLines& resetLines() const { return resetLines_; }
-    bool verifyRequested() const { return verify_; }
+    VerifyMode verifyRequested() const { return verify_; }
 
     // The frame every driver shares: register for Stop (when abort is given),
     // open the port (PortNotOpened when that fails), bind the context's
@@ -102,7 +103,7 @@ class GenericThread {
     int baudRate_ = 0;
     int portNumber_ = 1;
     ResetLines resetLines_;
-    bool verify_ = false;
+    VerifyMode verify_ = VerifyMode::None;
 
     // Stop may run while the worker registers or drops the procedure; the
     // lock keeps Stop from reaching a procedure that is being destroyed.

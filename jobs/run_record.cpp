@@ -22,6 +22,12 @@ const char* RunResultName(RunResult result) {
     return "Unknown";
 }
 
+std::string PartIdHex(std::uint32_t partId) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(partId));
+    return text;
+}
+
 std::string IsoUtc(std::chrono::system_clock::time_point time) {
     using namespace std::chrono;
     const auto ms = floor<milliseconds>(time);

@@ -58,6 +58,7 @@ std::string KindText(char kind) {
 std::string RunRecordJson(const RunRecord& record) {
     nlohmann::ordered_json line;
     PutText(line, "port", record.port);
+    PutText(line, "board_id", record.boardId, true);
     PutText(line, "device", record.device);
     PutText(line, "package", record.packagePath);
     line["package_sha256"] = record.packageSha256;
@@ -66,6 +67,8 @@ std::string RunRecordJson(const RunRecord& record) {
     PutText(line, "version", record.entryVersion);
     PutText(line, "chip", record.chip, true);
     PutText(line, "part_id", record.partId, true);
+    PutText(line, "part_id_hex", record.partIdHex, true);
+    PutText(line, "boot_code", record.bootCode, true);
     line["result"] = static_cast<int>(record.result);
     line["result_name"] = RunResultName(record.result);
     PutText(line, "status", record.status);
@@ -73,6 +76,11 @@ std::string RunRecordJson(const RunRecord& record) {
     line["start"] = IsoUtc(record.start);
     // Milliseconds are as fine as a run's timing means anything.
     line["duration_s"] = std::round(record.durationSeconds * 1000.0) / 1000.0;
+    if (const char* verify = VerifyModeName(record.verify)) {
+        line["verify"] = verify;
+    } else {
+        line["verify"] = nullptr;
+    }
     line["verified"] = record.verified;
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

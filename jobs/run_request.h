@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/verify_mode.h"
 #include "package/tfilepro.h"
 #include "serial/reset_lines.h"
 
@@ -14,6 +15,10 @@ struct RunPort {
     int number = 1;    // the resolver's number for it
     // The device behind it for the record; empty: as the resolver names it.
     std::string device;
+    // The board's own id from outside (its label, a scanner), for the record;
+    // empty: none given. (Initialised, so a port written as {name, number,
+    // device} need not name it.)
+    std::string boardId = {};
 };
 
 // Everything a run is handed: the package as it was loaded, and how to reach
@@ -31,8 +36,8 @@ struct RunRequest {
     int baudRate = 0;
     // How every board's reset hangs on its port's DTR and RTS.
     ResetLines resetLines;
-    // Read the flash back and compare it, where the kind's loader can.
-    bool verify = false;
+    // How the written flash is checked, where the kind's loader can.
+    VerifyMode verify = VerifyMode::None;
 };
 
 }  // namespace korvel

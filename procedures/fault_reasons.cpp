@@ -20,6 +20,9 @@ constexpr auto kFaultRows = std::to_array<FaultRow>({
     {Fault::Garbled, "Unexpected answer to {0}: {1}"},
     {Fault::UnknownPart, "Unknown part id {0} ({1})"},
     {Fault::VerifyMismatch, "Verify failed at {0}: wrote {1}, read {2}"},
+    {Fault::CompareMismatch,
+     "Verify failed at {0}: the flash there differs from what was written: program the board "
+     "again, and set it aside if it fails again"},
     {Fault::StaleTransfer,
      "The board answered {0} with the rest of an earlier, stopped transfer: reset the board "
      "and try again"},

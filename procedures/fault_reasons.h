@@ -12,12 +12,13 @@ namespace korvel {
 // reason says, from one table (fault_reasons.cpp). The fields of a row's text
 // are given in its order, already formatted (see the helpers below).
 enum class Fault : std::uint8_t {
-    Refused,         // step, the board's answer
-    NoAnswer,        // step, what to check
-    Garbled,         // step, the answer (escaped)
-    UnknownPart,     // part id in decimal, in hex
-    VerifyMismatch,  // address, wrote, read
-    StaleTransfer,   // step
+    Refused,          // step, the board's answer
+    NoAnswer,         // step, what to check
+    Garbled,          // step, the answer (escaped)
+    UnknownPart,      // part id in decimal, in hex
+    VerifyMismatch,   // address, wrote, read
+    CompareMismatch,  // address: the chip found the flash unlike the data written there
+    StaleTransfer,    // step
     // Resident loader, PCX and boot monitor.
     OtherLoader,  // the board's loader identifier (escaped), the one expected
     NoBanner,     // what was heard meanwhile

@@ -1,11 +1,31 @@
 #include "procedures/run_preparation.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "jobs/exit_codes.h"
 #include "package/printable_text.h"
 #include "procedures/fault_reasons.h"
 #include "procedures/package_kinds.h"
 
 namespace korvel {
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+}  // namespace
+
+bool IsSha256Hex(const std::string& text) {
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+           });
+}
 
 std::variant<RunRequest, RunRefusal> PrepareRun(
     TFilePro& package, const RunChoices& choices, DialogService* dialogs,
@@ -16,6 +36,12 @@ std::variant<RunRequest, RunRefusal> PrepareRun(
     // typed, which may take a while; a kind that needs the code only since
     // then has it asked too.
     bool codeGiven = false;
+    if (!choices.expectSha256.empty() && !IsSha256Hex(choices.expectSha256)) {
+        return RunRefusal{kExitUsage, choices.settingsFile +
+                                          ": [KORVEL] ExpectSha256 is not a SHA-256 (64 hex "
+                                          "digits): '" +
+                                          PrintableText(choices.expectSha256) + "'"};
+    }
     for (;;) {
         switch (package.ReloadIfChanged()) {
             case TFilePro::Freshness::Unchanged:
@@ -29,6 +55,15 @@ std::variant<RunRequest, RunRefusal> PrepareRun(
                                   "The package changed on disk and no longer loads; nothing was "
                                   "programmed:\r\n" +
                                       PrintableText(path)};
+        }
+        // Checked on every load: a package that changed on disk is the one
+        // the run would program.
+        if (!choices.expectSha256.empty() && package.sha256() != Lower(choices.expectSha256)) {
+            return RunRefusal{kExitBadPackage,
+                              "The package is not the pinned one; nothing was programmed: " +
+                                  PrintableText(path) + " has the SHA-256 " + package.sha256() +
+                                  ", the station expects " + Lower(choices.expectSha256) +
+                                  ": load the package the station is set up for"};
         }
         if (codeGiven || !FindPackageKind(package.kind()).needsAccessCode) {
             break;

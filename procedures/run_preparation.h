@@ -22,8 +22,15 @@ struct RunChoices {
     std::optional<ResetLines> resetLines;
     std::string resetLinesSetting = "none";
     std::string settingsFile;  // names the setting in messages
-    bool verify = false;
+    VerifyMode verify = VerifyMode::None;
+    // The package's SHA-256 in hex (either case) when it is pinned
+    // (korvel-cli's --expect-sha256, else the settings' ExpectSha256); empty:
+    // any package.
+    std::string expectSha256;
 };
+
+// Whether text is a SHA-256 in hex: 64 hex digits, either case.
+bool IsSha256Hex(const std::string& text);
 
 // Why a run did not start: the front end's exit code (or the window's, when
 // unattended) and what to tell the user; empty when the user has already
@@ -37,7 +44,8 @@ struct RunRefusal {
 // loaded again when it changed on disk (packageReloaded is told whether it
 // still loads), the access code is asked where the kind needs one (dialogs
 // null: nobody is there to type it), the reset wiring is read where the
-// kind's procedure drives it. Then the request for the package as loaded.
+// kind's procedure drives it; a pinned package with another hash is refused
+// (66) before anything is asked. Then the request for the package as loaded.
 std::variant<RunRequest, RunRefusal> PrepareRun(
     TFilePro& package, const RunChoices& choices, DialogService* dialogs,
     const std::function<void(bool loads)>& packageReloaded);

@@ -70,6 +70,7 @@ void Settings::Load(const std::vector<std::string>& args) {
     unattendedExit.clear();
     ports.clear();
     resetLines = "none";
+    expectSha256.clear();
     warnings_.clear();
     // Only a file that is certainly missing is created; anything else in its
     // place (unreadable, a directory, a symlink loop) gives what can be read.
@@ -110,6 +111,9 @@ void Settings::readFile() {
     }
     if (auto v = ini.get(kKorvelSection, "ResetLines")) {
         resetLines = *v;
+    }
+    if (auto v = ini.get(kKorvelSection, "ExpectSha256")) {
+        expectSha256 = *v;
     }
     if (auto v = ini.get(kKorvelSection, "Verify")) {
         Verify = std::atoi(v->c_str()) != 0;

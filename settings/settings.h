@@ -50,6 +50,9 @@ class Settings {
     // [KORVEL] section (the window's options write it); the front end reads
     // the text.
     std::string resetLines = "none";  // [KORVEL] ResetLines
+    // The SHA-256 (hex) of the only package a run may program; empty: any.
+    // Read, never written: a station's set-up pins it by hand.
+    std::string expectSha256;  // [KORVEL] ExpectSha256
 
   private:
     void readFile();

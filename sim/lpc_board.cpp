@@ -21,6 +21,7 @@ enum Code : int {
     kInvalidSector = 7,
     kSectorNotBlank = 8,
     kSectorNotPrepared = 9,
+    kCompareError = 10,
     kBusy = 11,
     kParamError = 12,
     kAddrError = 13,
@@ -294,6 +295,19 @@ void LpcBoard::execute(VirtualNs at, const std::string& line) {
                         std::to_string(has(LpcFault::UnknownId) ? kUnlistedPartId : part_.partId) +
                         "\r\n");
             break;
+        case 'K':
+            // The manuals give the version as <byte1 (major)>.<byte0 (minor)>
+            // and list byte0 first; the model sends the lines in that order.
+            transmitText(at, "0\r\n" + std::to_string(options_.bootCodeMinor) + "\r\n" +
+                                 std::to_string(options_.bootCodeMajor) + "\r\n");
+            break;
+        case 'M': {
+            std::uint32_t offset = 0;
+            const int code = compare(args, offset);
+            transmitText(at, std::to_string(code) + "\r\n" +
+                                 (code == kCompareError ? std::to_string(offset) + "\r\n" : ""));
+            break;
+        }
         case 'A':
             if (args.size() == 1 && args[0] <= 1) {
                 echo_ = args[0] == 1;
@@ -610,6 +624,42 @@ void LpcBoard::readAnswer(VirtualNs at, const std::string& line) {
         return;
     }
     sendReadGroup(at);
+}
+
+int LpcBoard::compare(const std::vector<std::uint32_t>& args, std::uint32_t& offset) const {
+    if (args.size() != 3) {
+        return kParamError;
+    }
+    if (args[0] % 4 != 0) {
+        return kSrcAddrError;
+    }
+    if (args[1] % 4 != 0) {
+        return kDstAddrError;
+    }
+    if (args[2] % 4 != 0) {
+        return kCountError;
+    }
+    const auto mapped = [this](std::uint32_t address, std::uint32_t count) {
+        const std::uint64_t end = static_cast<std::uint64_t>(address) + count;
+        return end <= flash_.size() ||
+               (address >= kRamBase && end <= kRamBase + static_cast<std::uint64_t>(ram_.size()));
+    };
+    if (!mapped(args[0], args[2])) {
+        return kSrcAddrNotMapped;
+    }
+    if (!mapped(args[1], args[2])) {
+        return kDstAddrNotMapped;
+    }
+    // The offset of the first byte that differs, from the given addresses
+    // (the manuals do not say whether it is rounded to a word; it is not).
+    // Like a read, it sees the boot block over the first 64 bytes.
+    for (std::uint32_t i = 0; i < args[2]; ++i) {
+        if (memoryByte(args[0] + i) != memoryByte(args[1] + i)) {
+            offset = i;
+            return kCompareError;
+        }
+    }
+    return kSuccess;
 }
 
 int LpcBoard::copyToFlash(VirtualNs at, const std::vector<std::uint32_t>& args) {

@@ -29,7 +29,8 @@ enum class LpcFault {
     SyncGarbage,   // answers "?" with line noise instead of "Synchronized"
     GoSilent,      // "G" starts the program without answering "0"
     GoError,       // "G" answered ADDR_ERROR; the loader stays
-    WeakCell,      // the first copy leaves the byte 0x100 into its destination erased
+    WeakCell,      // the first copy leaves the byte 0x100 into its destination erased:
+                   // it reads back different from what was written
     ReadNoise,     // the first group read back ("R") goes out with a wrong sum
     // An earlier session was stopped in the middle of a RAM write ("W"): the
     // loader, echo on, takes whatever comes as the rest of its data lines.
@@ -55,6 +56,9 @@ class LpcBoard : public BoardModel {
         // Flash contents at power-on (the user flash size; shorter is padded
         // with 0xFF). Empty: a blank chip.
         std::vector<std::uint8_t> flash;
+        // What "K" reports.
+        std::uint8_t bootCodeMajor = 2;
+        std::uint8_t bootCodeMinor = 12;
     };
 
     static constexpr std::uint32_t kRamBase = 0x40000000;
@@ -109,6 +113,8 @@ class LpcBoard : public BoardModel {
     // A byte as the loader reads it: the boot block over the first 64 bytes
     // of flash, then the flash, then the RAM.
     std::uint8_t memoryByte(std::uint32_t address) const;
+    // "M": kCompareError with offset set at the first difference.
+    int compare(const std::vector<std::uint32_t>& args, std::uint32_t& offset) const;
     int copyToFlash(VirtualNs at, const std::vector<std::uint32_t>& args);
     int go(const std::vector<std::string>& words, const std::vector<std::uint32_t>& args);
 

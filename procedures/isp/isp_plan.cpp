@@ -4,14 +4,6 @@
 
 namespace korvel {
 
-namespace {
-
-// While the boot loader runs, the first 64 bytes of flash read as its own
-// vectors, so the read-back starts after them.
-constexpr std::int32_t kBootBlockBytes = 64;
-
-}  // namespace
-
 IspPlan PlanIsp(const FlashImage& image, const ChipRow& chip) {
     IspPlan plan;
     const SectorGeometry last = chip.sector(chip.sectorCount - 1);
@@ -34,7 +26,7 @@ IspPlan PlanIsp(const FlashImage& image, const ChipRow& chip) {
                 plan.verify.back().address + plan.verify.back().count == address) {
                 plan.verify.back().count += chip.blockSize;
             } else {
-                const std::int32_t start = std::max(address, kBootBlockBytes);
+                const std::int32_t start = std::max(address, kIspBootBlockBytes);
                 plan.verify.push_back({start, address + chip.blockSize - start});
             }
         }

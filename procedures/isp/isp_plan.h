@@ -30,6 +30,10 @@ struct IspBlock {
     bool operator==(const IspBlock&) const = default;
 };
 
+// While the boot loader runs, the first 64 bytes of flash read as its own
+// vectors: a check of the written flash starts after them.
+inline constexpr std::int32_t kIspBootBlockBytes = 64;
+
 // Flash read back and compared after the write.
 struct IspRange {
     std::int32_t address = 0;

@@ -94,6 +94,7 @@ RunResult IspProcedure::Run(std::span<const std::uint8_t> image) {
     progressCount_ = 0;
     progressShown_ = 0;
     learned = {};
+    learned.verify = verify_;
     SetProgress(0);
     SetProgressMax(0);
     // The whole image is read and checked before the first byte goes to the
@@ -105,8 +106,8 @@ RunResult IspProcedure::Run(std::span<const std::uint8_t> image) {
     image_.SetVectorChecksum();
 
     const bool started = Synchronise() && Identify() && CheckImageFits() && Unlock() &&
-                         EraseSectors() && WriteBlocks() && (!verify_ || VerifyFlash()) &&
-                         StartFirmware();
+                         EraseSectors() && WriteBlocks() &&
+                         (verify_ != VerifyMode::Readback || VerifyFlash()) && StartFirmware();
     SetProgress(progressCount_);
     if (abortRequested) {
         return RunResult::Aborted;
@@ -197,7 +198,43 @@ bool IspProcedure::Identify() {
     }
     report_.Log("Found chip: \"%s\"\r\n", chip_->name);
     learned.chip = chip_->name;
+    return ReadBootCode();
+}
+
+bool IspProcedure::ReadBootCode() {
+    // "0", then the version's minor and major number, each on its own line.
+    link_.Send("K\r\n", SlicesOf(IspCommand::BootCode));
+    IspWait wait = link_.Await(1);
+    if (wait == IspWait::Answered && link_.answer().starts_with("0\r\n")) {
+        wait = link_.Await(3);
+    }
+    const IspAnswer answer = link_.Taken(wait);
+    if (!report_.Judge(answer, IspCommand::BootCode, "report its boot code version")) {
+        return false;
+    }
+    const auto minor = ParseDecimal<std::uint32_t>(answer.line(1));
+    const auto major = ParseDecimal<std::uint32_t>(answer.line(2));
+    if (!minor || !major) {
+        const std::string_view bad = minor ? answer.line(2) : answer.line(1);
+        return report_.Cancel(
+            IspFormat("wrong response to boot code version: %s", answer.text.c_str()).c_str(),
+            FaultReason(Fault::Garbled,
+                        {"the request for its boot code version", EscapedAnswer(bad)}));
+    }
+    learned.bootCode = std::to_string(*major) + "." + std::to_string(*minor);
+    report_.Log("Boot code version %s\r\n", learned.bootCode.c_str());
     return true;
+}
+
+RunResult IspProcedure::ReadIdentity() {
+    progressCount_ = 0;
+    progressShown_ = 0;
+    learned = {};
+    const bool identified = Synchronise() && Identify();
+    if (abortRequested) {
+        return RunResult::Aborted;
+    }
+    return identified ? RunResult::Success : RunResult::ProgrammingError;
 }
 
 bool IspProcedure::CheckImageFits() {
@@ -297,14 +334,48 @@ bool IspProcedure::WriteBlocks() {
                      IspFormat("prepare sector %d for writing", block.sector)) ||
             !Command(IspCommand::Copy,
                      IspFormat("C %d %d %d\r\n", block.address, chip_->ramBuffer, chip_->blockSize),
-                     "copy " + data + " into flash")) {
+                     "copy " + data + " into flash") ||
+            (verify_ == VerifyMode::Compare && !CompareBlock(block))) {
             return false;
         }
         report_.Log("Ok\r\n");
         ++progressCount_;
         learned.bytesWritten += static_cast<std::uint64_t>(block.dataBytes);
     }
+    if (verify_ == VerifyMode::Compare) {
+        report_.Log("Verified\r\n");
+        learned.verified = true;
+    }
     return true;
+}
+
+bool IspProcedure::CompareBlock(const IspBlock& block) {
+    const std::int32_t skipped = std::max(0, kIspBootBlockBytes - block.address);
+    const std::int32_t address = block.address + skipped;
+    const std::string what = AtAddress("compare the flash from ", address);
+    link_.Send(IspFormat("M %d %d %d\r\n", address, chip_->ramBuffer + skipped,
+                         chip_->blockSize - skipped),
+               SlicesOf(IspCommand::Compare));
+    IspWait wait = link_.Await(1);
+    // COMPARE_ERROR is followed by the offset of the first difference.
+    constexpr int kCompareError = 10;
+    if (wait != IspWait::Answered || link_.Taken(wait).code() != kCompareError) {
+        return report_.Judge(link_.Taken(wait), IspCommand::Compare, what);
+    }
+    wait = link_.Await(2);
+    const IspAnswer answer = link_.Taken(wait);
+    const auto offset = ParseDecimal<std::uint32_t>(answer.line(1));
+    if (wait != IspWait::Answered) {
+        return report_.Judge(answer, IspCommand::Compare, what);
+    }
+    if (!offset || *offset >= static_cast<std::uint32_t>(chip_->blockSize - skipped)) {
+        return report_.Cancel(
+            "Verify failed",
+            FaultReason(Fault::Garbled, {"the command to " + what, EscapedAnswer(answer.line(1))}));
+    }
+    const auto at = static_cast<std::uint32_t>(address) + *offset;
+    return report_.Cancel(IspFormat("Verify failed at 0x%08X", static_cast<unsigned>(at)).c_str(),
+                          FaultReason(Fault::CompareMismatch, {Hex32(at)}));
 }
 
 bool IspProcedure::TransferToRam(std::span<const std::uint8_t> bytes, const std::string& what) {

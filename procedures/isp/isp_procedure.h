@@ -9,6 +9,7 @@
 
 #include "jobs/proc_context.h"
 #include "jobs/run_result.h"
+#include "jobs/verify_mode.h"
 #include "procedures/isp/chip_table.h"
 #include "procedures/isp/flash_image.h"
 #include "procedures/isp/isp_link.h"
@@ -36,11 +37,16 @@ class IspProcedure : public ProcContext {
     // Aborted; a failure's reason and what was learned of the board are in
     // the context (Conclude).
     RunResult Run(std::span<const std::uint8_t> image);
+    // Only synchronises and identifies the chip (part id, chip row, boot
+    // code version into learned): nothing is erased, written or started.
+    // Success, ProgrammingError or Aborted, like Run.
+    RunResult ReadIdentity();
 
-    // With verify on, the written flash is read back and compared with the
-    // image before the firmware is started; learned.verified tells that every
-    // written byte it could read back matched.
-    void SetVerify(bool on) { verify_ = on; }
+    // Compare: the chip compares each block with its RAM copy right after
+    // the copy. Readback: the written flash is read back and compared with
+    // the image before the firmware is started. Either leaves out the first
+    // 64 bytes; learned.verified tells that the check completed.
+    void SetVerify(VerifyMode mode) { verify_ = mode; }
 
     SerialPort port;
 
@@ -49,6 +55,7 @@ class IspProcedure : public ProcContext {
     bool LoadImage(std::span<const std::uint8_t> text);
     bool Synchronise();
     bool Identify();
+    bool ReadBootCode();
     bool CheckImageFits();
     bool Unlock();
     bool EraseSectors();
@@ -62,6 +69,8 @@ class IspProcedure : public ProcContext {
     // every group of lines; `what` names them in a reason.
     bool TransferToRam(std::span<const std::uint8_t> bytes, const std::string& what);
     bool VerifyRange(const IspRange& range);
+    // The chip compares the block just copied with the RAM buffer.
+    bool CompareBlock(const IspBlock& block);
     // Sends one command and judges its answer; `what` completes "The board
     // refused to ...".
     bool Command(IspCommand command, const std::string& text, const std::string& what);
@@ -73,7 +82,7 @@ class IspProcedure : public ProcContext {
     std::int32_t highestAddress_ = -1;
     const ChipRow* chip_ = nullptr;
     IspPlan plan_;
-    bool verify_ = false;
+    VerifyMode verify_ = VerifyMode::None;
     // One block's bytes on their way to the RAM buffer.
     std::vector<std::uint8_t> blockBytes_;
     // Accepted checksum groups and copied blocks.

@@ -21,6 +21,7 @@ constexpr auto kCommands = std::to_array<IspCommandRow>({
     {IspCommand::ConfirmSync,   3,     "OK\r\n", "No response to complete baud sync",  "Unable to complete baud sync, ", true,  nullptr,   "the confirmation of the synchronisation"},
     {IspCommand::Crystal,       3,     "OK\r\n", "No response to crystal speed",       "wrong response to crystal: ",   true,  nullptr,   nullptr},
     {IspCommand::Identify,      3,     "0\r\n",  "No response to unlock command",      "wrong response to ID: ",        true,  nullptr,   "the request for its part id"},
+    {IspCommand::BootCode,      4,     "0\r\n",  "No response to boot code version",   "wrong response to boot code version: ", true, nullptr, "the request for its boot code version"},
     {IspCommand::Unlock,        3,     "0\r\n",  "No response to unlock command",      "wrong response unlock: ",       true,  nullptr,   nullptr},
     {IspCommand::PrepareErase,  8,     "0\r\n",  "No response",                        "Unable to prep for write",      false, nullptr,   nullptr},
     {IspCommand::Erase,         25,    "0\r\n",  "No response",                        "Unable to erase flash",         false, "Error\r\n", nullptr},
@@ -28,6 +29,7 @@ constexpr auto kCommands = std::to_array<IspCommandRow>({
     {IspCommand::DataGroup,     3,     "OK\r\n", "No response",                        "bad checksum",                  false, nullptr,   nullptr},
     {IspCommand::PrepareCopy,   5,     "0\r\n",  "No response",                        "Unable to prep for write",      false, nullptr,   nullptr},
     {IspCommand::Copy,          5,     "0\r\n",  "No response",                        "Unable to prep for write",      false, nullptr,   nullptr},
+    {IspCommand::Compare,       3,     "0\r\n",  "No response",                        "Verify failed",                 false, nullptr,   nullptr},
     {IspCommand::Read,          3,     "0\r\n",  "No response",                        "can't read flash",              false, nullptr,   nullptr},
     // The lines of a read: any answer is taken, and read as data.
     {IspCommand::ReadLines,     3,     "",       "No response",                        "can't read flash",              false, nullptr,   nullptr},

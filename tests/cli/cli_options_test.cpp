@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "cli/station_program.h"
+
 #include "package/printable_text.h"
 
 namespace korvel::cli {
@@ -78,6 +82,16 @@ TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
         {{"program", "a.pr2", "--port", "\x1b[2J\r"}, "'\\x1B[2J\\x0D'"},
         {{"program", "a.pr2", "--baud", "9600\n"}, "'9600\\x0A'"},
         {{"program", "a.pr2", "--verify\x07"}, "'--verify\\x07'"},
+        {{"program", "a.pr2", "--verify=fast\x07"}, "'fast\\x07'"},
+        {{"info", "a.pr2", "--verify"}, "--verify"},
+        {{"identify", "a.pr2"}, "a.pr2"},
+        {{"program", "a.pr2", "--expect-sha256", "abc"}, "'abc'"},
+        {{"program", "a.pr2", "--board-ids", "ids.txt"}, "'ids.txt'"},
+        {{"program", "a.pr2", "--board-id", ""}, "--board-id"},
+        {{"program", "a.pr2", "--port", "1", "--port", "2", "--board-id", "A7"}, "--board-ids -"},
+        {{"program", "a.pr2", "--board-id", "A7", "--board-ids", "-"}, "--board-ids -"},
+        {{"identify", "--port", "1", "--port", "2"}, "one --port"},
+        {{"identify", "--verify"}, "--verify"},
         {{"program", "a.pr2", "--reset-lines", "dtr-rts,hold=\x9b"}, "\\x9B"},
     };
     for (const Case& c : cases) {
@@ -94,12 +108,17 @@ TEST(CliOptionsTest, SeveralPortsProgramAStationAndNoPortTwice) {
     ASSERT_TRUE(o);
     EXPECT_EQ(o->ports, (std::vector<std::string>{"COM3", "/dev/ttyUSB0", "usb:0403:6001:A1B2"}));
     EXPECT_TRUE(o->json);
-    EXPECT_TRUE(o->verify);
+    EXPECT_EQ(o->verify, VerifyMode::Compare);
     EXPECT_EQ(o->recordFile, "line.jsonl");
     EXPECT_TRUE(o->station());
     const auto one = Parse({"program", "fw.pr2", "--port", "COM3"});
     ASSERT_TRUE(one);
     EXPECT_FALSE(one->station());
+    EXPECT_EQ(one->verify, VerifyMode::None);
+    const auto readback = Parse({"program", "fw.pr2", "--verify=readback"});
+    ASSERT_TRUE(readback);
+    EXPECT_EQ(readback->verify, VerifyMode::Readback);
+    EXPECT_TRUE(readback->station());
     const auto two = Parse({"program", "fw.pr2", "--port", "1", "--port", "2"});
     ASSERT_TRUE(two);
     EXPECT_TRUE(two->station());
@@ -146,6 +165,40 @@ TEST(CliOptionsTest, HelpAndListingCommands) {
     }
     EXPECT_NE(UsageText().find("Exit codes"), std::string::npos);
     EXPECT_NE(UsageText().find("(default 38400)"), std::string::npos);
+}
+
+TEST(CliOptionsTest, BoardIdsAreOneLinePerPortInPortOrderOrNoBoardStarts) {
+    struct Case {
+        const char* input;
+        std::vector<std::string> ids;  // empty: refused
+        const char* said;              // part of the error
+    };
+    const Case cases[] = {
+        {"A-1\nA-2\r\nA-3\nextra\n", {"A-1", "A-2", "A-3"}, ""},
+        {"A-1\nA-2", {}, "before the board id for COM3"},
+        {"A-1\n\nA-3\n", {}, "empty board id for COM2"},
+        {"", {}, "before the board id for COM1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        std::vector<RunPort> ports = {{"COM1", 1, ""}, {"COM2", 2, ""}, {"COM3", 3, ""}};
+        std::istringstream in(c.input);
+        std::string error;
+        EXPECT_EQ(ReadBoardIds(in, nullptr, ports, error), !c.ids.empty());
+        EXPECT_NE(error.find(c.said), std::string::npos) << error;
+        if (!c.ids.empty()) {
+            EXPECT_EQ(
+                (std::vector<std::string>{ports[0].boardId, ports[1].boardId, ports[2].boardId}),
+                c.ids);
+        }
+    }
+    const auto parsed =
+        Parse({"program", "fw.pr2", "--port", "1", "--port", "2", "--board-ids", "-"});
+    ASSERT_TRUE(parsed);
+    EXPECT_TRUE(parsed->boardIdsFromInput);
+    const auto one = Parse({"program", "fw.pr2", "--board-id", "LBL 0042"});
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->boardId, "LBL 0042");
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ Outcome RunFakeProgramming(GenericThread& thread) {
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             RunLog().baudRate = thread.baudRate();
-            RunLog().verify = thread.verifyRequested();
+            RunLog().verify = thread.verifyRequested() != VerifyMode::None;
             proc.Status(StatusId::Connecting);
             const std::uint8_t sync = '?';
             proc.port.write(&sync, 1);

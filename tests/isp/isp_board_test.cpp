@@ -116,7 +116,7 @@ TEST(IspBoardTest, A512ByteImageErasesSectorZeroOnlyAndCopiesOneBlock) {
     ASSERT_EQ(h.run(sim::WriteIntelHex({{0, Pattern(512, 20)}})), RunResult::Success);
     // Sector 0 is erased without a blank check.
     EXPECT_EQ(board.commands(),
-              (Texts{"J", "U 23130", "P 0 0", "E 0 0", "W 1073742336 4096", "P 0 0",
+              (Texts{"J", "K", "U 23130", "P 0 0", "E 0 0", "W 1073742336 4096", "P 0 0",
                      "C 0 1073742336 4096", "W 1073742336 24", "G 1073742336 A"}));
     // 91 full lines and one of one byte, a checksum after every 20 and the last.
     const Texts block = LinesFrom(h.sentLines(), "W 1073742336 4096");
@@ -153,7 +153,8 @@ TEST(IspBoardTest, A512ByteImageErasesSectorZeroOnlyAndCopiesOneBlock) {
     // What the run learned; the jump program is not the image.
     EXPECT_EQ(h.proc->learned.chip, "LPC2138 (500k)");
     EXPECT_EQ(h.proc->learned.partId, 196389u);
-    EXPECT_EQ(h.proc->learned.bootCode, "");
+    // "K" answers the minor number first.
+    EXPECT_EQ(h.proc->learned.bootCode, "2.12");
     EXPECT_EQ(h.proc->learned.bytesWritten, 512u);
     EXPECT_FALSE(h.proc->learned.verified);
 }
@@ -169,9 +170,9 @@ TEST(IspBoardTest, BlankSectorsAreNotErasedAndUsedOnesAre) {
     const std::vector<HexSegment> image = {
         {0, Pattern(64, 30)}, {0x1800, Pattern(16, 31)}, {0x2000, Pattern(16, 32)}};
     ASSERT_EQ(h.run(sim::WriteIntelHex(image)), RunResult::Success);
-    const Texts commands(board.commands().begin(), board.commands().begin() + 8);
+    const Texts commands(board.commands().begin(), board.commands().begin() + 9);
     EXPECT_EQ(commands,
-              (Texts{"J", "U 23130", "P 0 0", "E 0 0", "I 1 1", "I 2 2", "P 2 2", "E 2 2"}));
+              (Texts{"J", "K", "U 23130", "P 0 0", "E 0 0", "I 1 1", "I 2 2", "P 2 2", "E 2 2"}));
     const Texts expected = {"Sector  1", "already blank", "Sector  2", "Ok"};
     EXPECT_NE(
         std::search(h.status.texts.begin(), h.status.texts.end(), expected.begin(), expected.end()),
@@ -307,7 +308,7 @@ TEST(IspBoardTest, EveryFaultEndsWithTheResultAndTextsOfItsStep) {
     }
 }
 
-TEST(IspBoardTest, VerifyReadsTheWrittenRangesBackAfterTheBootBlockAndNamesTheFirstDifference) {
+TEST(IspBoardTest, VerifyChecksTheWrittenFlashAfterTheBootBlockAndNamesTheFirstDifference) {
     const std::vector<HexSegment> image = {{0, Pattern(10000, 61)}, {0x20000, Pattern(100, 62)}};
     const std::uint8_t wanted = image[0].bytes[0x100];
     char failure[96];
@@ -316,36 +317,70 @@ TEST(IspBoardTest, VerifyReadsTheWrittenRangesBackAfterTheBootBlockAndNamesTheFi
     char mismatch[64];
     std::snprintf(mismatch, sizeof mismatch, "Verify failed at 0x00000100: wrote 0x%02X, read 0xFF",
                   wanted);
+    const std::string compared =
+        "Verify failed at 0x00000100: the flash there differs from what was written: program the "
+        "board again, and set it aside if it fails again";
+    const Texts started = {"loading jump code", "jumping now!"};
+    // Three adjacent 4 KB blocks less the boot block's 64 bytes, then one block.
+    const Texts reads = {"R 64 12224", "R 131072 4096"};
+    // Each block right after its copy, from the RAM buffer at 0x40000200.
+    const Texts compares = {"M 64 1073742400 4032", "M 4096 1073742336 4096",
+                            "M 8192 1073742336 4096", "M 131072 1073742336 4096"};
     struct Case {
         const char* what;
-        bool verify;
+        VerifyMode verify;
         std::set<LpcFault> faults;
         RunResult result;
         bool verified;
         Texts lastTexts;
+        std::string reason;
+        Texts checks;  // the commands that read back or compare
     };
     const std::vector<Case> cases = {
-        {"good board", true, {}, RunResult::Success, true, {"loading jump code", "jumping now!"}},
+        {"good board", VerifyMode::Readback, {}, RunResult::Success, true, started, "", reads},
         {"weak cell",
-         true,
+         VerifyMode::Readback,
          {LpcFault::WeakCell},
          RunResult::ProgrammingError,
          false,
-         {"Verifying....", "", failure, ""}},
+         {"Verifying....", "", failure, ""},
+         mismatch,
+         {reads[0]}},
         // A group that reads back with a wrong sum is asked for again.
         {"noisy read-back",
-         true,
+         VerifyMode::Readback,
          {LpcFault::ReadNoise},
          RunResult::Success,
          true,
-         {"loading jump code", "jumping now!"}},
-        // Unverified, the same board passes: only the comparison catches it.
-        {"weak cell unverified",
+         started,
+         "",
+         reads},
+        {"good board compared",
+         VerifyMode::Compare,
+         {},
+         RunResult::Success,
+         true,
+         started,
+         "",
+         compares},
+        // The chip finds it in the first block and the run goes no further.
+        {"weak cell compared",
+         VerifyMode::Compare,
+         {LpcFault::WeakCell},
+         RunResult::ProgrammingError,
          false,
+         {"Sector  0 (0x00000000-0x00000FFF)", "", ": Verify failed at 0x00000100", ""},
+         compared,
+         {compares[0]}},
+        // Unverified, the same board passes: only a check catches it.
+        {"weak cell unverified",
+         VerifyMode::None,
          {LpcFault::WeakCell},
          RunResult::Success,
          false,
-         {"loading jump code", "jumping now!"}},
+         started,
+         "",
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -353,21 +388,25 @@ TEST(IspBoardTest, VerifyReadsTheWrittenRangesBackAfterTheBootBlockAndNamesTheFi
         IspHarness h(board);
         h.proc->SetVerify(c.verify);
         EXPECT_EQ(h.run(sim::WriteIntelHex(image)), c.result);
+        EXPECT_EQ(h.proc->learned.verify, c.verify);
         EXPECT_EQ(h.proc->learned.verified, c.verified);
         EXPECT_EQ(Tail(h.status.texts, c.lastTexts.size()), c.lastTexts);
-        EXPECT_EQ(h.proc->reason(), c.result == RunResult::Success ? "" : mismatch);
-        Texts reads;
-        std::copy_if(board.commands().begin(), board.commands().end(), std::back_inserter(reads),
-                     [](const std::string& command) { return command[0] == 'R'; });
-        // Three adjacent 4 KB blocks less the boot block's 64 bytes, then one block.
-        const Texts expectedReads = !c.verify    ? Texts{}
-                                    : c.verified ? Texts{"R 64 12224", "R 131072 4096"}
-                                                 : Texts{"R 64 12224"};
-        EXPECT_EQ(reads, expectedReads);
+        EXPECT_EQ(h.proc->reason(), c.reason);
+        Texts checks;
+        std::copy_if(
+            board.commands().begin(), board.commands().end(), std::back_inserter(checks),
+            [](const std::string& command) { return command[0] == 'R' || command[0] == 'M'; });
+        EXPECT_EQ(checks, c.checks);
         EXPECT_EQ(board.started().has_value(), c.result == RunResult::Success);
         const Texts sent = h.sentLines();
         EXPECT_EQ(std::count(sent.begin(), sent.end(), "RESEND"),
                   c.faults.count(LpcFault::ReadNoise) ? 1 : 0);
+        if (c.verify == VerifyMode::Compare) {
+            // On the wire: the compare right after the copy of the same block.
+            const std::string wire = h.sent();
+            EXPECT_NE(wire.find("C 0 1073742336 4096\r\nM 64 1073742400 4032\r\n"),
+                      std::string::npos);
+        }
     }
 }
 
@@ -458,7 +497,7 @@ TEST(IspBoardTest, AnImageThatCannotBeProgrammedWholeLeavesTheFlashAsItWas) {
     }
     const std::size_t end = badChecksum.find("\r\n", pos);
     badChecksum[end - 1] = badChecksum[end - 1] == '0' ? '1' : '0';
-    const std::string upToIdentification = "?Synchronized\r\n12000\r\nJ\r\n";
+    const std::string upToIdentification = "?Synchronized\r\n12000\r\nJ\r\nK\r\n";
 
     struct Case {
         const char* what;
@@ -576,7 +615,7 @@ TEST(IspBoardTest, APacedVerifyTakesTheLineTimeOfWhatTheChipSendsBack) {
     for (const bool verify : {false, true}) {
         LpcBoard board(Part("LPC2138"));
         IspHarness h(board, 115200, /*paced=*/true);
-        h.proc->SetVerify(verify);
+        h.proc->SetVerify(verify ? VerifyMode::Readback : VerifyMode::None);
         ASSERT_EQ(h.run(sim::WriteIntelHex(image)), RunResult::Success);
         ASSERT_EQ(h.proc->learned.verified, verify);
         took[verify] = h.device->now();

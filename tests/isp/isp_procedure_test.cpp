@@ -91,6 +91,7 @@ TEST(IspProcedureTest, AnEchoedProbeIsConfirmedAfterAPauseWithoutProbingAgain) {
     board.answers = Handshake();
     board.answers["?"] = "?";  // already synchronised, echo on
     board.answers["J\r\n"] = "J\r\n0\r\n196389\r\n";
+    board.answers["K\r\n"] = "K\r\n0\r\n13\r\n2\r\n";
     VirtualNs probeEchoed = 0;
     VirtualNs confirmSent = 0;
     board.onLine = [&](VirtualNs at, const std::string& line) {
@@ -106,13 +107,14 @@ TEST(IspProcedureTest, AnEchoedProbeIsConfirmedAfterAPauseWithoutProbingAgain) {
     };
     IspHarness h(board.tap, 38400, /*paced=*/true);
     EXPECT_EQ(h.run(kImage), RunResult::ProgrammingError);
-    EXPECT_EQ(h.sentLines(), (Texts{"?Synchronized", "12000", "J", "U 23130"}));
+    EXPECT_EQ(h.sentLines(), (Texts{"?Synchronized", "12000", "J", "K", "U 23130"}));
     EXPECT_GE(confirmSent - probeEchoed, 300 * kNsPerMs);
     EXPECT_LT(confirmSent - probeEchoed, 320 * kNsPerMs);
     // Silence after the unlock: the identification's time-out text is shared.
-    EXPECT_EQ(h.status.texts,
-              (Texts{"", "Attempting baud sync", "Baud sync sucessful",
-                     "Found chip: \"LPC2138 (500k)\"", "", ": No response to unlock command", ""}));
+    EXPECT_EQ(h.status.texts, (Texts{"", "Attempting baud sync", "Baud sync sucessful",
+                                     "Found chip: \"LPC2138 (500k)\"", "Boot code version 2.13", "",
+                                     ": No response to unlock command", ""}));
+    EXPECT_EQ(h.proc->learned.bootCode, "2.13");
 }
 
 TEST(IspProcedureTest, AnEchoOfTheSixthProbeStillFailsWithTheSyncError) {
@@ -137,9 +139,13 @@ TEST(IspProcedureTest, UnexpectedAnswersEndTheRunWithTheirFirstLine) {
         Texts lines;
         std::string reason;
     };
-    const auto handshakeWith = [](std::string line, std::string answer) {
+    const auto handshakeWith = [](std::string line, std::string answer, std::string line2 = "",
+                                  std::string answer2 = "") {
         auto answers = Handshake();
         answers[line] = answer;
+        if (!line2.empty()) {
+            answers[line2] = answer2;
+        }
         return answers;
     };
     const std::vector<Case> cases = {
@@ -178,6 +184,21 @@ TEST(IspProcedureTest, UnexpectedAnswersEndTheRunWithTheirFirstLine) {
          {"", ": Unknown chip ID: \"196389 \".", ""},
          {"?Synchronized", "12000", "J"},
          "Unexpected answer to the request for its part id: \"196389 \""},
+        {"boot code version refused",
+         handshakeWith("J\r\n", "J\r\n0\r\n196389\r\n", "K\r\n", "K\r\n1\r\n"),
+         {": wrong response to boot code version: 1", ""},
+         {"?Synchronized", "12000", "J", "K"},
+         "The board refused to report its boot code version: INVALID_COMMAND (1)"},
+        {"boot code version garbled",
+         handshakeWith("J\r\n", "J\r\n0\r\n196389\r\n", "K\r\n", "K\r\n0\r\n1\r\nx\r\n"),
+         {": wrong response to boot code version: 0", ""},
+         {"?Synchronized", "12000", "J", "K"},
+         "Unexpected answer to the request for its boot code version: \"x\""},
+        {"no boot code version",
+         handshakeWith("J\r\n", "J\r\n0\r\n196389\r\n", "K\r\n", "K\r\n0\r\n"),
+         {": No response to boot code version", ""},
+         {"?Synchronized", "12000", "J", "K"},
+         std::string("No answer to the request for its boot code version: ") + kCheckBoard},
         {"no confirmation",
          {{"?", "Synchronized\r\n"}},
          {": No response to complete baud sync", ""},

@@ -109,6 +109,8 @@ TEST(LpcBoardTest, CommandsAreEchoedAndAnsweredWithTheManualsCodes) {
     EXPECT_EQ(host.say("C 0 1073742336 4096\r\n"), "C 0 1073742336 4096\r\n15\r\n");
     EXPECT_EQ(host.say("G 1073742336 A\r\n"), "G 1073742336 A\r\n15\r\n");
     EXPECT_EQ(host.say("U 12345\r\n"), "U 12345\r\n16\r\n");
+    // The boot code version: minor, then major.
+    EXPECT_EQ(host.say("K\r\n"), "K\r\n0\r\n12\r\n2\r\n");
     EXPECT_EQ(host.say("U 23130\r\n"), "U 23130\r\n0\r\n");
     EXPECT_EQ(host.say("P 0 27\r\n"), "P 0 27\r\n7\r\n");
     EXPECT_EQ(host.say("P 2 1\r\n"), "P 2 1\r\n7\r\n");
@@ -220,6 +222,17 @@ TEST(LpcBoardTest, CopyNeedsPreparedSectorsAndOnlyClearsBits) {
     EXPECT_EQ(board.flash()[0], 0x00);
     EXPECT_EQ(board.flash()[3], 0x00);
     EXPECT_EQ(host.say("C 0 1073742336 4096\r\n"), "C 0 1073742336 4096\r\n9\r\n");
+    // The compare sees what the copy left, the boot block over the first 64
+    // bytes, and names the first byte that differs by its offset.
+    EXPECT_EQ(host.say("M 64 1073742400 4032\r\n"), "M 64 1073742400 4032\r\n0\r\n");
+    EXPECT_EQ(host.say("M 4092 1073742396 8\r\n"), "M 4092 1073742396 8\r\n10\r\n4\r\n");
+    EXPECT_EQ(host.say("M 60 1073742396 4\r\n"), "M 60 1073742396 4\r\n10\r\n0\r\n");
+    EXPECT_EQ(host.say("M 2 1073742336 4\r\n"), "M 2 1073742336 4\r\n2\r\n");
+    EXPECT_EQ(host.say("M 64 1073742338 4\r\n"), "M 64 1073742338 4\r\n3\r\n");
+    EXPECT_EQ(host.say("M 64 1073742336 6\r\n"), "M 64 1073742336 6\r\n6\r\n");
+    EXPECT_EQ(host.say("M 1048576 1073742336 4\r\n"), "M 1048576 1073742336 4\r\n4\r\n");
+    EXPECT_EQ(host.say("M 64 1048576 4\r\n"), "M 64 1048576 4\r\n5\r\n");
+    EXPECT_EQ(host.say("M 64 1073742336\r\n"), "M 64 1073742336\r\n12\r\n");
     // A copy across two sectors needs both prepared.
     EXPECT_EQ(host.say("P 1 1\r\n"), "P 1 1\r\n0\r\n");
     EXPECT_EQ(host.say("C 3840 1073742336 512\r\n"), "C 3840 1073742336 512\r\n9\r\n");

@@ -4,11 +4,13 @@
 
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <memory>
 #include <optional>
 #include <thread>
 #include <variant>
 
+#include "jobs/exit_codes.h"
 #include "jobs/queued_handover.h"
 #include "package/sha256.h"
 #include "procedures/package_kinds.h"
@@ -61,7 +63,8 @@ struct Station {
     static std::vector<RunPort> Ports() {
         std::vector<RunPort> ports;
         for (std::size_t i = 0; i < kBoards; ++i) {
-            ports.push_back({"board" + std::to_string(i), kFirstPort + static_cast<int>(i), ""});
+            ports.push_back({"board" + std::to_string(i), kFirstPort + static_cast<int>(i), "",
+                             "id" + std::to_string(i)});
         }
         return ports;
     }
@@ -125,7 +128,8 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
     {
         QueuedHandover handover;
         GangRun gang(handover, StandardDrivers());
-        station.Run(gang, handover, {&package, file, "ab12", 'F', {}, 38400, {}, true});
+        station.Run(gang, handover,
+                    {&package, file, "ab12", 'F', {}, 38400, {}, VerifyMode::Compare});
     }
 
     EXPECT_EQ(station.finishedCalls, static_cast<int>(kBoards));
@@ -138,13 +142,15 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
                                                    : RunResult::Success;
         EXPECT_EQ(record.result, expected);
         EXPECT_EQ(record.port, "board" + std::to_string(i));
+        EXPECT_EQ(record.boardId, "id" + std::to_string(i));
         EXPECT_EQ(record.packagePath, file);
         EXPECT_EQ(record.packageSha256, "ab12");
         EXPECT_EQ(record.kind, 'F');
         EXPECT_EQ(record.entryName, "LPC2138");
         EXPECT_EQ(record.entryVersion, "2.5");
-        // Verify was asked for: only a board whose flash was read back and
-        // compared says so.
+        // Verify was asked for: only a board whose flash the chip compared
+        // says so; one whose port never opened did no check at all.
+        EXPECT_EQ(record.verify, i == kMissing ? VerifyMode::None : VerifyMode::Compare);
         EXPECT_EQ(record.verified, expected == RunResult::Success);
         EXPECT_GT(record.durationSeconds, 0.0);
         // The record's message is the outcome's reason, the status the last
@@ -159,6 +165,8 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
         }
         EXPECT_EQ(record.chip, "LPC2138 (500k)");
         EXPECT_EQ(record.partId, std::to_string(part.partId));
+        EXPECT_EQ(record.partIdHex, "0x0002FF25");
+        EXPECT_EQ(record.bootCode, "2.12");
         EXPECT_EQ(record.status, station.panels[i].texts.back());
         if (i != kRefusing) {
             EXPECT_EQ(record.message, "");
@@ -214,8 +222,8 @@ TEST(GangRunTest, StopReachesEveryRunAndEachEndsAborted) {
         GangRun gang(handover, kDrivers);
         bool stopped = false;
         // Every run is told how its board's reset is wired.
-        const RunRequest wired{&package, file, "", 'F', {}, 38400, ResetLines{.driven = true},
-                               false};
+        const RunRequest wired{
+            &package, file, "", 'F', {}, 38400, ResetLines{.driven = true}, VerifyMode::None};
         station.Run(gang, handover, wired, [&] {
             if (!stopped && waiting == static_cast<int>(kBoards)) {
                 stopped = true;
@@ -318,6 +326,55 @@ TEST(GangRunTest, TheRecordsHashIsOfTheBytesTheRunWasHanded) {
         const bool asWritten = rewritten || !c.rewrittenBeforeTheRequest;
         EXPECT_EQ(handedImages[0], asWritten ? c.programmed : oldImage);
         EXPECT_EQ(record->packageSha256, asWritten ? c.sha256 : hash(oldBytes));
+    }
+}
+
+// A station pinned to one package refuses another before anything is asked
+// or any board is reached; the pin is checked on the package as it is on
+// disk when the run starts.
+TEST(GangRunTest, APinnedPackageIsTheOnlyOneARunIsPreparedFor) {
+    const std::vector<std::uint8_t> bytes = sim::BuildPackage({{"X", "1", 'F', {1, 2, 3}}});
+    const std::string pinned = Sha256Hex(bytes);
+    std::string upper = pinned;
+    for (char& ch : upper) {
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    }
+    const std::string other(64, 'a');
+    struct Case {
+        std::string pin;
+        int exitCode;  // 0: prepared
+        std::vector<std::string> said;
+    };
+    const Case cases[] = {
+        {"", 0, {}},
+        {pinned, 0, {}},
+        {upper, 0, {}},
+        {other, kExitBadPackage, {"not the pinned one", pinned, other}},
+        {pinned.substr(1), kExitUsage, {"korvel.ini: [KORVEL] ExpectSha256", "64 hex"}},
+        {pinned.substr(1) + "g", kExitUsage, {"ExpectSha256"}},
+    };
+    test::TempDir dir;
+    const std::string file = dir.write("fw.pr2", bytes);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pin);
+        TFilePro package;
+        ASSERT_TRUE(package.LoadFromFile(file));
+        RunChoices choices;
+        choices.ports = {{"board0", kFirstPort, ""}};
+        choices.settingsFile = "korvel.ini";
+        choices.expectSha256 = c.pin;
+        const auto prepared = PrepareRun(package, choices, nullptr, [](bool) {});
+        if (c.exitCode == 0) {
+            ASSERT_TRUE(std::holds_alternative<RunRequest>(prepared));
+            EXPECT_EQ(std::get<RunRequest>(prepared).packageSha256, pinned);
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<RunRefusal>(prepared));
+        const RunRefusal& refusal = std::get<RunRefusal>(prepared);
+        EXPECT_EQ(refusal.exitCode, c.exitCode);
+        for (const std::string& part : c.said) {
+            EXPECT_NE(refusal.message.find(part), std::string::npos) << refusal.message;
+        }
     }
 }
 

@@ -10,6 +10,7 @@ using namespace std::chrono;
 TEST(RunRecordJsonTest, OneLineWithEveryFieldUnderItsName) {
     RunRecord record;
     record.port = "usb:0403:6001:A1";
+    record.boardId = "SN-0042";
     record.device = "/dev/ttyUSB0";
     record.packagePath = "fw \"new\".pr2";
     record.packageSha256 = "ba7816bf";
@@ -18,17 +19,24 @@ TEST(RunRecordJsonTest, OneLineWithEveryFieldUnderItsName) {
     record.entryVersion = "1.00";
     record.chip = "LPC2138";
     record.partId = "196389";
+    record.partIdHex = PartIdHex(196389);
+    record.bootCode = "2.12";
     record.result = RunResult::ProgrammingError;
     record.status = "Erase";
     record.message = "Programming error";
     record.start = sys_days{2026y / December / 9} + 11h + 42min + 57s + 125ms;
     record.durationSeconds = 12.34567;
-    EXPECT_EQ(RunRecordJson(record),
-              R"({"port":"usb:0403:6001:A1","device":"/dev/ttyUSB0","package":"fw \"new\".pr2",)"
-              R"("package_sha256":"ba7816bf","kind":"F","name":"LPC2138","version":"1.00",)"
-              R"("chip":"LPC2138","part_id":"196389","result":4,"result_name":"ProgrammingError",)"
-              R"("status":"Erase","message":"Programming error",)"
-              R"("start":"2026-12-09T11:42:57.125Z","duration_s":12.346,"verified":false})");
+    record.verify = VerifyMode::Readback;
+    EXPECT_EQ(
+        RunRecordJson(record),
+        R"({"port":"usb:0403:6001:A1","board_id":"SN-0042","device":"/dev/ttyUSB0",)"
+        R"("package":"fw \"new\".pr2",)"
+        R"("package_sha256":"ba7816bf","kind":"F","name":"LPC2138","version":"1.00",)"
+        R"("chip":"LPC2138","part_id":"196389","part_id_hex":"0x0002FF25","boot_code":"2.12",)"
+        R"("result":4,"result_name":"ProgrammingError",)"
+        R"("status":"Erase","message":"Programming error",)"
+        R"("start":"2026-12-09T11:42:57.125Z","duration_s":12.346,"verify":"readback",)"
+        R"("verified":false})");
 }
 
 TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
@@ -38,8 +46,10 @@ TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
     record.message = "line1\r\nline2";
     record.start = sys_days{2024y / February / 29} + 23h + 59min + 59s + 999ms;
     const std::string line = RunRecordJson(record);
-    EXPECT_NE(line.find(R"("chip":null,"part_id":null,"result":1,"result_name":"PortNotOpened")"),
-              std::string::npos)
+    EXPECT_NE(
+        line.find(
+            R"("chip":null,"part_id":null,"part_id_hex":null,"boot_code":null,"result":1,"result_name":"PortNotOpened")"),
+        std::string::npos)
         << line;
     // Each byte that is not UTF-8 becomes U+FFFD; the bytes follow in hex.
     EXPECT_NE(line.find("\"name\":\"bad\xEF\xBF\xBD\xEF\xBF\xBD\",\"name_hex\":\"626164fffe\""),
@@ -47,6 +57,8 @@ TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
         << line;
     EXPECT_NE(line.find(R"("message":"line1\r\nline2")"), std::string::npos) << line;
     EXPECT_NE(line.find(R"("start":"2024-02-29T23:59:59.999Z")"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("verify":null,"verified":false)"), std::string::npos) << line;
+    EXPECT_EQ(line.rfind(R"({"port":"","board_id":null,)", 0), 0u) << line;
     EXPECT_EQ(line.find('\n'), std::string::npos);
 }
 
