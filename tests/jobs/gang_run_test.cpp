@@ -333,7 +333,7 @@ TEST(GangRunTest, TheRecordsHashIsOfTheBytesTheRunWasHanded) {
 // or any board is reached; the pin is checked on the package as it is on
 // disk when the run starts.
 TEST(GangRunTest, APinnedPackageIsTheOnlyOneARunIsPreparedFor) {
-    const std::vector<std::uint8_t> bytes = sim::BuildPackage({{"X", "1", 'F', {1, 2, 3}}});
+    const std::vector<std::uint8_t> bytes = sim::BuildPackage({{"X", "1", 'G', {1, 2, 3}}});
     const std::string pinned = Sha256Hex(bytes);
     std::string upper = pinned;
     for (char& ch : upper) {
