@@ -8,4 +8,7 @@ namespace korvel::test {
 // test, with COM3 mapped to /dev/ttyUSB7 as TfrmMainTest maps it.
 QString ExpectedPortToolTip(int portNumber);
 
+// What follows the system's words when a port's device is not there.
+const char* ExpectedMissingDeviceHint();
+
 }  // namespace korvel::test

@@ -19,4 +19,8 @@ QString ExpectedPortToolTip(int portNumber) {
     return QString::fromLatin1(device->second);
 }
 
+const char* ExpectedMissingDeviceHint() {
+    return "Check the cable and the port; 'korvel-cli ports' lists the devices present.";
+}
+
 }  // namespace korvel::test

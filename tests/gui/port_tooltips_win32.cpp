@@ -7,4 +7,9 @@ QString ExpectedPortToolTip(int) {
     return {};
 }
 
+const char* ExpectedMissingDeviceHint() {
+    return "Check the cable and the port number; the Device Manager lists the COM ports present "
+           "under \"Ports (COM & LPT)\".";
+}
+
 }  // namespace korvel::test

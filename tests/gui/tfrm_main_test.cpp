@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -196,7 +197,7 @@ struct FaultCase {
     const char* fault;  // as korvel-sim --fault names it; "" for none
     char kind;
     RunResult result;
-    const char* reason;  // exact; "" for none
+    std::string reason;  // exact; "" for none
     bool stopped = false;
 };
 
@@ -319,8 +320,8 @@ std::vector<FaultCase> FaultCases() {
     const RunResult kOk = RunResult::Success;
     std::vector<FaultCase> cases = {
         {Model::None, "port that does not open", 'F', RunResult::PortNotOpened,
-         "virtual: No such file or directory. Check the cable and the port; 'korvel-cli ports' "
-         "lists the devices present."},
+         std::string("virtual: No such file or directory. ") +
+             korvel::test::ExpectedMissingDeviceHint()},
         {Model::None, "kind without a procedure", '5', RunResult::DeviceNotSupported,
          "No procedure of this version programs packages of kind '5'"},
         {Model::Lpc, "", 'F', RunResult::Aborted, "Stopped on request before the run ended", true},
@@ -847,8 +848,8 @@ class TfrmMainTest : public QObject {
             << "Error";
         QTest::newRow("port that does not open")
             << 'F' << kMissingPort
-            << "Unable to open port COM42\r\nvirtual: No such file or directory. Check the cable "
-               "and the port; 'korvel-cli ports' lists the devices present."
+            << QString("Unable to open port COM42\r\nvirtual: No such file or directory. ") +
+                   korvel::test::ExpectedMissingDeviceHint()
             << "Idle";
         QTest::newRow("device error")
             << '9' << kBoardPort
@@ -979,7 +980,7 @@ class TfrmMainTest : public QObject {
             QVERIFY2(windowReason == recordMessage,
                      (name + ": window \"" + windowReason + "\", record \"" + recordMessage + "\"")
                          .c_str());
-            QCOMPARE(recordMessage, std::string(c.reason));
+            QCOMPARE(recordMessage, c.reason);
         }
     }
 
@@ -1427,7 +1428,7 @@ class TfrmMainTest : public QObject {
         auto* recent = control<QMenu>(*window, "RecentMenu");
         QStringList listed;
         for (QAction* action : recent->actions()) {
-            listed << action->text().section('/', -1);
+            listed << QDir::fromNativeSeparators(action->text()).section('/', -1);
         }
         QCOMPARE(listed, (QStringList{"DROPPED.PR2", "first.pr2", "second.pr2"}));
         QCOMPARE(recent->actions().at(1)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_2));
