@@ -118,11 +118,6 @@ std::uint32_t SerialPort::tickMs() {
     return device().tickMs();
 }
 
-unsigned SerialPort::msUntil(std::uint32_t deadline) {
-    const auto left = static_cast<std::int32_t>(deadline - tickMs());
-    return left > 0 ? static_cast<unsigned>(left) : 0;
-}
-
 std::string SerialPort::name() const {
     return "COM" + std::to_string(portNumber_);
 }

@@ -54,8 +54,6 @@ class SerialPort {
     // One sleep of ms milliseconds: for a wait whose earliest end is known.
     void sleepMs(unsigned ms);
     std::uint32_t tickMs();
-    // Milliseconds until the tick reaches deadline (across its wrap); 0 once it has.
-    unsigned msUntil(std::uint32_t deadline);
 
     int portNumber() const { return portNumber_; }
     // "COM3": the name the user picked.
