@@ -170,6 +170,26 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
                 return std::nullopt;
             }
             options.expectSha256 = *v;
+        } else if (arg == "--serial" && options.command == CliOptions::Command::Program) {
+            auto v = value("--serial");
+            if (!v) {
+                return std::nullopt;
+            }
+            options.serial = ParseSerialPlace(*v, error);
+            if (!options.serial) {
+                error = "--serial: " + error;
+                return std::nullopt;
+            }
+        } else if (arg == "--serial-counter" && options.command == CliOptions::Command::Program) {
+            auto v = value("--serial-counter");
+            if (!v) {
+                return std::nullopt;
+            }
+            if (v->empty()) {
+                error = "--serial-counter needs the counter file's name";
+                return std::nullopt;
+            }
+            options.serialCounter = *v;
         } else if (arg == "--record" && options.command == CliOptions::Command::Program) {
             auto v = value("--record");
             if (!v) {
@@ -192,6 +212,16 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
     }
     if (!options.boardId.empty() && (options.boardIdsFromInput || options.ports.size() > 1)) {
         error = "--board-id names one board: with several ports give --board-ids -";
+        return std::nullopt;
+    }
+    if (!options.serialCounter.empty() && !options.serial) {
+        error = "--serial-counter needs --serial AT:FORMAT: where the number goes";
+        return std::nullopt;
+    }
+    if (options.serial && options.serialCounter.empty() && options.boardId.empty() &&
+        !options.boardIdsFromInput) {
+        error = "--serial needs the numbers: --serial-counter FILE, or the board ids "
+                "(--board-id, --board-ids -)";
         return std::nullopt;
     }
     if (options.command == CliOptions::Command::Identify && !options.package.empty()) {
@@ -230,6 +260,7 @@ std::string UsageText() {
                              [--record FILE] [--verify[=compare|readback]]
                              [--board-id TEXT | --board-ids -]
                              [--expect-sha256 HEX]
+                             [--serial AT:FORMAT [--serial-counter FILE]]
                              [--reset-lines none|dtr-rts[,OPTION]...]
       Program the board on the serial port with the firmware package (.pr2),
       exactly as the Korvel window would. Status texts and progress are shown
@@ -256,7 +287,8 @@ std::string UsageText() {
       --json   print one JSON object per board on stdout as its run ends
                (port, device, package, package_sha256, kind, name, version,
                chip, part_id, part_id_hex, boot_code, result, result_name,
-               status, message, start, duration_s, verify, verified); human
+               status, message, start, duration_s, verify, verified,
+               image_sha256, serial, serial_void); human
                output goes to stderr then.
       --board-id  the board's own id (its label) into its record as board_id.
       --board-ids -  read one id per board from standard input, one line
@@ -267,6 +299,20 @@ std::string UsageText() {
                program (as the records' package_sha256 gives it); another
                package is refused with 66 before any board is touched.
                Default: ExpectSha256 in korvel.ini, else any package.
+      --serial AT:FORMAT  write each board's serial number into its copy of
+               the image: AT is a flash address (LPC ISP packages, 0x40 and
+               above) or an offset into the image (other kinds), decimal or
+               0x-hex, and must lie inside the image's data; FORMAT is u32le,
+               u32be or ascii:N (decimal, zero-padded to N digits). The
+               number is the board id, or from --serial-counter. Refused (64)
+               before any board is touched when it does not fit. The record
+               gives serial, image_sha256 (the image as programmed) and
+               serial_void (the board failed: its number is spent).
+      --serial-counter FILE  take the numbers from FILE, which holds the
+               next one (create it with the first): the boards get
+               consecutive numbers in port order, and FILE is advanced and
+               on the disk before any board is touched, so no number is
+               ever handed out twice. Stations may share FILE.
       --record append that line for every board to FILE, on the disk before
                the board's result is shown; several processes may share FILE.
       --verify check the written flash where the loader can (the LPC ISP
@@ -309,7 +355,8 @@ Exit codes:
   64 wrong usage   66 the package does not load   77 wrong access code
   74 the record failed: the --record file could not be opened or a line
      could not be written to it, or standard output refused a --json line;
-     whether or not boards ran, and before any other result
+     whether or not boards ran, and before any other result; or the serial
+     counter could not be read or advanced (no board was touched)
   Several boards: 0 when all succeeded, else the result of the first port
   (in the order given) that did not.
 )";

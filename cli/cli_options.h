@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "jobs/exit_codes.h"
+#include "jobs/serial_number.h"
 #include "jobs/verify_mode.h"
 #include "serial/reset_lines.h"
 
@@ -31,6 +32,10 @@ struct CliOptions {
     bool boardIdsFromInput = false;
     // --expect-sha256: the only package this run may program.
     std::string expectSha256;
+    // --serial AT:FORMAT: each board's serial number into its image, from
+    // --serial-counter FILE, else from its board id.
+    std::optional<SerialPlace> serial;
+    std::string serialCounter;
 
     // Whether the run goes through the station front end: several boards,
     // or any of its outputs asked for.

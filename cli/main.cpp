@@ -94,6 +94,9 @@ int Program(const CliOptions& options, Settings& settings) {
     choices.verify = options.verify;
     choices.expectSha256 =
         options.expectSha256.empty() ? settings.expectSha256 : options.expectSha256;
+    if (options.serial) {
+        choices.serial = SerialChoice{*options.serial, options.serialCounter};
+    }
     const auto prepared = PrepareRun(package, choices, &console, [&](bool loads) {
         if (loads) {
             console.message("The package changed on disk and was loaded again: Device: " +

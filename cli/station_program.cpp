@@ -203,6 +203,11 @@ int ProgramStation(const CliOptions& options, const RunRequest& request, const S
                          "(the record says \"verified\": false)");
         }
     };
+    for (std::size_t i = 0; i < request.ports.size(); ++i) {
+        if (const auto& serial = request.ports[i].serial) {
+            view.message(i, "Serial number " + std::to_string(*serial));
+        }
+    }
     // From here on a stop request never ends the process before every
     // board has its record line.
     SetStopMode(StopMode::LoopEnds);

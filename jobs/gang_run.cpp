@@ -13,6 +13,8 @@ struct GangRun::Run {
         std::span<const DriverEntry> drivers)
         : index(index), thread(ui, board.dialogs, drivers) {}
     std::size_t index;
+    // Declared before the thread, which reads it until it has ended.
+    std::shared_ptr<const std::vector<std::uint8_t>> image;
     GenericThread thread;
     RunRecord record;
 };
@@ -26,6 +28,8 @@ RunRecord StartedRecord(const RunRequest& request, std::size_t index) {
         port.device.empty() ? PortResolver::instance().describe(port.number) : port.device;
     record.packagePath = request.packagePath;
     record.packageSha256 = request.packageSha256;
+    record.imageSha256 = port.image ? port.imageSha256 : request.imageSha256;
+    record.serial = port.serial;
     record.kind = request.kind;
     record.entryName = request.package->entryName(0);
     record.entryVersion = request.package->entryVersion(0);
@@ -46,6 +50,10 @@ void GangRun::Start(const RunRequest& request, const std::vector<GangBoard>& boa
         run->record = StartedRecord(request, i);
         run->thread.Setup(*request.package, board.progress, request.baudRate, board.status,
                           port.number);
+        if (port.image) {
+            run->image = port.image;
+            run->thread.SetEntryImage(*run->image);
+        }
         run->thread.SetVerify(request.verify);
         run->thread.SetResetLines(request.resetLines);
         run->thread.OnFinished = [this, r = run.get()](const Outcome& outcome) {

@@ -33,6 +33,17 @@ GenericThread::~GenericThread() {
     }
 }
 
+std::span<const std::uint8_t> GenericThread::entryImage(int i) const {
+    if (i == 0 && entryImage_.size() >= TFilePro::kTrailerSize) {
+        return entryImage_.first(entryImage_.size() - TFilePro::kTrailerSize);
+    }
+    return package_->entryImage(i);
+}
+
+std::span<const std::uint8_t> GenericThread::entryImageWithTrailer(int i) const {
+    return i == 0 && !entryImage_.empty() ? entryImage_ : package_->entryImageWithTrailer(i);
+}
+
 void GenericThread::Setup(const TFilePro& package, ProgressTarget* progressBar, int baudRate,
                           StatusTarget* statusPanel, int portNumber) {
     package_ = &package;

@@ -50,6 +50,10 @@ class GenericThread {
                StatusTarget* statusPanel, int portNumber);
     // How the port's DTR and RTS reset the board; not driven unless set.
     void SetResetLines(const ResetLines& lines) { resetLines_ = lines; }
+    // Entry 0 as this board gets it instead of the package's own (its serial
+    // number written in): the data followed by the two trailer bytes. Must
+    // stay alive until OnFinished ran.
+    void SetEntryImage(std::span<const std::uint8_t> withTrailer) { entryImage_ = withTrailer; }
     // Asks the procedure to check the written flash that way, where its
     // loader can; the outcome's learned.verified says whether that happened.
     void SetVerify(VerifyMode verify) { verify_ = verify; }
@@ -68,6 +72,10 @@ class GenericThread {
     int portNumber() const { return portNumber_; }
     const ResetLines& resetLines() const { return resetLines_; }
     VerifyMode verifyRequested() const { return verify_; }
+    // The entry's bytes this run programs: the package's, or entry 0 as
+    // SetEntryImage gave it.
+    std::span<const std::uint8_t> entryImage(int i) const;
+    std::span<const std::uint8_t> entryImageWithTrailer(int i) const;
 
     // The frame every driver shares: register for Stop (when abort is given),
     // open the port (PortNotOpened when that fails), bind the context's
@@ -104,6 +112,7 @@ class GenericThread {
     int portNumber_ = 1;
     ResetLines resetLines_;
     VerifyMode verify_ = VerifyMode::None;
+    std::span<const std::uint8_t> entryImage_;
 
     // Stop may run while the worker registers or drops the procedure; the
     // lock keeps Stop from reaching a procedure that is being destroyed.

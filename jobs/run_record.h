@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "jobs/run_result.h"
@@ -17,6 +18,10 @@ struct RunRecord {
     std::string device;
     std::string packagePath;
     std::string packageSha256;
+    // Of entry 0's data as this board was given it (its serial number in).
+    std::string imageSha256;
+    // Written into the image; the number is spent whatever the result.
+    std::optional<std::uint64_t> serial;
     char kind = 0;
     std::string entryName;
     std::string entryVersion;

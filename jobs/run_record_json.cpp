@@ -62,6 +62,7 @@ std::string RunRecordJson(const RunRecord& record) {
     PutText(line, "device", record.device);
     PutText(line, "package", record.packagePath);
     line["package_sha256"] = record.packageSha256;
+    PutText(line, "image_sha256", record.imageSha256, true);
     line["kind"] = KindText(record.kind);
     PutText(line, "name", record.entryName);
     PutText(line, "version", record.entryVersion);
@@ -82,6 +83,14 @@ std::string RunRecordJson(const RunRecord& record) {
         line["verify"] = nullptr;
     }
     line["verified"] = record.verified;
+    if (record.serial) {
+        line["serial"] = *record.serial;
+    } else {
+        line["serial"] = nullptr;
+    }
+    // A number handed to a board that did not succeed is never handed out
+    // again: the line says it is spent without firmware to carry it.
+    line["serial_void"] = record.serial.has_value() && record.result != RunResult::Success;
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,12 @@ struct RunPort {
     // empty: none given. (Initialised, so a port written as {name, number,
     // device} need not name it.)
     std::string boardId = {};
+    // The board's serial number, when the run writes one into its image.
+    std::optional<std::uint64_t> serial = {};
+    // Entry 0 as this board gets it, the serial number written in: the data
+    // and the two trailer bytes; null: the package's own. And its SHA-256.
+    std::shared_ptr<const std::vector<std::uint8_t>> image = {};
+    std::string imageSha256 = {};
 };
 
 // Everything a run is handed: the package as it was loaded, and how to reach
@@ -38,6 +47,9 @@ struct RunRequest {
     ResetLines resetLines;
     // How the written flash is checked, where the kind's loader can.
     VerifyMode verify = VerifyMode::None;
+    // Of entry 0's data as the package has it: the image a board without a
+    // serial number gets.
+    std::string imageSha256 = {};
 };
 
 }  // namespace korvel

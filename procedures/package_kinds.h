@@ -1,7 +1,10 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "jobs/generic_thread.h"
 #include "procedures/boot_monitor/run_boot_monitor.h"
@@ -45,20 +48,29 @@ struct PackageKind {
     // What is wrong with entry 0 for this procedure, found before any board
     // is touched (empty: nothing); null where any bytes will do.
     std::string (*imageProblem)(std::span<const std::uint8_t> image) = nullptr;
+    // Writes a serial number's bytes into entry 0's data at `at` (empty: done,
+    // else why not, the data as it was); null where the kind takes none.
+    std::string (*patchImage)(std::vector<std::uint8_t>& image, std::uint32_t at,
+                              std::span<const std::uint8_t> bytes) = nullptr;
 };
+
+// The patch of kinds whose image goes onto the board byte for byte: `at` is
+// an offset into entry 0's data.
+std::string PatchImageAt(std::vector<std::uint8_t>& image, std::uint32_t at,
+                         std::span<const std::uint8_t> bytes);
 
 // Adding a kind is adding a row (see docs/architecture.md for the checklist).
 // clang-format off
 inline constexpr std::array kPackageKinds{
-    //          kind  procedure                                   driver             stop   reset  COM    baud   code   speed             image check
-    PackageKind{'\'', "LPC ISP boot loader",                      RunIsp,            true,  true,  true,  true,  false, kDefaultBaudRate, IspImageProblem},
-    PackageKind{'F',  "LPC ISP boot loader",                      RunIsp,            true,  true,  true,  true,  false, kDefaultBaudRate, IspImageProblem},
+    //          kind  procedure                                   driver             stop   reset  COM    baud   code   speed             image check      serial number
+    PackageKind{'\'', "LPC ISP boot loader",                      RunIsp,            true,  true,  true,  true,  false, kDefaultBaudRate, IspImageProblem, IspPatchImage},
+    PackageKind{'F',  "LPC ISP boot loader",                      RunIsp,            true,  true,  true,  true,  false, kDefaultBaudRate, IspImageProblem, IspPatchImage},
     PackageKind{kResidentRelativeKind, "resident loader, blocks by image offset",
-                                                                  RunResidentLoader, true,  false, true,  false, false, 57600},
+                                                                  RunResidentLoader, true,  false, true,  false, false, 57600,            nullptr,         PatchImageAt},
     PackageKind{kResidentAbsoluteKind, "resident loader, blocks by flash address",
-                                                                  RunResidentLoader, true,  false, true,  false, false, 57600},
-    PackageKind{'G',  "controller unit boot loader",              RunControllerUnit, true,  false, true,  false, false, 57600},
-    PackageKind{'9',  "boot monitor",                             RunBootMonitor,    false, false, true,  false, false, 115200},
+                                                                  RunResidentLoader, true,  false, true,  false, false, 57600,            nullptr,         PatchImageAt},
+    PackageKind{'G',  "controller unit boot loader",              RunControllerUnit, true,  false, true,  false, false, 57600,            nullptr,         PatchImageAt},
+    PackageKind{'9',  "boot monitor",                             RunBootMonitor,    false, false, true,  false, false, 115200,           nullptr,         PatchImageAt},
     // Kinds of other boards: the window offers their controls, no procedure runs them.
     PackageKind{',',  nullptr,                                    nullptr,           true,  false, true,  true,  false, kDefaultBaudRate},
     PackageKind{'-',  nullptr,                                    nullptr,           true,  false, true,  true,  false, kDefaultBaudRate},

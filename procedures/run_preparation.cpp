@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 
 #include "jobs/exit_codes.h"
+#include "jobs/serial_counter.h"
 #include "package/printable_text.h"
+#include "package/sha256.h"
 #include "procedures/fault_reasons.h"
 #include "procedures/package_kinds.h"
+#include "util/decimal.h"
 
 namespace korvel {
 
@@ -17,6 +21,70 @@ std::string Lower(std::string text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return text;
+}
+
+// Each port's serial number and its image with the number written in; a
+// refusal when the numbers cannot be had or written. The counter is taken
+// last: a run refused for anything else spends no number.
+std::optional<RunRefusal> WriteSerialNumbers(const PackageKind& kind, const TFilePro& package,
+                                             const SerialChoice& choice, RunRequest& request) {
+    const SerialPlace& place = choice.place;
+    const std::string placeText = SerialPlaceText(place);
+    if (kind.patchImage == nullptr) {
+        return RunRefusal{kExitUsage, "Packages of kind '" +
+                                          PrintableText(std::string(1, package.kind())) +
+                                          "' take no serial numbers; nothing was programmed: "
+                                          "program this package without one"};
+    }
+    const auto data = package.entryImage(0);
+    {
+        std::vector<std::uint8_t> trial(data.begin(), data.end());
+        if (const std::string problem = kind.patchImage(trial, place.at, SerialBytes(place, 0));
+            !problem.empty()) {
+            return RunRefusal{kExitUsage, "The serial number (" + placeText +
+                                              ") cannot go into this package; nothing was "
+                                              "programmed: " +
+                                              problem};
+        }
+    }
+    std::vector<std::uint64_t> numbers;
+    if (choice.counterFile.empty()) {
+        for (const RunPort& port : request.ports) {
+            const auto number = ParseDecimalAtMost(port.boardId, MaxSerialNumber(place));
+            if (!number) {
+                return RunRefusal{kExitUsage, "The board id '" + PrintableText(port.boardId) +
+                                                  "' for " + PrintableText(port.name) +
+                                                  " is not a serial number for " + placeText +
+                                                  " (decimal, at most " +
+                                                  std::to_string(MaxSerialNumber(place)) +
+                                                  "); nothing was programmed"};
+            }
+            numbers.push_back(*number);
+        }
+    } else {
+        std::string error;
+        const auto first = TakeSerialNumbers(choice.counterFile, request.ports.size(),
+                                             MaxSerialNumber(place), error);
+        if (!first) {
+            return RunRefusal{kExitRecordFailed, "No serial number; nothing was programmed: " +
+                                                     error};
+        }
+        for (std::size_t i = 0; i < request.ports.size(); ++i) {
+            numbers.push_back(*first + i);
+        }
+    }
+    const auto trailer = package.entryImageWithTrailer(0).subspan(data.size());
+    for (std::size_t i = 0; i < request.ports.size(); ++i) {
+        std::vector<std::uint8_t> image(data.begin(), data.end());
+        // Placed and sized by the trial above: cannot fail now.
+        kind.patchImage(image, place.at, SerialBytes(place, numbers[i]));
+        RunPort& port = request.ports[i];
+        port.imageSha256 = Sha256Hex(image);
+        image.insert(image.end(), trailer.begin(), trailer.end());
+        port.image = std::make_shared<const std::vector<std::uint8_t>>(std::move(image));
+        port.serial = numbers[i];
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -100,6 +168,12 @@ std::variant<RunRequest, RunRefusal> PrepareRun(
     request.ports = choices.ports;
     request.baudRate = choices.baudRate;
     request.verify = choices.verify;
+    request.imageSha256 = Sha256Hex(package.entryImage(0));
+    if (choices.serial) {
+        if (auto refusal = WriteSerialNumbers(kind, package, *choices.serial, request)) {
+            return *refusal;
+        }
+    }
     return request;
 }
 

@@ -8,6 +8,7 @@
 
 #include "jobs/dialog_service.h"
 #include "jobs/run_request.h"
+#include "jobs/serial_number.h"
 #include "package/tfilepro.h"
 #include "serial/reset_lines.h"
 
@@ -27,6 +28,9 @@ struct RunChoices {
     // (korvel-cli's --expect-sha256, else the settings' ExpectSha256); empty:
     // any package.
     std::string expectSha256;
+    // Each board's serial number written into its image, from a counter
+    // file or from the board ids; none when not given.
+    std::optional<SerialChoice> serial;
 };
 
 // Whether text is a SHA-256 in hex: 64 hex digits, either case.
@@ -45,7 +49,10 @@ struct RunRefusal {
 // still loads), the access code is asked where the kind needs one (dialogs
 // null: nobody is there to type it), the reset wiring is read where the
 // kind's procedure drives it; a pinned package with another hash is refused
-// (66) before anything is asked. Then the request for the package as loaded.
+// (66) before anything is asked; serial numbers that cannot be written are
+// refused (64). Last, when all else holds, each board's serial number is
+// taken (the counter advanced on the disk, 74 when it cannot be) and written
+// into its copy of the image. Then the request for the package as loaded.
 std::variant<RunRequest, RunRefusal> PrepareRun(
     TFilePro& package, const RunChoices& choices, DialogService* dialogs,
     const std::function<void(bool loads)>& packageReloaded);

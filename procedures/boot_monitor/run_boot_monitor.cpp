@@ -10,10 +10,9 @@ static_assert(FindPackageKind('9').baudRate == BootMonitorProcedure::kBaudRate,
 
 Outcome RunBootMonitor(GenericThread& thread) {
     BootMonitorProcedure procedure(thread.portNumber());
-    const TFilePro& package = thread.package();
     // Not registered for Stop: the dialogue always runs to its end.
     return procedure.Conclude(thread.Drive(procedure, procedure.port, nullptr, [&] {
-        return procedure.Run(package.entryImage(0), package.entryImage(1));
+        return procedure.Run(thread.entryImage(0), thread.entryImage(1));
     }));
 }
 

@@ -31,7 +31,7 @@ Outcome RunControllerUnit(GenericThread& thread) {
             const TFilePro& package = thread.package();
             const PcxOptions options;
             proc.Prepare();
-            const int code = proc.Run(package.entryImage(0), package.entryVersion(0), options);
+            const int code = proc.Run(thread.entryImage(0), package.entryVersion(0), options);
             return PcxRunResult(code);
         }));
 }

@@ -100,8 +100,13 @@ std::string HexLoad::what() const {
                     : std::string(Describe(error));
 }
 
-HexLoad FlashImage::LoadHex(std::span<const std::uint8_t> text) {
+HexLoad FlashImage::LoadHex(std::span<const std::uint8_t> text,
+                            std::vector<HexDataRecord>* records) {
     reset();
+    records_ = records;
+    if (records_ != nullptr) {
+        records_->clear();
+    }
     const char* chars = reinterpret_cast<const char*>(text.data());
     const std::size_t size = text.size();
     auto findLf = [&](std::size_t from, std::size_t limit) {
@@ -131,6 +136,7 @@ HexLoad FlashImage::LoadHex(std::span<const std::uint8_t> text) {
         }
         std::copy_n(chars + p, body, line);
         line[body] = '\n';
+        lineStart_ = p;
         p = lf + 1;
         load.error = parseRecord(line, body + 1);
         if (!load.ok()) {
@@ -188,6 +194,10 @@ HexError FlashImage::parseRecord(const char* line, std::size_t length) {
         // The bytes of a record with a wrong checksum are kept: the load
         // fails there and nothing after it is read.
         total_ += static_cast<std::int32_t>(n);
+        if (records_ != nullptr && n > 0) {
+            records_->push_back({lineStart_, static_cast<std::int32_t>(first),
+                                 static_cast<std::int32_t>(n)});
+        }
         for (std::uint32_t i = 0; i < n; ++i) {
             data_[first + i] = bytes[i];
             written_[first + i] = 1;
@@ -280,6 +290,47 @@ void FlashImage::SetVectorChecksum() {
         static_cast<std::uint8_t>(check), static_cast<std::uint8_t>(check >> 8),
         static_cast<std::uint8_t>(check >> 16), static_cast<std::uint8_t>(check >> 24)};
     WriteImage(kChecksumWord, 4, word);
+}
+
+bool PatchHex(std::vector<std::uint8_t>& text, std::span<const HexDataRecord> records,
+              std::int32_t at, std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const auto end = static_cast<std::int64_t>(at) + static_cast<std::int64_t>(bytes.size());
+    std::vector<std::uint8_t> patched = text;
+    std::vector<bool> covered(bytes.size(), false);
+    char* chars = reinterpret_cast<char*>(patched.data());
+    for (const HexDataRecord& record : records) {
+        const std::int64_t first = std::max<std::int64_t>(record.address, at);
+        const std::int64_t last = std::min<std::int64_t>(record.address + record.count, end);
+        if (first >= last) {
+            continue;
+        }
+        for (std::int64_t a = first; a < last; ++a) {
+            const std::uint8_t b = bytes[static_cast<std::size_t>(a - at)];
+            const std::size_t digit =
+                record.textOffset + 9 + 2 * static_cast<std::size_t>(a - record.address);
+            chars[digit] = kDigits[b >> 4];
+            chars[digit + 1] = kDigits[b & 0x0F];
+            covered[static_cast<std::size_t>(a - at)] = true;
+        }
+        // The checksum: the two's complement of the sum of every byte before it.
+        std::uint32_t sum = 0;
+        const std::size_t pairs = 4 + static_cast<std::size_t>(record.count);
+        for (std::size_t i = 0; i < pairs; ++i) {
+            std::uint32_t value = 0;
+            ReadHex(chars, record.textOffset + 1 + 2 * i, 2, value);
+            sum += value;
+        }
+        const auto checksum = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+        const std::size_t at_sum = record.textOffset + 1 + 2 * pairs;
+        chars[at_sum] = kDigits[checksum >> 4];
+        chars[at_sum + 1] = kDigits[checksum & 0x0F];
+    }
+    if (std::find(covered.begin(), covered.end(), false) != covered.end()) {
+        return false;
+    }
+    text = std::move(patched);
+    return true;
 }
 
 char UuChar(std::uint32_t v) {

@@ -41,6 +41,13 @@ struct HexLoad {
     std::string what() const;
 };
 
+// Where a data record stands in the HEX text it was loaded from.
+struct HexDataRecord {
+    std::size_t textOffset = 0;  // of its ':'
+    std::int32_t address = 0;
+    std::int32_t count = 0;
+};
+
 // The chip's flash address space as an Intel HEX text defines it, plus the
 // encoding of image bytes into the uuencoded lines of the ISP data transfer.
 //
@@ -58,8 +65,9 @@ class FlashImage {
 
     // Resets the image and loads the text, lines ending in CR LF or LF alone.
     // Stops at the first malformed record (the records before it stay loaded)
-    // and names its line.
-    HexLoad LoadHex(std::span<const std::uint8_t> text);
+    // and names its line. With `records`, also where each data record stands.
+    HexLoad LoadHex(std::span<const std::uint8_t> text,
+                    std::vector<HexDataRecord>* records = nullptr);
 
     // Some byte from first to last (inclusive) was defined.
     bool AnyData(std::int32_t first, std::int32_t last) const;
@@ -82,11 +90,20 @@ class FlashImage {
 
     std::vector<std::uint8_t> data_;
     std::vector<std::uint8_t> written_;
+    std::vector<HexDataRecord>* records_ = nullptr;
+    std::size_t lineStart_ = 0;
     std::uint32_t extendedAddress_ = 0;
     std::int32_t total_ = 0;
     std::int32_t highest_ = -1;
     bool endSeen_ = false;
 };
+
+// Writes `bytes` at flash address `at` into a HEX text in place, into every
+// data record (as LoadHex found them) that holds one of them, each record's
+// checksum made good again; the rest of the text stays as it was. False,
+// with the text unchanged, when some byte lies in no record.
+bool PatchHex(std::vector<std::uint8_t>& text, std::span<const HexDataRecord> records,
+              std::int32_t at, std::span<const std::uint8_t> bytes);
 
 // The uuencode character of the low six bits of v; 0 is sent as '`', not ' '.
 char UuChar(std::uint32_t v);

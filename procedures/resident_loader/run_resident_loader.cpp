@@ -20,7 +20,7 @@ Outcome RunResidentLoader(GenericThread& thread) {
     // By offset the loader is given the entry's data and the package's two
     // trailer bytes that follow it.
     const bool byOffset = kind == kResidentRelativeKind;
-    const auto image = byOffset ? package.entryImageWithTrailer(0) : package.entryImage(0);
+    const auto image = byOffset ? thread.entryImageWithTrailer(0) : thread.entryImage(0);
     const auto addressing = byOffset ? ResidentLoaderProcedure::Addressing::ByOffset
                                      : ResidentLoaderProcedure::Addressing::ByAddress;
 
