@@ -220,8 +220,9 @@ std::optional<CliOptions> Parse(const std::vector<std::string>& args, std::strin
     }
     if (options.serial && options.serialCounter.empty() && options.boardId.empty() &&
         !options.boardIdsFromInput) {
-        error = "--serial needs the numbers: --serial-counter FILE, or the board ids "
-                "(--board-id, --board-ids -)";
+        error =
+            "--serial needs the numbers: --serial-counter FILE, or the board ids "
+            "(--board-id, --board-ids -)";
         return std::nullopt;
     }
     if (options.command == CliOptions::Command::Identify && !options.package.empty()) {

@@ -15,7 +15,9 @@ std::optional<std::uint64_t> ParseCounterText(const std::string& text) {
     return ParseDecimal<std::uint64_t>(std::string_view(text).substr(0, end));
 }
 
-std::string CounterText(std::uint64_t next) { return std::to_string(next) + "\n"; }
+std::string CounterText(std::uint64_t next) {
+    return std::to_string(next) + "\n";
+}
 
 std::string RangeProblem(std::uint64_t first, std::uint64_t count, std::uint64_t max) {
     if (count == 0 || (first <= max && count - 1 <= max - first)) {

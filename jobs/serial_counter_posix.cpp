@@ -20,7 +20,9 @@ namespace {
 constexpr auto kTurnWait = std::chrono::seconds(10);
 constexpr auto kTurnPoll = std::chrono::milliseconds(50);
 
-std::string SystemText(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string SystemText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
 
 class Fd {
   public:

@@ -44,8 +44,8 @@ std::optional<std::uint64_t> TakeSerialNumbers(const std::string& path, std::uin
                                                std::uint64_t max, std::string& error) {
     const std::string shown = PrintableText(path);
     const Handle lock(::CreateFileA((path + ".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!lock.ok()) {
         error = SystemText("cannot open the serial counter's lock file " + shown + ".lock");
         return std::nullopt;
@@ -103,8 +103,8 @@ std::optional<std::uint64_t> TakeSerialNumbers(const std::string& path, std::uin
     const std::string temporary = path + ".new";
     const std::string next = CounterText(*first + count);
     {
-        const Handle out(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const Handle out(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
         if (!out.ok() ||
             !::WriteFile(out.get(), next.data(), static_cast<DWORD>(next.size()), &written,

@@ -66,8 +66,8 @@ std::optional<RunRefusal> WriteSerialNumbers(const PackageKind& kind, const TFil
         const auto first = TakeSerialNumbers(choice.counterFile, request.ports.size(),
                                              MaxSerialNumber(place), error);
         if (!first) {
-            return RunRefusal{kExitRecordFailed, "No serial number; nothing was programmed: " +
-                                                     error};
+            return RunRefusal{kExitRecordFailed,
+                              "No serial number; nothing was programmed: " + error};
         }
         for (std::size_t i = 0; i < request.ports.size(); ++i) {
             numbers.push_back(*first + i);

@@ -195,8 +195,8 @@ HexError FlashImage::parseRecord(const char* line, std::size_t length) {
         // fails there and nothing after it is read.
         total_ += static_cast<std::int32_t>(n);
         if (records_ != nullptr && n > 0) {
-            records_->push_back({lineStart_, static_cast<std::int32_t>(first),
-                                 static_cast<std::int32_t>(n)});
+            records_->push_back(
+                {lineStart_, static_cast<std::int32_t>(first), static_cast<std::int32_t>(n)});
         }
         for (std::uint32_t i = 0; i < n; ++i) {
             data_[first + i] = bytes[i];

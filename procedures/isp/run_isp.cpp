@@ -23,7 +23,7 @@ Outcome RunIsp(GenericThread& thread) {
     return proc.Conclude(thread.Drive(
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
-                        // The board's own boot loader only answers after a reset with
+            // The board's own boot loader only answers after a reset with
             // boot-select held; where DTR and RTS are wired, do it here.
             ResetIntoBootLoader(proc.port, thread.resetLines());
             const RunResult result = proc.Run(thread.entryImage(0));
