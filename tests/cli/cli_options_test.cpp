@@ -93,12 +93,48 @@ TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
         {{"identify", "--port", "1", "--port", "2"}, "one --port"},
         {{"identify", "--verify"}, "--verify"},
         {{"program", "a.pr2", "--reset-lines", "dtr-rts,hold=\x9b"}, "\\x9B"},
+        {{"program", "a.pr2", "--board-id", "7", "--serial", "0x1F00"}, "AT:FORMAT"},
+        {{"program", "a.pr2", "--board-id", "7", "--serial", "0x:u32le"}, "'0x'"},
+        {{"program", "a.pr2", "--board-id", "7", "--serial", "0x100000000:u32le"}, "4 GiB"},
+        {{"program", "a.pr2", "--board-id", "7", "--serial", "64:u64"}, "'u64'"},
+        {{"program", "a.pr2", "--board-id", "7", "--serial", "64:ascii:0"}, "ascii:N"},
+        {{"program", "a.pr2", "--board-id", "7", "--serial", "64:ascii:21"}, "1 to 20"},
+        {{"program", "a.pr2", "--serial-counter", "n.txt"}, "needs --serial"},
+        {{"program", "a.pr2", "--serial", "64:u32le"}, "--serial-counter FILE"},
     };
     for (const Case& c : cases) {
         std::string error;
         EXPECT_FALSE(Parse(c.args, &error)) << c.said;
         EXPECT_NE(error.find(c.said), std::string::npos) << error;
         EXPECT_EQ(PrintableText(error), error) << "raw control characters in " << error;
+    }
+}
+
+TEST(CliOptionsTest, SerialNumbersGoAtAnAddressInAFormat) {
+    struct Case {
+        std::string place;
+        std::uint32_t at;
+        std::uint64_t number;
+        std::vector<std::uint8_t> bytes;  // empty: the format cannot hold the number
+    };
+    const Case cases[] = {
+        {"0x1F00:u32le", 0x1F00, 0x01020304, {4, 3, 2, 1}},
+        {"7936:u32be", 0x1F00, 0x01020304, {1, 2, 3, 4}},
+        {"0X1f00:u32le", 0x1F00, 0xFFFFFFFF, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {"64:u32le", 64, 0x100000000, {}},
+        {"64:ascii:6", 64, 42, {'0', '0', '0', '0', '4', '2'}},
+        {"64:ascii:2", 64, 100, {}},
+        {"64:ascii:20", 64, UINT64_MAX, {'1', '8', '4', '4', '6', '7', '4', '4', '0', '7',
+                                         '3', '7', '0', '9', '5', '5', '1', '6', '1', '5'}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.place);
+        const auto o = Parse({"program", "a.pr2", "--serial", c.place, "--serial-counter", "n"});
+        ASSERT_TRUE(o);
+        ASSERT_TRUE(o->serial);
+        EXPECT_EQ(o->serial->at, c.at);
+        EXPECT_EQ(o->serialCounter, "n");
+        EXPECT_EQ(SerialBytes(*o->serial, c.number), c.bytes);
     }
 }
 

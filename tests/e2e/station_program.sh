@@ -146,3 +146,68 @@ timeout 10 "$CLI" program "$TMP/fw.pr2" --port /dev/korvel-no-such-port \
 rc=$?
 [ $rc -eq 74 ] || fail "a FIFO without a reader as the record: exit $rc: $(cat "$TMP/fifo.out")"
 echo "ok: a record FIFO without a reader is refused at once"
+
+# Serial numbers: three boards at once, their ids typed on standard input,
+# their numbers from a counter file: consecutive in port order, at flash
+# 0x800 as u32le, checked by the chip's compare, each in its record.
+echo 5000 >"$TMP/serial.txt"
+for name in s1 s2 s3; do
+    serve_lpc "$name" LPC2138
+done
+printf 'A-1\nA-2\nA-3\n' | "$CLI" program "$TMP/fw.pr2" --port "$TMP/s1.port" \
+    --port "$TMP/s2.port" --port "$TMP/s3.port" --board-ids - --serial 0x800:u32le \
+    --serial-counter "$TMP/serial.txt" --verify --json >"$TMP/serial.jsonl" 2>"$TMP/serial.err"
+rc=$?
+for name in s1 s2 s3; do
+    unserve "$name"
+done
+[ $rc -eq 0 ] || fail "serial numbers: exit $rc: $(cat "$TMP/serial.err")"
+[ "$(cat "$TMP/serial.txt")" = 5003 ] || fail "the counter holds $(cat "$TMP/serial.txt"), not 5003"
+# 5000, 5001, 5002 least significant byte first.
+for board in "s1 1 \x88" "s2 2 \x89" "s3 3 \x8a"; do
+    read -r name n low <<<"$board"
+    expected_flash "$TMP/fw.hex" 512000 "$TMP/$name.expected"
+    printf "$low\x13\x00\x00" | dd of="$TMP/$name.expected" bs=1 seek=2048 conv=notrunc status=none
+    cmp "$TMP/$name.expected" "$TMP/$name.bin" || fail "$name: flash is not the image with its number"
+    line=$(grep -F "\"port\":\"$TMP/$name.port\"" "$TMP/serial.jsonl")
+    for field in "\"board_id\":\"A-$n\"" "\"serial\":$((4999 + n)),\"serial_void\":false" \
+        '"verify":"compare","verified":true' '"result":0'; do
+        [[ $line == *"$field"* ]] || fail "$name: no $field in $line"
+    done
+done
+[ "$(grep -o '"image_sha256":"[0-9a-f]\{64\}"' "$TMP/serial.jsonl" | sort -u | wc -l)" -eq 3 ] ||
+    fail "not three images as programmed: $(cat "$TMP/serial.jsonl")"
+echo "ok: three boards get consecutive serial numbers in their flash and their records"
+
+# A run killed while it programs has spent its numbers: the next run goes on
+# after them, and a number never goes out twice.
+for name in k1 k2; do
+    serve_lpc "$name" LPC2138 --paced
+done
+"$CLI" program "$TMP/big.pr2" --port "$TMP/k1.port" --port "$TMP/k2.port" --serial 0x800:u32le \
+    --serial-counter "$TMP/serial.txt" >"$TMP/killed.out" 2>&1 &
+cli=$!
+track $cli
+await_boards "$TMP/killed.out" k1 k2
+kill -KILL $cli
+reap $cli
+unserve k1
+unserve k2
+[ "$(cat "$TMP/serial.txt")" = 5005 ] || fail "after the killed run the counter holds $(cat "$TMP/serial.txt")"
+serve_lpc k3 LPC2138
+"$CLI" program "$TMP/fw.pr2" --port "$TMP/k3.port" --serial 0x800:u32le \
+    --serial-counter "$TMP/serial.txt" --json >"$TMP/after.jsonl" 2>"$TMP/after.err"
+rc=$?
+unserve k3
+[ $rc -eq 0 ] || fail "the run after the killed one: exit $rc: $(cat "$TMP/after.err")"
+grep -q '"serial":5005,' "$TMP/after.jsonl" || fail "not 5005 after the killed run: $(cat "$TMP/after.jsonl")"
+echo "ok: a killed run's numbers are never handed out again"
+
+# A serial number that cannot go where it is asked is refused before any
+# board is touched, and spends no number.
+"$CLI" program "$TMP/fw.pr2" --port /dev/korvel-no-such-port --serial 0x10:u32le \
+    --serial-counter "$TMP/serial.txt" >"$TMP/vectors.out" 2>&1
+rc=$?
+[ $rc -eq 64 ] || fail "a serial number in the vectors: exit $rc: $(cat "$TMP/vectors.out")"
+[ "$(cat "$TMP/serial.txt")" = 5006 ] || fail "a refused run spent a number"
+echo "ok: a serial number in the vectors is refused before any board"

@@ -1,5 +1,7 @@
 #include "procedures/isp/flash_image.h"
 
+#include "procedures/isp/run_isp.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -305,6 +307,46 @@ TEST(FlashImageTest, UudecodingTakesWellFormedLinesOnly) {
         UudecodeLine("M``$\"`P0%!@<(\"0H+#`T.#Q`1$A,4%187&!D:&QP='A\\@(2(C)\"4F)R@I*BLL", full));
     ASSERT_EQ(full.size(), 45u);
     EXPECT_EQ(full[44], 44);
+}
+
+}  // namespace
+}  // namespace korvel
+
+namespace korvel {
+namespace {
+
+// A serial number goes into the HEX text itself: the digits of every record
+// that holds one of its bytes and that record's checksum change, nothing
+// else; bytes outside the image's data or in the first 64 bytes are refused
+// with the text as it was.
+TEST(FlashImageTest, SerialBytesArePatchedIntoTheRecordsThatHoldThem) {
+    const std::string text = ":0400400001020304B2\r\n:04004400050607089E\r\n:00000001FF\r\n";
+    struct Case {
+        std::uint32_t at;
+        Bytes bytes;
+        std::string expected;  // the text afterwards
+        std::string said;      // empty: patched
+    };
+    const Case cases[] = {
+        {0x42,
+         {0xAA, 0xBB, 0xCC, 0xDD},
+         ":040040000102AABB54\r\n:04004400CCDD070800\r\n:00000001FF\r\n",
+         ""},
+        {0x40, {0x11}, ":0400400011020304A2\r\n:04004400050607089E\r\n:00000001FF\r\n", ""},
+        {0x3F, {0x11, 0x22}, text, "first 64 bytes"},
+        {0x46, {1, 2, 3, 4}, text, "flash 0x00000046 to 0x00000049 is not all inside"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.at);
+        std::vector<std::uint8_t> patched(text.begin(), text.end());
+        const std::string problem = IspPatchImage(patched, c.at, c.bytes);
+        EXPECT_EQ(std::string(patched.begin(), patched.end()), c.expected);
+        if (c.said.empty()) {
+            EXPECT_EQ(problem, "");
+        } else {
+            EXPECT_NE(problem.find(c.said), std::string::npos) << problem;
+        }
+    }
 }
 
 }  // namespace

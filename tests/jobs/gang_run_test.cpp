@@ -85,7 +85,9 @@ struct Station {
             records.at(i) = record;
             outcomes.at(i) = outcome;
         };
-        request.ports = Ports();
+        if (request.ports.empty()) {
+            request.ports = Ports();
+        }
         gang.Start(request, Boards());
         while (!gang.Finished()) {
             handover.Serve(std::chrono::milliseconds(5));
@@ -96,6 +98,9 @@ struct Station {
     }
 };
 
+// Each board also gets its own serial number, written at 0x100 of its copy
+// of the image: consecutive in port order from the counter file, which is
+// advanced before any board starts; a board that failed has spent its number.
 TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
     const std::vector<sim::HexSegment> image = {{0, Image(3000)}};
     const std::string hex = sim::WriteIntelHex(image);
@@ -104,6 +109,15 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
         dir.write("fw.pr2", sim::BuildPackage({{"LPC2138", "2.5", 'F', {hex.begin(), hex.end()}}}));
     TFilePro package;
     ASSERT_TRUE(package.LoadFromFile(file));
+    const std::string counter = dir.write("serial.txt", std::string("1000\n"));
+    RunChoices choices;
+    choices.ports = Station::Ports();
+    choices.baudRate = 38400;
+    choices.verify = VerifyMode::Compare;
+    choices.serial = SerialChoice{{0x100, SerialFormat::U32Le, 4}, counter};
+    const auto prepared = PrepareRun(package, choices, nullptr, [](bool) {});
+    ASSERT_TRUE(std::holds_alternative<RunRequest>(prepared));
+    EXPECT_EQ(dir.read("serial.txt"), "1010\n");
 
     const sim::LpcPart& part = *sim::FindLpcPart("LPC2138");
     constexpr std::size_t kRefusing = 3;
@@ -128,8 +142,7 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
     {
         QueuedHandover handover;
         GangRun gang(handover, StandardDrivers());
-        station.Run(gang, handover,
-                    {&package, file, "ab12", 'F', {}, 38400, {}, VerifyMode::Compare});
+        station.Run(gang, handover, std::get<RunRequest>(prepared));
     }
 
     EXPECT_EQ(station.finishedCalls, static_cast<int>(kBoards));
@@ -144,7 +157,10 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
         EXPECT_EQ(record.port, "board" + std::to_string(i));
         EXPECT_EQ(record.boardId, "id" + std::to_string(i));
         EXPECT_EQ(record.packagePath, file);
-        EXPECT_EQ(record.packageSha256, "ab12");
+        EXPECT_EQ(record.packageSha256, package.sha256());
+        EXPECT_EQ(record.serial, 1000u + i);
+        EXPECT_EQ(record.imageSha256.size(), 64u);
+        EXPECT_NE(record.imageSha256, std::get<RunRequest>(prepared).imageSha256);
         EXPECT_EQ(record.kind, 'F');
         EXPECT_EQ(record.entryName, "LPC2138");
         EXPECT_EQ(record.entryVersion, "2.5");
@@ -170,7 +186,11 @@ TEST(GangRunTest, TenLpcBoardsAtOnceEachEndAsTheirOwnBoardSays) {
         EXPECT_EQ(record.status, station.panels[i].texts.back());
         if (i != kRefusing) {
             EXPECT_EQ(record.message, "");
-            EXPECT_EQ(models[i]->flash(), sim::ExpectedLpcFlash(image, part.flashBytes()));
+            // 1000 + i = 0x03E8 + i, least significant byte first.
+            std::vector<sim::HexSegment> numbered = image;
+            const std::uint8_t serial[] = {static_cast<std::uint8_t>(0xE8 + i), 0x03, 0x00, 0x00};
+            std::copy(std::begin(serial), std::end(serial), numbered[0].bytes.begin() + 0x100);
+            EXPECT_EQ(models[i]->flash(), sim::ExpectedLpcFlash(numbered, part.flashBytes()));
             EXPECT_GT(station.bars[i].pos, 0) << "progress reaches the board's own bar";
         }
     }
@@ -250,8 +270,7 @@ namespace {
 std::vector<std::vector<std::uint8_t>> handedImages;
 
 Outcome RunTakingTheImage(GenericThread& thread) {
-    handedImages.emplace_back(thread.package().entryImage(0).begin(),
-                              thread.package().entryImage(0).end());
+    handedImages.emplace_back(thread.entryImage(0).begin(), thread.package().entryImage(0).end());
     WaitingProcedure proc(thread.portNumber());
     return proc.Conclude(RunResult::Success);
 }
@@ -375,6 +394,89 @@ TEST(GangRunTest, APinnedPackageIsTheOnlyOneARunIsPreparedFor) {
         for (const std::string& part : c.said) {
             EXPECT_NE(refusal.message.find(part), std::string::npos) << refusal.message;
         }
+    }
+}
+
+// Serial numbers are refused before any board is reached, and spend no
+// number, unless every one can be written where it is asked; the board ids
+// give them when no counter does.
+TEST(GangRunTest, SerialNumbersGoOnlyWhereTheImageHasData) {
+    const std::string hex = sim::WriteIntelHex({{0, Image(200)}});
+    const std::vector<std::uint8_t> lpc =
+        sim::BuildPackage({{"LPC2138", "1", 'F', {hex.begin(), hex.end()}}});
+    const std::vector<std::uint8_t> unit =
+        sim::BuildPackage({{"X", "1", 'G', {1, 2, 3, 4, 5, 6, 7, 8}}});
+    const std::vector<std::uint8_t> none = sim::BuildPackage({{"X", "1", '0', {1, 2, 3}}});
+    struct Case {
+        const char* name;
+        const std::vector<std::uint8_t>& package;
+        std::string place;
+        std::string counter;  // the counter file's text; empty: no file
+        bool fromBoardIds;
+        int exitCode;  // 0: prepared
+        std::string said;
+        std::vector<std::uint8_t> board1;  // entry 0 of the second board, when prepared
+    };
+    const Case cases[] = {
+        {"in the vectors", lpc, "0x1C:u32le", "7\n", false, kExitUsage, "first 64 bytes", {}},
+        {"past the data", lpc, "198:u32be", "7\n", false, kExitUsage, "not all inside", {}},
+        {"past the image", unit, "5:u32le", "7\n", false, kExitUsage, "beyond the image's 8", {}},
+        {"a kind without a procedure", none, "0:u32le", "7\n", false, kExitUsage, "take no", {}},
+        {"no counter file", unit, "0:u32le", "", false, kExitRecordFailed, "create it", {}},
+        {"no number in it", unit, "0:u32le", "x1\n", false, kExitRecordFailed, "'x1", {}},
+        {"past the format", unit, "0:ascii:1", "9\n", false, kExitRecordFailed, "past 9", {}},
+        {"an id that is no number", unit, "0:u32le", "7\n", true, kExitUsage, "'A-0'", {}},
+        {"from the counter",
+         unit,
+         "2:ascii:4",
+         "41\n",
+         false,
+         0,
+         "",
+         {1, 2, '0', '0', '4', '2', 7, 8}},
+        {"u32be from the counter",
+         unit,
+         "1:u32be",
+         "258\n",
+         false,
+         0,
+         "",
+         {1, 0, 0, 1, 3, 6, 7, 8}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string file = dir.write("fw.pr2", c.package);
+        const std::string counter = c.counter.empty() ? dir.path("serial.txt").string()
+                                                      : dir.write("serial.txt", c.counter);
+        TFilePro package;
+        ASSERT_TRUE(package.LoadFromFile(file));
+        RunChoices choices;
+        choices.ports = {{"board0", kFirstPort, "", "A-0"}, {"board1", kFirstPort + 1, "", "B"}};
+        std::string error;
+        choices.serial = SerialChoice{*ParseSerialPlace(c.place, error),
+                                      c.fromBoardIds ? std::string() : counter};
+        const auto prepared = PrepareRun(package, choices, nullptr, [](bool) {});
+        if (c.exitCode != 0) {
+            ASSERT_TRUE(std::holds_alternative<RunRefusal>(prepared));
+            const RunRefusal& refusal = std::get<RunRefusal>(prepared);
+            EXPECT_EQ(refusal.exitCode, c.exitCode);
+            EXPECT_NE(refusal.message.find(c.said), std::string::npos) << refusal.message;
+            if (!c.counter.empty()) {
+                EXPECT_EQ(dir.read("serial.txt"), c.counter) << "a refused run spent a number";
+            }
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<RunRequest>(prepared));
+        const RunPort& board1 = std::get<RunRequest>(prepared).ports.at(1);
+        ASSERT_TRUE(board1.image);
+        std::vector<std::uint8_t> expected = c.board1;
+        // The package's two trailer bytes follow the data.
+        const auto trailer = package.entryImageWithTrailer(0).last(2);
+        expected.insert(expected.end(), trailer.begin(), trailer.end());
+        EXPECT_EQ(*board1.image, expected);
+        EXPECT_EQ(board1.imageSha256, Sha256Hex(c.board1));
+        EXPECT_EQ(dir.read("serial.txt"), std::to_string(std::stoi(c.counter) + 2) + "\n");
     }
 }
 

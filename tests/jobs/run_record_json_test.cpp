@@ -27,16 +27,18 @@ TEST(RunRecordJsonTest, OneLineWithEveryFieldUnderItsName) {
     record.start = sys_days{2026y / December / 9} + 11h + 42min + 57s + 125ms;
     record.durationSeconds = 12.34567;
     record.verify = VerifyMode::Readback;
+    record.imageSha256 = "5d41402a";
+    record.serial = 4294967295u;
     EXPECT_EQ(
         RunRecordJson(record),
         R"({"port":"usb:0403:6001:A1","board_id":"SN-0042","device":"/dev/ttyUSB0",)"
         R"("package":"fw \"new\".pr2",)"
-        R"("package_sha256":"ba7816bf","kind":"F","name":"LPC2138","version":"1.00",)"
+        R"("package_sha256":"ba7816bf","image_sha256":"5d41402a","kind":"F","name":"LPC2138","version":"1.00",)"
         R"("chip":"LPC2138","part_id":"196389","part_id_hex":"0x0002FF25","boot_code":"2.12",)"
         R"("result":4,"result_name":"ProgrammingError",)"
         R"("status":"Erase","message":"Programming error",)"
         R"("start":"2026-12-09T11:42:57.125Z","duration_s":12.346,"verify":"readback",)"
-        R"("verified":false})");
+        R"("verified":false,"serial":4294967295,"serial_void":true})");
 }
 
 TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
@@ -57,7 +59,9 @@ TEST(RunRecordJsonTest, WhatWasNotLearnedIsNullAndBadTextStillGivesALine) {
         << line;
     EXPECT_NE(line.find(R"("message":"line1\r\nline2")"), std::string::npos) << line;
     EXPECT_NE(line.find(R"("start":"2024-02-29T23:59:59.999Z")"), std::string::npos) << line;
-    EXPECT_NE(line.find(R"("verify":null,"verified":false)"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("verify":null,"verified":false,"serial":null,"serial_void":false})"),
+              std::string::npos)
+        << line;
     EXPECT_EQ(line.rfind(R"({"port":"","board_id":null,)", 0), 0u) << line;
     EXPECT_EQ(line.find('\n'), std::string::npos);
 }
@@ -69,18 +73,18 @@ TEST(RunRecordJsonTest, EveryKindByteAndEveryPathByteCanBeReadBack) {
         std::string expected;  // from "kind" through "version"... as the line has them
     };
     const Case cases[] = {
-        {'F', "/fw/a.pr2", R"("package":"/fw/a.pr2","package_sha256":"","kind":"F",)"},
-        {'\0', "/fw/a.pr2", R"("package":"/fw/a.pr2","package_sha256":"","kind":"\u0000",)"},
+        {'F', "/fw/a.pr2", R"("package":"/fw/a.pr2","package_sha256":"","image_sha256":null,"kind":"F",)"},
+        {'\0', "/fw/a.pr2", R"("package":"/fw/a.pr2","package_sha256":"","image_sha256":null,"kind":"\u0000",)"},
         {'\x7f', "/fw/a.pr2",
-         "\"package\":\"/fw/a.pr2\",\"package_sha256\":\"\",\"kind\":\"\x7f\","},
+         "\"package\":\"/fw/a.pr2\",\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"\x7f\","},
         {'\xe9', "/fw/a.pr2",
-         "\"package\":\"/fw/a.pr2\",\"package_sha256\":\"\",\"kind\":\"\xC3\xA9\","},
+         "\"package\":\"/fw/a.pr2\",\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"\xC3\xA9\","},
         {'\xff', "/fw/\xff.pr2",
          "\"package\":\"/fw/\xEF\xBF\xBD.pr2\",\"package_hex\":\"2f66772fff2e707232\","
-         "\"package_sha256\":\"\",\"kind\":\"\xC3\xBF\","},
+         "\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"\xC3\xBF\","},
         // Valid UTF-8 stays as it is, with no bytes beside it.
         {'F', "/fw/\xC3\xA9.pr2",
-         "\"package\":\"/fw/\xC3\xA9.pr2\",\"package_sha256\":\"\",\"kind\":\"F\","},
+         "\"package\":\"/fw/\xC3\xA9.pr2\",\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"F\","},
     };
     for (const Case& c : cases) {
         RunRecord record;
