@@ -73,18 +73,23 @@ TEST(RunRecordJsonTest, EveryKindByteAndEveryPathByteCanBeReadBack) {
         std::string expected;  // from "kind" through "version"... as the line has them
     };
     const Case cases[] = {
-        {'F', "/fw/a.pr2", R"("package":"/fw/a.pr2","package_sha256":"","image_sha256":null,"kind":"F",)"},
-        {'\0', "/fw/a.pr2", R"("package":"/fw/a.pr2","package_sha256":"","image_sha256":null,"kind":"\u0000",)"},
+        {'F', "/fw/a.pr2",
+         R"("package":"/fw/a.pr2","package_sha256":"","image_sha256":null,"kind":"F",)"},
+        {'\0', "/fw/a.pr2",
+         R"("package":"/fw/a.pr2","package_sha256":"","image_sha256":null,"kind":"\u0000",)"},
         {'\x7f', "/fw/a.pr2",
-         "\"package\":\"/fw/a.pr2\",\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"\x7f\","},
+         "\"package\":\"/fw/"
+         "a.pr2\",\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"\x7f\","},
         {'\xe9', "/fw/a.pr2",
-         "\"package\":\"/fw/a.pr2\",\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"\xC3\xA9\","},
+         "\"package\":\"/fw/"
+         "a.pr2\",\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"\xC3\xA9\","},
         {'\xff', "/fw/\xff.pr2",
          "\"package\":\"/fw/\xEF\xBF\xBD.pr2\",\"package_hex\":\"2f66772fff2e707232\","
          "\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"\xC3\xBF\","},
         // Valid UTF-8 stays as it is, with no bytes beside it.
         {'F', "/fw/\xC3\xA9.pr2",
-         "\"package\":\"/fw/\xC3\xA9.pr2\",\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"F\","},
+         "\"package\":\"/fw/"
+         "\xC3\xA9.pr2\",\"package_sha256\":\"\",\"image_sha256\":null,\"kind\":\"F\","},
     };
     for (const Case& c : cases) {
         RunRecord record;
