@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,12 +25,18 @@ std::optional<std::uint64_t> TakeSerialNumbers(const std::string& path, std::uin
 
 namespace serial_counter {
 
-// The number a counter file's text holds: digits, then at most white space.
-std::optional<std::uint64_t> ParseCounterText(const std::string& text);
+// The first of `count` numbers from the text of the counter file at path
+// (digits, then at most white space); nullopt, the reason in `error`, when
+// it holds no number or the last would be above `max`.
+std::optional<std::uint64_t> FirstNumber(const std::string& path, const std::string& text,
+                                         std::uint64_t count, std::uint64_t max,
+                                         std::string& error);
+// Tries `take` (the counter's lock, without waiting) until it succeeds,
+// for 10 s at most; false, the reason in `error`, when another station kept
+// its turn that long.
+bool AwaitTurn(const std::string& path, std::string& error, const std::function<bool()>& take);
 // What the file holds after `next` is stored: the number and a line end.
 std::string CounterText(std::uint64_t next);
-// Whether `count` numbers from `first` stay within `max`; else the reason.
-std::string RangeProblem(std::uint64_t first, std::uint64_t count, std::uint64_t max);
 // The text for a file that is not there.
 std::string MissingText(const std::string& path);
 

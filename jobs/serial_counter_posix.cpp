@@ -3,9 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "jobs/serial_counter.h"
 #include "package/printable_text.h"
@@ -15,10 +13,6 @@ namespace korvel {
 using namespace serial_counter;
 
 namespace {
-
-// How long a station waits for another one's turn at a shared counter.
-constexpr auto kTurnWait = std::chrono::seconds(10);
-constexpr auto kTurnPoll = std::chrono::milliseconds(50);
 
 std::string SystemText(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -94,18 +88,13 @@ std::optional<std::uint64_t> TakeSerialNumbers(const std::string& path, std::uin
         error = SystemText("cannot open the serial counter's lock file " + shown + ".lock");
         return std::nullopt;
     }
-    const auto giveUp = std::chrono::steady_clock::now() + kTurnWait;
-    while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            // A file system without locks: one station per counter there.
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= giveUp) {
-            error = "another station has held the serial counter " + shown +
-                    " for 10 s: try again, or give each station a counter of its own";
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(kTurnPoll);
+    const bool turn = AwaitTurn(path, error, [&] {
+        // A file system without locks: one station per counter there.
+        return ::flock(lock.get(), LOCK_EX | LOCK_NB) == 0 ||
+               (errno != EWOULDBLOCK && errno != EINTR);
+    });
+    if (!turn) {
+        return std::nullopt;
     }
 
     std::string text;
@@ -121,14 +110,8 @@ std::optional<std::uint64_t> TakeSerialNumbers(const std::string& path, std::uin
             return std::nullopt;
         }
     }
-    const auto first = ParseCounterText(text);
+    const auto first = FirstNumber(path, text, count, max, error);
     if (!first) {
-        error = "the serial counter " + shown + " does not hold a number ('" +
-                PrintableText(text.substr(0, 24)) + "'): it must hold the next number to hand out";
-        return std::nullopt;
-    }
-    if (std::string problem = RangeProblem(*first, count, max); !problem.empty()) {
-        error = "serial counter " + shown + ": " + problem;
         return std::nullopt;
     }
 

@@ -1,8 +1,5 @@
 #include <windows.h>
 
-#include <chrono>
-#include <thread>
-
 #include "jobs/serial_counter.h"
 #include "package/printable_text.h"
 #include "serial/win32_error_text.h"
@@ -12,10 +9,6 @@ namespace korvel {
 using namespace serial_counter;
 
 namespace {
-
-// How long a station waits for another one's turn at a shared counter.
-constexpr auto kTurnWait = std::chrono::seconds(10);
-constexpr auto kTurnPoll = std::chrono::milliseconds(50);
 
 std::string SystemText(const std::string& what) {
     return what + ": " + Win32ErrorText(::GetLastError());
@@ -50,16 +43,13 @@ std::optional<std::uint64_t> TakeSerialNumbers(const std::string& path, std::uin
         error = SystemText("cannot open the serial counter's lock file " + shown + ".lock");
         return std::nullopt;
     }
-    const auto giveUp = std::chrono::steady_clock::now() + kTurnWait;
-    OVERLAPPED turn{};
-    while (!::LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                         &turn)) {
-        if (std::chrono::steady_clock::now() >= giveUp) {
-            error = "another station has held the serial counter " + shown +
-                    " for 10 s: try again, or give each station a counter of its own";
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(kTurnPoll);
+    const bool turn = AwaitTurn(path, error, [&] {
+        OVERLAPPED byte{};
+        return ::LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                            0, &byte) != 0;
+    });
+    if (!turn) {
+        return std::nullopt;
     }
     // Closing the lock file's handle ends the turn.
 
@@ -87,14 +77,8 @@ std::optional<std::uint64_t> TakeSerialNumbers(const std::string& path, std::uin
         }
         text.assign(buffer, read);
     }
-    const auto first = ParseCounterText(text);
+    const auto first = FirstNumber(path, text, count, max, error);
     if (!first) {
-        error = "the serial counter " + shown + " does not hold a number ('" +
-                PrintableText(text.substr(0, 24)) + "'): it must hold the next number to hand out";
-        return std::nullopt;
-    }
-    if (std::string problem = RangeProblem(*first, count, max); !problem.empty()) {
-        error = "serial counter " + shown + ": " + problem;
         return std::nullopt;
     }
 
