@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -147,16 +148,25 @@ OptionsDialog::OptionsDialog(const KorvelOptions& options, QWidget* parent)
     });
     auto* placeLabel = new QLabel(QStringLiteral("&At:"), boardBox);
     placeLabel->setBuddy(serialPlace_);
+    // What the serial number needs sits under its box, indented.
+    constexpr int kIndent = 20;
     auto* counterRow = new QHBoxLayout;
+    counterRow->addSpacing(kIndent);
     counterRow->addWidget(serialCounter_, 1);
     counterRow->addWidget(browseSerialCounter_);
-    auto* boardLayout = new QFormLayout(boardBox);
-    boardLayout->addRow(askBoardId_);
-    boardLayout->addRow(writeSerial_);
-    boardLayout->addRow(placeLabel, serialPlace_);
-    boardLayout->addRow(serialFromCounter_, counterRow);
-    boardLayout->addRow(serialFromBoardId_);
-    boardLayout->addRow(serialProblem_);
+    auto* serialLayout = new QGridLayout;
+    serialLayout->setContentsMargins(kIndent, 0, 0, 0);
+    serialLayout->setColumnStretch(1, 1);
+    serialLayout->addWidget(placeLabel, 0, 0);
+    serialLayout->addWidget(serialPlace_, 0, 1);
+    serialLayout->addWidget(serialFromCounter_, 1, 0, 1, 2);
+    serialLayout->addLayout(counterRow, 2, 0, 1, 2);
+    serialLayout->addWidget(serialFromBoardId_, 3, 0, 1, 2);
+    auto* boardLayout = new QVBoxLayout(boardBox);
+    boardLayout->addWidget(askBoardId_);
+    boardLayout->addWidget(writeSerial_);
+    boardLayout->addLayout(serialLayout);
+    boardLayout->addWidget(serialProblem_);
 
     sound_ = Named(new QCheckBox(QStringLiteral("&Sound when a run ends"), this), "OptionSound",
                    QStringLiteral("Sound"), QStringLiteral("A beep when a run ends"));

@@ -670,6 +670,8 @@ void TfrmMain::createBenchControls() {
     PinnedMark->setStyleSheet(QStringLiteral(
         "QLabel { font-weight: bold; border: 1px solid palette(mid); border-radius: 3px; "
         "padding: 0px 4px; }"));
+    // As wide as its word: the name takes the rest.
+    PinnedMark->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     GroupBoxFileName->layout()->addWidget(PinnedMark);
     showPinned();
     showVerifyMode();
