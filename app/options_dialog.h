@@ -9,6 +9,8 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
+class QRadioButton;
 class QSpinBox;
 
 namespace korvel::app {
@@ -26,9 +28,16 @@ class OptionsDialog : public QDialog {
 
     // Where "Choose..." picks the record file; a file dialog unless a test puts its own.
     std::function<QString(QWidget* parent, const QString& current)> chooseRecordFile;
+    // Where "Browse..." picks the serial numbers' counter file; likewise.
+    std::function<QString(QWidget* parent, const QString& current)> chooseSerialCounter;
+
+    // OK: taken only when the serial number can be written as given; else
+    // the dialog stays and says what is wrong.
+    void accept() override;
 
   private:
     void showWiring();
+    void showBoardChoices();
 
     KorvelOptions given_;
     QCheckBox* verify_ = nullptr;
@@ -42,6 +51,15 @@ class OptionsDialog : public QDialog {
     QCheckBox* sound_ = nullptr;
     QCheckBox* messageDialog_ = nullptr;
     QCheckBox* extraBaudRates_ = nullptr;
+    QComboBox* verifyMode_ = nullptr;
+    QCheckBox* askBoardId_ = nullptr;
+    QCheckBox* writeSerial_ = nullptr;
+    QLineEdit* serialPlace_ = nullptr;
+    QRadioButton* serialFromCounter_ = nullptr;
+    QRadioButton* serialFromBoardId_ = nullptr;
+    QLineEdit* serialCounter_ = nullptr;
+    QPushButton* browseSerialCounter_ = nullptr;
+    QLabel* serialProblem_ = nullptr;
 };
 
 }  // namespace korvel::app

@@ -83,7 +83,8 @@ void ResultBand::ShowOutcome(const Outcome& outcome, const QString& resultLine) 
     if (outcome.result == RunResult::Success) {
         ++passed_;
         headline_->setText(QString::fromLatin1(kSuccessText));
-        detail_->setText(Seconds(outcome.durationSeconds));
+        detail_->setText(Seconds(outcome.durationSeconds) +
+                         (board_.isEmpty() ? QString() : QStringLiteral("; ") + board_));
         setLook(QStringLiteral("passed"));
     } else if (resultLine.isEmpty()) {
         headline_->setText(QStringLiteral("Stopped"));
@@ -102,9 +103,10 @@ void ResultBand::ShowOutcome(const Outcome& outcome, const QString& resultLine) 
     }
 }
 
-void ResultBand::ShowRunning() {
+void ResultBand::ShowRunning(const QString& board) {
+    board_ = board;
     headline_->setText(QString());
-    detail_->setText(QString());
+    detail_->setText(board);
     setLook(QStringLiteral("running"));
 }
 

@@ -23,8 +23,10 @@ class ResultBand : public QFrame {
     // resultLine: the result's message ("Programming succesful", "Unable to
     // open port COM3", ...), empty for a stopped run, which is not counted.
     void ShowOutcome(const Outcome& outcome, const QString& resultLine);
-    // Back to the neutral band while a run goes on.
-    void ShowRunning();
+    // Back to the neutral band while a run goes on. `board` names the board
+    // (its id, its serial number): shown during the run and, when it
+    // passes, after its time.
+    void ShowRunning(const QString& board = {});
     void ResetCounters();
 
     int passed() const { return passed_; }
@@ -48,6 +50,7 @@ class ResultBand : public QFrame {
     QLabel* counters_ = nullptr;
     QPushButton* reset_ = nullptr;
     QString state_;
+    QString board_;
     int passed_ = 0;
     int failed_ = 0;
     bool sound_ = false;

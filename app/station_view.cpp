@@ -19,13 +19,14 @@
 #include "app/widget_helpers.h"
 #include "jobs/run_messages.h"
 #include "jobs/run_record_json.h"
+#include "package/printable_text.h"
 #include "serial/usb_port_info.h"
 
 namespace korvel::app {
 
 namespace {
 
-enum Column { kPort, kProgress, kStatus, kResult, kReason, kColumns };
+enum Column { kPort, kBoardId, kSerial, kProgress, kStatus, kResult, kReason, kColumns };
 
 constexpr int kDeviceRole = Qt::UserRole;
 
@@ -92,8 +93,10 @@ StationView::StationView(StationHooks hooks, QWidget* parent)
     });
 
     boards_ = Named(new QTableWidget(0, kColumns, this), "StationBoards", QStringLiteral("Boards"),
-                    QStringLiteral("One row per board: port, progress, status, result, reason"));
-    boards_->setHorizontalHeaderLabels({QStringLiteral("Port"), QStringLiteral("Progress"),
+                    QStringLiteral("One row per board: port, board id and serial number (when "
+                                   "given), progress, status, result, reason"));
+    boards_->setHorizontalHeaderLabels({QStringLiteral("Port"), QStringLiteral("Board id"),
+                                        QStringLiteral("Serial"), QStringLiteral("Progress"),
                                         QStringLiteral("Status"), QStringLiteral("Result"),
                                         QStringLiteral("Reason")});
     boards_->horizontalHeader()->setStretchLastSection(true);
@@ -106,10 +109,13 @@ StationView::StationView(StationHooks hooks, QWidget* parent)
     const struct {
         Column column;
         int width;
-    } widths[] = {{kPort, 130}, {kProgress, 110}, {kStatus, 150}, {kResult, 170}};
+    } widths[] = {{kPort, 130},     {kBoardId, 110}, {kSerial, 90},
+                  {kProgress, 110}, {kStatus, 150},  {kResult, 170}};
     for (const auto& w : widths) {
         boards_->setColumnWidth(w.column, w.width);
     }
+    boards_->setColumnHidden(kBoardId, true);
+    boards_->setColumnHidden(kSerial, true);
 
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("StationSummary"));
@@ -235,13 +241,8 @@ void StationView::ProgramAll() {
         summary_->setText(QStringLiteral("Tick the port of each board to program."));
         return;
     }
-    std::string whyNot;
-    const std::optional<RunRequest> request =
-        this->request ? this->request(ports, whyNot) : std::nullopt;
-    if (!request) {
-        summary_->setText(QString::fromStdString(whyNot));
-        return;
-    }
+    // The record file first: a request may take serial numbers from the
+    // counter, which a run that cannot be recorded must not spend.
     record_.reset();
     if (const std::string file = recordFile_->text().toStdString(); !file.empty()) {
         std::string error;
@@ -253,6 +254,13 @@ void StationView::ProgramAll() {
             return;
         }
     }
+    std::string whyNot;
+    const std::optional<RunRequest> request =
+        this->request ? this->request(ports, whyNot) : std::nullopt;
+    if (!request) {
+        summary_->setText(QString::fromStdString(whyNot));
+        return;
+    }
 
     // The last gang has ended: its workers are done or about to be.
     gang_.reset();
@@ -260,10 +268,20 @@ void StationView::ProgramAll() {
     passed_ = failed_ = ended_ = 0;
     boardCount_ = ports.size();
     std::vector<GangBoard> boards;
+    bool boardIds = false;
+    bool serials = false;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const int row = static_cast<int>(i);
+        const RunPort& port = request->ports[i];
         boards_->insertRow(row);
         boards_->setItem(row, kPort, new QTableWidgetItem(QString::fromStdString(ports[i].name)));
+        const std::string id = PrintableText(port.boardId);
+        boards_->setItem(row, kBoardId, new QTableWidgetItem(QString::fromStdString(id)));
+        boards_->setItem(
+            row, kSerial,
+            new QTableWidgetItem(port.serial ? QString::number(*port.serial) : QString()));
+        boardIds = boardIds || !port.boardId.empty();
+        serials = serials || port.serial.has_value();
         auto* progress = new ProgressBarControl(boards_);
         auto* status = new StatusPanelControl(boards_);
         status->setText(problems[i]);
@@ -273,6 +291,10 @@ void StationView::ProgramAll() {
         boards_->setItem(row, kReason, new QTableWidgetItem);
         boards.push_back({progress, status, &dialogs_});
     }
+
+    // Only what this run gives: most stations number no boards.
+    boards_->setColumnHidden(kBoardId, !boardIds);
+    boards_->setColumnHidden(kSerial, !serials);
 
     gang_ = std::make_unique<GangRun>(handover_, hooks_.drivers);
     gang_->OnBoardFinished = [this](std::size_t index, const RunRecord& record,

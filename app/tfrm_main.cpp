@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -75,6 +76,18 @@ std::optional<KorvelOptions> EditOptions(QWidget* parent, const KorvelOptions& o
     return dialog.options();
 }
 
+std::optional<std::string> AskBoardId(QWidget* parent, const QString& port) {
+    bool ok = false;
+    const QString id =
+        QInputDialog::getText(parent, QStringLiteral("Board id"),
+                              QStringLiteral("Scan or type the id of the board on %1:").arg(port),
+                              QLineEdit::Normal, QString(), &ok);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return id.trimmed().toStdString();
+}
+
 std::string Trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string::npos) {
@@ -122,6 +135,9 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
     if (!hooks_.editOptions) {
         hooks_.editOptions = EditOptions;
     }
+    if (!hooks_.askBoardId) {
+        hooks_.askBoardId = AskBoardId;
+    }
 
     setObjectName(QStringLiteral("frmMain"));
     setWindowIcon(ProgramIcon());
@@ -143,6 +159,13 @@ TfrmMain::TfrmMain(MainWindowHooks hooks, QWidget* parent)
     ComboBoxCom->setCurrentIndex(index >= 0 && index < kPortCount ? index : -1);
     showPortToolTip();
 
+    // A pinned station starts with its pinned package or none.
+    if (!Trimmed(settings_.LastFiles).empty()) {
+        if (const std::string refusal = pinRefusal(settings_.LastFiles); !refusal.empty()) {
+            noteRefusedLoad(refusal);
+            settings_.LastFiles.clear();
+        }
+    }
     LoadPackage(settings_.LastFiles);
     running_ = false;
     programName_ = kProgramName;
@@ -338,6 +361,10 @@ void TfrmMain::OpenPackage(const QString& path) {
     if (busy()) {
         return;  // the worker reads the package
     }
+    if (const std::string refusal = pinRefusal(ToPath(path)); !refusal.empty()) {
+        dialogs_.ShowOk(refusal);  // the package loaded stays
+        return;
+    }
     LabelFileName->setText(QFileInfo(path).fileName());
     settings_.LastFiles = ToPath(path);
     settings_.Save();
@@ -392,12 +419,11 @@ void TfrmMain::ActionProgramExecute() {
     }
     const std::string path = package_.fileName();
     RunChoices choices;
-    choices.ports = {{portName().toStdString(), settings_.serialPort, ""}};
-    choices.baudRate = ComboBoxBaudRate->currentText().toInt();
-    choices.resetLinesSetting = settings_.resetLines;
-    choices.settingsFile = settings_.fileName();
-    choices.verify = settings_.Verify ? VerifyMode::Compare : VerifyMode::None;
-    choices.expectSha256 = settings_.expectSha256;
+    if (const auto refusal =
+            runChoices({{portName().toStdString(), settings_.serialPort, ""}}, this, choices)) {
+        refuseRun(refusal->exitCode, refusal->message);
+        return;
+    }
     // Unattended, nobody is there to type an access code.
     auto prepared = PrepareRun(package_, choices, unattended() ? nullptr : &dialogs_,
                                [&](bool loads) { showPackage(path, loads); });
@@ -417,7 +443,7 @@ void TfrmMain::ActionProgramExecute() {
     lastRun_->OnBoardFinished = [this](std::size_t, const RunRecord&, const Outcome& outcome) {
         OnRunFinished(outcome);
     };
-    runStarted();
+    runStarted(std::get<RunRequest>(prepared));
     lastRun_->Start(std::get<RunRequest>(prepared), {{ProgressBar, PanelStatus, &dialogs_}});
 }
 
@@ -590,7 +616,8 @@ void TfrmMain::createBenchActions() {
         {ActionExit, "cmdExit", "Ends the program at once (Ctrl+X)"},
         {ActionStation, "cmdStation", "Programs several boards at once (F4)"},
         {ActionOptions, "cmdOptions",
-         "Verify, reset wiring, record file, sound, message, speeds (Ctrl+P)"},
+         "Verify, reset wiring, record file, board id, serial numbers, sound, message, speeds "
+         "(Ctrl+P)"},
     };
     for (const auto& b : buttons) {
         auto* button = qobject_cast<QToolButton*>(ToolBar->widgetForAction(b.action));
@@ -636,6 +663,18 @@ void TfrmMain::createBenchControls() {
         n.control->setAccessibleName(QString::fromLatin1(n.name));
         n.control->setAccessibleDescription(QString::fromLatin1(n.description));
     }
+
+    PinnedMark = new QLabel(QStringLiteral("Pinned"), GroupBoxFileName);
+    PinnedMark->setObjectName(QStringLiteral("PinnedMark"));
+    PinnedMark->setAccessibleName(QStringLiteral("Pinned package"));
+    PinnedMark->setStyleSheet(QStringLiteral(
+        "QLabel { font-weight: bold; border: 1px solid palette(mid); border-radius: 3px; "
+        "padding: 0px 4px; }"));
+    // As wide as its word: the name takes the rest.
+    PinnedMark->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    GroupBoxFileName->layout()->addWidget(PinnedMark);
+    showPinned();
+    showVerifyMode();
 
     Band = new ResultBand(centralWidget());
     Band->setSound(options_.sound);
@@ -747,9 +786,116 @@ bool TfrmMain::busy() const {
     return running_ || finishing_ || (Station != nullptr && Station->running());
 }
 
-void TfrmMain::runStarted() {
-    Band->ShowRunning();
-    RunLog->BeginRun(QStringLiteral("Run: %1 on %2").arg(LabelFileName->text(), portName()));
+std::optional<RunRefusal> TfrmMain::runChoices(std::vector<RunPort> ports, QWidget* asker,
+                                               RunChoices& choices) {
+    choices.ports = std::move(ports);
+    choices.baudRate = ComboBoxBaudRate->currentText().toInt();
+    choices.resetLinesSetting = settings_.resetLines;
+    choices.settingsFile = settings_.fileName();
+    choices.verify = settings_.Verify ? options_.verifyMode : VerifyMode::None;
+    choices.expectSha256 = settings_.expectSha256;
+    std::string error;
+    choices.serial = SerialChoiceOf(options_, error);
+    if (!error.empty()) {
+        return RunRefusal{kExitUsage, "Nothing was programmed. " + error + " (Options, Ctrl+P)."};
+    }
+    if (!options_.askBoardId) {
+        return std::nullopt;
+    }
+    if (unattended()) {
+        return RunRefusal{kExitUsage,
+                          "The options ask for each board's id and nobody is there to give it: "
+                          "nothing was programmed. Untick \"Ask for each board's id\" for "
+                          "unattended runs."};
+    }
+    // In port order: the order the boards sit in and a scanner reads them.
+    for (RunPort& port : choices.ports) {
+        const auto id = hooks_.askBoardId(asker, QString::fromStdString(PrintableText(port.name)));
+        if (!id) {
+            return RunRefusal{kExitUsage, ""};
+        }
+        if (id->empty()) {
+            return RunRefusal{kExitUsage, "No board id was given for " + PrintableText(port.name) +
+                                              ": nothing was programmed. Scan the board's label "
+                                              "or type its id, then start again."};
+        }
+        port.boardId = *id;
+    }
+    return std::nullopt;
+}
+
+std::string TfrmMain::pinRefusal(const std::string& path) const {
+    const std::string& pinned = settings_.expectSha256;
+    if (pinned.empty()) {
+        return {};
+    }
+    const std::string where = "[KORVEL] ExpectSha256 in " + settings_.fileName();
+    const std::string shown = PrintableText(path);
+    if (!IsSha256Hex(pinned)) {
+        return shown + " was not loaded: " + where + " is not a SHA-256 (64 hex digits): '" +
+               PrintableText(pinned) + "'. Correct it, then load the package again.";
+    }
+    TFilePro candidate;
+    if (!candidate.LoadFromFile(path)) {
+        return shown + " does not load as a package; the package loaded stays.";
+    }
+    std::string expected = pinned;
+    for (char& c : expected) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (candidate.sha256() == expected) {
+        return {};
+    }
+    return shown +
+           " is not the pinned package and was not loaded.\r\nThis station programs "
+           "only the package with the SHA-256 " +
+           expected + "; this one has " + candidate.sha256() +
+           ".\r\nLoad the package the station is set up for, or change " + where + ".";
+}
+
+void TfrmMain::noteRefusedLoad(const std::string& why) {
+    QString note = QString::fromStdString(why);
+    note.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    RunLog->AddNote(note);
+    statusBar()->showMessage(note, 15000);
+}
+
+void TfrmMain::showPinned() {
+    const std::string& pinned = settings_.expectSha256;
+    PinnedMark->setVisible(!pinned.empty());
+    PinnedMark->setToolTip(
+        QStringLiteral("Pinned package: this station programs only the package with the "
+                       "SHA-256\n%1\nand loads no other ([KORVEL] ExpectSha256 in %2)")
+            .arg(QString::fromStdString(PrintableText(pinned)),
+                 QString::fromStdString(settings_.fileName())));
+    PinnedMark->setAccessibleDescription(PinnedMark->toolTip());
+}
+
+void TfrmMain::showVerifyMode() {
+    const QString does = options_.verifyMode == VerifyMode::Readback
+                             ? QStringLiteral(
+                                   "Reads the whole flash back after programming and "
+                                   "compares it with the image (LPC packages)")
+                             : QStringLiteral(
+                                   "Has the chip compare every block it wrote with the "
+                                   "image (LPC packages)");
+    CheckBoxVerify->setToolTip(does);
+    CheckBoxVerify->setAccessibleDescription(does);
+}
+
+void TfrmMain::runStarted(const RunRequest& request) {
+    QStringList board;
+    const RunPort& port = request.ports.front();
+    if (!port.boardId.empty()) {
+        board << QStringLiteral("board id %1").arg(PackageText(port.boardId));
+    }
+    if (port.serial) {
+        board << QStringLiteral("serial number %1").arg(*port.serial);
+    }
+    const QString named = board.join(QStringLiteral(", "));
+    Band->ShowRunning(named.isEmpty() ? named : named.at(0).toUpper() + named.mid(1));
+    RunLog->BeginRun(QStringLiteral("Run: %1 on %2").arg(LabelFileName->text(), portName()) +
+                     (named.isEmpty() ? QString() : QStringLiteral(", ") + named));
 }
 
 void TfrmMain::showRunEnd(const Outcome& outcome) {
@@ -781,6 +927,7 @@ void TfrmMain::applyOptions(const KorvelOptions& options) {
     SaveKorvelOptions(settings_.fileName(), options_);
     settings_.resetLines = options_.resetLines;
     CheckBoxVerify->setChecked(options_.verify);
+    showVerifyMode();
     Band->setSound(options_.sound);
     fillBaudRates();
     if (Station != nullptr && Station->recordFile().isEmpty()) {
@@ -803,12 +950,10 @@ void TfrmMain::ActionStationExecute() {
                 return std::nullopt;
             }
             RunChoices choices;
-            choices.ports = std::move(ports);
-            choices.baudRate = ComboBoxBaudRate->currentText().toInt();
-            choices.resetLinesSetting = settings_.resetLines;
-            choices.settingsFile = settings_.fileName();
-            choices.verify = settings_.Verify ? VerifyMode::Compare : VerifyMode::None;
-            choices.expectSha256 = settings_.expectSha256;
+            if (const auto refusal = runChoices(std::move(ports), Station, choices)) {
+                whyNot = refusal->message.empty() ? "No board was programmed." : refusal->message;
+                return std::nullopt;
+            }
             const std::string path = package_.fileName();
             auto prepared = PrepareRun(package_, choices, &dialogs_,
                                        [&](bool loads) { showPackage(path, loads); });
@@ -841,6 +986,11 @@ SingleInstance::Answer TfrmMain::ReceivePackage(const QString& path) {
         RunLog->AddNote(note);
         statusBar()->showMessage(note, 15000);
         return SingleInstance::Answer::Busy;
+    }
+    // No dialog here: the second start waits for the answer.
+    if (const std::string refusal = pinRefusal(ToPath(path)); !refusal.empty()) {
+        noteRefusedLoad(refusal);
+        return SingleInstance::Answer::NotLoaded;
     }
     OpenPackage(path);
     raise();
@@ -878,7 +1028,9 @@ void TfrmMain::dropEvent(QDropEvent* event) {
         return;
     }
     event->acceptProposedAction();
-    OpenPackage(path);
+    // After the drop has returned: a message about the package must not hold
+    // the program it was dragged from.
+    QTimer::singleShot(0, this, [this, path] { OpenPackage(path); });
 }
 
 }  // namespace korvel::app

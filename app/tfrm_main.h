@@ -16,6 +16,7 @@
 #include "jobs/gang_run.h"
 #include "package/tfilepro.h"
 #include "procedures/package_kinds.h"
+#include "procedures/run_preparation.h"
 
 class QAction;
 class QCheckBox;
@@ -57,6 +58,9 @@ struct MainWindowHooks {
     // default the options dialog.
     std::function<std::optional<KorvelOptions>(QWidget* parent, const KorvelOptions& options)>
         editOptions;
+    // Asks for the board id of the board on `port` (a scanner types it):
+    // the id, or nullopt when cancelled. By default a small dialog.
+    std::function<std::optional<std::string>(QWidget* parent, const QString& port)> askBoardId;
     // What the station view reaches outside itself.
     StationHooks station;
 };
@@ -123,7 +127,19 @@ class TfrmMain : public QMainWindow {
     void fillBaudRates();
     void fillRecentMenu();
     void rememberPackage(const std::string& path);
-    void runStarted();
+    // What the options and settings choose for a run on ports, the board
+    // ids asked (over asker) where the options want them; a refusal when
+    // the run cannot start (an empty message: the user cancelled).
+    std::optional<RunRefusal> runChoices(std::vector<RunPort> ports, QWidget* asker,
+                                         RunChoices& choices);
+    // Why the package at path may not be loaded (the station is pinned to
+    // another); empty when it may.
+    std::string pinRefusal(const std::string& path) const;
+    // A load refused without a dialog: in the run log and the status bar.
+    void noteRefusedLoad(const std::string& why);
+    void showPinned();
+    void showVerifyMode();
+    void runStarted(const RunRequest& request);
     void showRunEnd(const Outcome& outcome);
     void applyOptions(const KorvelOptions& options);
     // Keeps the window at its contents' size as the run log folds.
@@ -155,6 +171,7 @@ class TfrmMain : public QMainWindow {
     QToolBar* ToolBar = nullptr;
     QGroupBox* GroupBoxFileName = nullptr;
     QLabel* LabelFileName = nullptr;
+    QLabel* PinnedMark = nullptr;
     QGroupBox* GroupBoxCom = nullptr;
     QComboBox* ComboBoxCom = nullptr;
     QGroupBox* GroupBoxBaudRate = nullptr;

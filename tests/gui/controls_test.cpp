@@ -8,7 +8,9 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
@@ -279,6 +281,8 @@ class ControlsTest : public QObject {
         QCOMPARE(defaults.resetLines, std::string("none"));
         QVERIFY(defaults.messageDialog);
         QVERIFY(!defaults.sound && !defaults.extraBaudRates);
+        QVERIFY(defaults.verifyMode == korvel::VerifyMode::Compare);
+        QVERIFY(!defaults.askBoardId && !defaults.writeSerial && !defaults.serialFromBoardId);
 
         KorvelOptions options;
         options.verify = false;
@@ -287,6 +291,12 @@ class ControlsTest : public QObject {
         options.sound = true;
         options.messageDialog = false;
         options.extraBaudRates = true;
+        options.verifyMode = korvel::VerifyMode::Readback;
+        options.askBoardId = true;
+        options.writeSerial = true;
+        options.serialPlace = "0x1F00:ascii:8";
+        options.serialFromBoardId = true;
+        options.serialCounter = "/var/lib/station/next-serial";
         for (const char* path :
              {"/a.pr2", "/b.pr2", "/a.pr2", "/c.pr2", "/d.pr2", "/e.pr2", "/f.pr2"}) {
             options.recentPackages = RememberPackage(options.recentPackages, path);
@@ -299,6 +309,10 @@ class ControlsTest : public QObject {
         QVERIFY2(after.starts_with(before.substr(0, before.find("[KORVEL]"))), after.c_str());
         QVERIFY(after.find("MessageDialog=0\r\n") != std::string::npos);
         QVERIFY(after.find("Recent1=/f.pr2\r\n") != std::string::npos);
+        for (const char* line : {"VerifyMode=readback\r\n", "Serial=0x1F00:ascii:8\r\n",
+                                 "SerialFrom=board-id\r\n", "AskBoardId=1\r\n"}) {
+            QVERIFY2(after.find(line) != std::string::npos, line);
+        }
         // A file that is there but cannot be read is not overwritten.
         QVERIFY(!SaveKorvelOptions(dir.path("").string(), options));
     }
@@ -333,6 +347,56 @@ class ControlsTest : public QObject {
         dialog.findChild<QComboBox*>("OptionWiring")->setCurrentIndex(0);
         QVERIFY(!dialog.findChild<QSpinBox*>("OptionHold")->isEnabled());
         QCOMPARE(dialog.options().resetLines, std::string("none"));
+
+        // The verify mode is offered while verify is on.
+        auto* mode = dialog.findChild<QComboBox*>("OptionVerifyMode");
+        QVERIFY(!mode->isEnabled());
+        dialog.findChild<QCheckBox*>("OptionVerify")->setChecked(true);
+        QVERIFY(mode->isEnabled());
+        QCOMPARE(mode->currentText(), QString("Compare on the chip (fast)"));
+        mode->setCurrentIndex(1);
+        QVERIFY(dialog.options().verify &&
+                dialog.options().verifyMode == korvel::VerifyMode::Readback);
+
+        // Serial numbers: OK is refused, with the reason, until they can be
+        // written; a number from the board id asks for the id.
+        auto* problem = dialog.findChild<QLabel*>("OptionSerialProblem");
+        auto* place = dialog.findChild<QLineEdit*>("OptionSerialPlace");
+        auto* askId = dialog.findChild<QCheckBox*>("OptionAskBoardId");
+        QVERIFY(!place->isEnabled());
+        dialog.findChild<QCheckBox*>("OptionWriteSerial")->setChecked(true);
+        const struct {
+            const char* place;
+            const char* counter;
+            bool fromBoardId;
+            const char* problem;  // in the label; "" when OK is taken
+        } serials[] = {
+            {"", "/c.txt", false, "The serial number's place '' does not read"},
+            {"0x1F00:u16le", "/c.txt", false, "The serial number's place '0x1F00:u16le'"},
+            {"0x1F00:u32le", "", false, "counter file is not given"},
+            {"0x1F00:u32le", "/c.txt", false, ""},
+            {"4096:ascii:8", "", true, ""},
+        };
+        for (const auto& c : serials) {
+            OptionsDialog edit(given);
+            edit.findChild<QCheckBox*>("OptionWriteSerial")->setChecked(true);
+            edit.findChild<QLineEdit*>("OptionSerialPlace")->setText(c.place);
+            edit.chooseSerialCounter = [&](QWidget*, const QString&) { return QString(c.counter); };
+            QTest::mouseClick(edit.findChild<QPushButton*>("OptionBrowseSerialCounter"),
+                              Qt::LeftButton);
+            if (c.fromBoardId) {
+                edit.findChild<QRadioButton*>("OptionSerialFromBoardId")->setChecked(true);
+                QVERIFY(edit.findChild<QCheckBox*>("OptionAskBoardId")->isChecked());
+                QVERIFY(!edit.findChild<QCheckBox*>("OptionAskBoardId")->isEnabled());
+            }
+            edit.accept();
+            const QString shown = edit.findChild<QLabel*>("OptionSerialProblem")->text();
+            QVERIFY2(c.problem[0] == 0
+                         ? edit.result() == QDialog::Accepted
+                         : edit.result() != QDialog::Accepted && shown.contains(c.problem),
+                     c.place);
+        }
+        QVERIFY(problem->isHidden() && place->isEnabled() && askId->isEnabled());
 
         given.resetLines = "dtr-rts,invert";
         OptionsDialog unreadable(given);

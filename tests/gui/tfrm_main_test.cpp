@@ -77,7 +77,7 @@ struct FakeRunLog {
     std::atomic<int> baudRate{0};
     std::atomic<int> pollAnswer{0};
     std::atomic<int> steps{0};
-    std::atomic<bool> verify{false};
+    std::atomic<VerifyMode> verify{VerifyMode::None};
 };
 FakeRunLog& RunLog() {
     static FakeRunLog log;
@@ -98,7 +98,7 @@ Outcome RunFakeProgramming(GenericThread& thread) {
         proc, proc.port, [&] { proc.RequestAbort(); },
         [&] {
             RunLog().baudRate = thread.baudRate();
-            RunLog().verify = thread.verifyRequested() != VerifyMode::None;
+            RunLog().verify = thread.verifyRequested();
             proc.Status(StatusId::Connecting);
             const std::uint8_t sync = '?';
             proc.port.write(&sync, 1);
@@ -553,7 +553,8 @@ class TfrmMainTest : public QObject {
         RunLog().steps = 0;
         RunLog().baudRate = 0;
         RunLog().pollAnswer = 0;
-        RunLog().verify = false;
+        RunLog().verify = VerifyMode::None;
+        settings().expectSha256.clear();
         strays_ = std::make_unique<test::StrayDialogCloser>();
         board_ = std::make_unique<test::ScriptedLineEnd>();
         board_->responder = [this](VirtualNs at, std::uint8_t byte) {
@@ -718,9 +719,12 @@ class TfrmMainTest : public QObject {
 
     void aFullRunProgramsTheBoardAndReportsSuccess() {
         settings().LastFiles = package('F');
+        app::KorvelOptions readBack;
+        readBack.verifyMode = VerifyMode::Readback;
+        app::SaveKorvelOptions(settingsFile_, readBack);
         auto window = makeWindow();
         control<QComboBox>(*window, "ComboBoxBaudRate")->setCurrentIndex(1);
-        // The box is kept at once and asks the run for a read-back.
+        // The box is kept at once and asks the run for the options' verify.
         control<QCheckBox>(*window, "CheckBoxVerify")->setChecked(true);
         QVERIFY(settings().Verify);
         QVERIFY(settingsText().find("Verify=1") != std::string::npos);
@@ -755,7 +759,7 @@ class TfrmMainTest : public QObject {
             QCOMPARE(answerer.unanswered, 0);
             QCOMPARE(RunLog().pollAnswer.load(), 3);
             QCOMPARE(RunLog().baudRate.load(), 19200);
-            QVERIFY(RunLog().verify.load());
+            QVERIFY(RunLog().verify.load() == VerifyMode::Readback);
             QCOMPARE(status(*window), QString("Done"));
             QCOMPARE(bar(*window)->maximum(), int(kImage.size()));
             QCOMPARE(bar(*window)->position(), int(kImage.size()));
@@ -781,7 +785,9 @@ class TfrmMainTest : public QObject {
         QCOMPARE(status(*window), QString("Error"));
     }
 
-    // The real procedures against the simulated LPC2138: F3 to "Done".
+    // The real procedures against the simulated LPC2138: F3 to "Done", the
+    // board id asked first (cancelled: no run) and the counter's serial
+    // number in the flash at its address.
     void aRunWithTheIspProcedureProgramsTheSimulatedLpc2138() {
         const sim::LpcPart* part = sim::FindLpcPart("LPC2138");
         QVERIFY(part != nullptr);
@@ -798,25 +804,95 @@ class TfrmMainTest : public QObject {
         settings().LastFiles = dir_.write(
             "lpc.pr2", sim::BuildPackage({{"LPC2138", "2.00", 'F',
                                            std::vector<std::uint8_t>(hex.begin(), hex.end())}}));
+        app::KorvelOptions numbered;
+        numbered.askBoardId = true;
+        numbered.writeSerial = true;
+        numbered.serialPlace = "0x100:u32le";
+        numbered.serialCounter = dir_.write("counter.txt", std::string("1001\n"));
+        app::SaveKorvelOptions(settingsFile_, numbered);
 
         auto hooks = this->hooks();
         hooks.drivers = StandardDrivers();
+        std::vector<std::optional<std::string>> ids = {std::nullopt, "A-17"};
+        QStringList asked;
+        hooks.askBoardId = [&](QWidget*, const QString& port) {
+            asked << port;
+            const auto id = ids.front();
+            ids.erase(ids.begin());
+            return id;
+        };
         auto window = std::make_unique<TfrmMain>(hooks);
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        const auto erased = lpc.flash();
+        QTest::keyClick(window.get(), Qt::Key_F3);  // the id is not given
+        QVERIFY(!window->running());
+        QVERIFY(lpc.flash() == erased);
+        QCOMPARE(dir_.read("counter.txt"), std::string("1001\n"));
+
         DialogAnswerer answerer;
         answerer.then(DialogAnswerer::Click("cmdOkOk"));
         QTest::keyClick(window.get(), Qt::Key_F3);
         QVERIFY(waitForRunEnd(*window));
         PortResolver::instance().unregisterDevice(kLpcPort);
 
+        QCOMPARE(asked, (QStringList{"COM43", "COM43"}));
         QCOMPARE(answerer.texts, QStringList{"Programming succesful"});
         QCOMPARE(status(*window), QString("Done"));
         QCOMPARE(bar(*window)->position(), bar(*window)->maximum());
-        QVERIFY(lpc.flash() ==
-                sim::ExpectedLpcFlash(segments, static_cast<std::uint32_t>(lpc.flash().size())));
+        std::vector<sim::HexSegment> numberedImage = segments;
+        const std::uint8_t number[] = {0xE9, 0x03, 0x00, 0x00};  // 1001
+        std::copy(std::begin(number), std::end(number), numberedImage[0].bytes.begin() + 0x100);
+        QVERIFY(lpc.flash() == sim::ExpectedLpcFlash(
+                                   numberedImage, static_cast<std::uint32_t>(lpc.flash().size())));
         QVERIFY(lpc.started().has_value());
+        QCOMPARE(dir_.read("counter.txt"), std::string("1002\n"));
+        const QString log = control<app::RunLogPane>(*window, "RunLog")->text();
+        QVERIFY2(log.contains("Run: lpc.pr2 on COM43, board id A-17, serial number 1001"),
+                 qPrintable(log));
+        QVERIFY(control<app::ResultBand>(*window, "ResultBand")
+                    ->detail()
+                    .endsWith("; Board id A-17, serial number 1001"));
+    }
+
+    // A station pinned to one package shows it as such, starts without
+    // another and loads no other: the package loaded stays.
+    void aPinnedPackageIsLockedAndLoadsNoOther() {
+        const std::string pinned = package('F', "pinned.pr2");
+        const std::string other = package('9', "other.pr2");
+        const auto sha = [&](const std::string& name) {
+            const std::string bytes = dir_.read(name);
+            return Sha256Hex(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+        };
+        settings().expectSha256 = QString::fromStdString(sha("pinned.pr2")).toUpper().toStdString();
+        settings().LastFiles = other;
+        auto window = makeWindow();
+        auto* label = control<QLabel>(*window, "LabelFileName");
+        auto* mark = control<QLabel>(*window, "PinnedMark");
+        auto* log = control<app::RunLogPane>(*window, "RunLog");
+        QVERIFY(mark->isVisible());
+        QVERIFY(mark->toolTip().contains(QString::fromStdString(settings().expectSha256)));
+        QCOMPARE(window->package().entryCount(), 0);
+        QVERIFY(!control<QAction>(*window, "ActionProgram")->isEnabled());
+        QVERIFY(log->text().contains("other.pr2 is not the pinned package and was not loaded."));
+
+        window->OpenPackage(QString::fromStdString(pinned));
+        QCOMPARE(label->text(), QString("pinned.pr2"));
+        DialogAnswerer answerer;
+        answerer.then(DialogAnswerer::Click("cmdOkOk"));
+        window->OpenPackage(QString::fromStdString(other));
+        QCOMPARE(answerer.texts.size(), 1);
+        QVERIFY2(answerer.texts[0].contains(QString::fromStdString(
+                     "only the package with the SHA-256 " + sha("pinned.pr2") + "; this one has " +
+                     sha("other.pr2") + ".\r\nLoad the package the station is set up for")),
+                 qPrintable(answerer.texts[0]));
+        QCOMPARE(label->text(), QString("pinned.pr2"));
+        QCOMPARE(settings().LastFiles, pinned);
+        QCOMPARE(window->ReceivePackage(QString::fromStdString(other)),
+                 app::SingleInstance::Answer::NotLoaded);
+        QCOMPARE(window->package().fileName(), pinned);
+        QCOMPARE(answerer.texts.size(), 1);  // a second start is told, not the window's user
     }
 
     void stopDuringARunEndsAborted() {
@@ -1102,6 +1178,7 @@ class TfrmMainTest : public QObject {
             bool autoRun;
             bool threadFails;
             int exit;
+            bool askBoardId = false;
         };
         const Case cases[] = {
             {"the package does not load", dir_.path("missing.pr2").string(), true, false,
@@ -1111,11 +1188,16 @@ class TfrmMainTest : public QObject {
              kExitAccessCode},
             {"the run's thread does not start", package('9', "nine.pr2"), true, true,
              static_cast<int>(RunResult::ProgrammingError)},
+            {"the options ask for the board id", package('9', "nine.pr2"), true, false, kExitUsage,
+             true},
         };
         for (const Case& c : cases) {
             settings().LastFiles = c.lastFiles;
             settings().AutoRun = c.autoRun;
             settings().unattendedExit = "1";
+            app::KorvelOptions options;
+            options.askBoardId = c.askBoardId;
+            app::SaveKorvelOptions(settingsFile_, options);
             exits_.clear();
             DialogAnswerer answerer;
             auto h = hooks();
@@ -1423,7 +1505,7 @@ class TfrmMainTest : public QObject {
         QVERIFY(!drop(QString::fromStdString(dir_.write("notes.txt", std::string("x")))));
         QCOMPARE(label->text(), QString("first.pr2"));
         QVERIFY(drop(QString::fromStdString(package('F', "DROPPED.PR2"))));
-        QCOMPARE(label->text(), QString("DROPPED.PR2"));
+        QVERIFY(ServeEventsUntil([&] { return label->text() == "DROPPED.PR2"; }));
 
         auto* recent = control<QMenu>(*window, "RecentMenu");
         QStringList listed;
@@ -1461,7 +1543,18 @@ class TfrmMainTest : public QObject {
         settings().LastFiles = dir_.write(
             "lpc.pr2", sim::BuildPackage({{"LPC2138", "2.00", 'F',
                                            std::vector<std::uint8_t>(hex.begin(), hex.end())}}));
+        app::KorvelOptions numbered;
+        numbered.askBoardId = true;
+        numbered.writeSerial = true;
+        numbered.serialPlace = "0x100:u32be";
+        numbered.serialCounter = dir_.write("counter.txt", std::string("500\n"));
+        app::SaveKorvelOptions(settingsFile_, numbered);
         auto hooks = this->hooks();
+        QStringList asked;
+        hooks.askBoardId = [&](QWidget*, const QString& port) {
+            asked << port;
+            return std::optional<std::string>("S" + std::to_string(asked.size()));
+        };
         hooks.station.drivers = StandardDrivers();
         hooks.station.listPorts = [] {
             return std::vector<app::AdapterPort>{
@@ -1502,16 +1595,27 @@ class TfrmMainTest : public QObject {
 
         auto* table = station->findChild<QTableWidget*>("StationBoards");
         QCOMPARE(table->rowCount(), 3);
-        QCOMPARE(table->item(0, 3)->text(), QString("Programming succesful"));
-        QCOMPARE(table->item(2, 3)->text(), QString("Programming succesful"));
-        QVERIFY(table->item(1, 3)->text() != "Programming succesful");
-        QCOMPARE(table->item(0, 4)->text(), QString());
+        enum { kBoardId = 1, kSerial = 2, kResult = 5, kReason = 6 };
+        QCOMPARE(table->item(0, kResult)->text(), QString("Programming succesful"));
+        QCOMPARE(table->item(2, kResult)->text(), QString("Programming succesful"));
+        QVERIFY(table->item(1, kResult)->text() != "Programming succesful");
+        QCOMPARE(table->item(0, kReason)->text(), QString());
         QCOMPARE(station->summary(), QString("3 boards: 2 passed, 1 failed"));
-        const auto expected =
-            sim::ExpectedLpcFlash(segments, static_cast<std::uint32_t>(one.flash().size()));
-        QVERIFY(one.flash() == expected);
-        QVERIFY(three.flash() == expected);
-        QVERIFY(two.flash() != expected);
+        // Asked in port order; consecutive numbers, the failed board's spent.
+        QCOMPARE(asked, (QStringList{"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2"}));
+        QCOMPARE(table->item(2, kBoardId)->text(), QString("S3"));
+        QCOMPARE(table->item(2, kSerial)->text(), QString("502"));
+        QVERIFY(!table->isColumnHidden(kBoardId) && !table->isColumnHidden(kSerial));
+        QCOMPARE(dir_.read("counter.txt"), std::string("503\n"));
+        const auto flashWith = [&](std::uint8_t low) {
+            std::vector<sim::HexSegment> image = segments;
+            const std::uint8_t number[] = {0x00, 0x00, 0x01, low};  // 0x1F4 = 500, big-endian
+            std::copy(std::begin(number), std::end(number), image[0].bytes.begin() + 0x100);
+            return sim::ExpectedLpcFlash(image, static_cast<std::uint32_t>(one.flash().size()));
+        };
+        QVERIFY(one.flash() == flashWith(0xF4));
+        QVERIFY(three.flash() == flashWith(0xF6));
+        QVERIFY(two.flash() != flashWith(0xF5));
 
         // One JSON line per board, as korvel-cli --record writes them.
         const QStringList lines =
@@ -1528,8 +1632,10 @@ class TfrmMainTest : public QObject {
         QVERIFY(!failed.first().contains("\"result\":0"));
         // The row's reason is the record's: the outcome's own words.
         const auto json = nlohmann::json::parse(failed.first().toStdString());
-        QCOMPARE(table->item(1, 4)->text(),
+        QCOMPARE(table->item(1, kReason)->text(),
                  QString::fromStdString(json["message"].get<std::string>()));
+        QCOMPARE(json["board_id"].get<std::string>(), std::string("S2"));
+        QCOMPARE(json["serial"].get<int>(), 501);
         QVERIFY(failed.first().contains("\"name\":\"LPC2138\",\"version\":\"2.00\""));
         const std::string bytes = dir_.read("lpc.pr2");
         const std::string sha = Sha256Hex(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
