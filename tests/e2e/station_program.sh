@@ -211,3 +211,20 @@ rc=$?
 [ $rc -eq 64 ] || fail "a serial number in the vectors: exit $rc: $(cat "$TMP/vectors.out")"
 [ "$(cat "$TMP/serial.txt")" = 5006 ] || fail "a refused run spent a number"
 echo "ok: a serial number in the vectors is refused before any board"
+
+# A station pinned to another package touches no board: exit 66, and the
+# board saw no command; the pinned package itself programs.
+serve_lpc pin LPC2138
+"$CLI" program "$TMP/fw.pr2" --port "$TMP/pin.port" --expect-sha256 "$(printf '%064d' 0)" \
+    >"$TMP/pin.out" 2>&1
+rc=$?
+unserve pin
+[ $rc -eq 66 ] || fail "another package than the pinned one: exit $rc: $(cat "$TMP/pin.out")"
+grep -q "not the pinned one" "$TMP/pin.out" || fail "the refusal does not say why: $(cat "$TMP/pin.out")"
+grep -q ", 0 commands," "$TMP/pin.log" || fail "the pinned station touched the board: $(cat "$TMP/pin.log")"
+serve_lpc pinned LPC2138
+"$CLI" program "$TMP/fw.pr2" --port "$TMP/pinned.port" --expect-sha256 "$sha" >"$TMP/pin.out" 2>&1
+rc=$?
+unserve pinned
+[ $rc -eq 0 ] || fail "the pinned package itself: exit $rc: $(cat "$TMP/pin.out")"
+echo "ok: a pinned station refuses another package with the board untouched"
