@@ -83,8 +83,12 @@ void ResultBand::ShowOutcome(const Outcome& outcome, const QString& resultLine) 
     if (outcome.result == RunResult::Success) {
         ++passed_;
         headline_->setText(QString::fromLatin1(kSuccessText));
+        // After the time the board's words go on in lower case: "in 7.0 s;
+        // board id A-7, serial number 1000".
         detail_->setText(Seconds(outcome.durationSeconds) +
-                         (board_.isEmpty() ? QString() : QStringLiteral("; ") + board_));
+                         (board_.isEmpty()
+                              ? QString()
+                              : QStringLiteral("; ") + board_.at(0).toLower() + board_.mid(1)));
         setLook(QStringLiteral("passed"));
     } else if (resultLine.isEmpty()) {
         headline_->setText(QStringLiteral("Stopped"));

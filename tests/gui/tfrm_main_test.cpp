@@ -853,7 +853,7 @@ class TfrmMainTest : public QObject {
                  qPrintable(log));
         QVERIFY(control<app::ResultBand>(*window, "ResultBand")
                     ->detail()
-                    .endsWith("; Board id A-17, serial number 1001"));
+                    .endsWith("; board id A-17, serial number 1001"));
     }
 
     // A station pinned to one package shows it as such, starts without
