@@ -203,6 +203,11 @@ int main(int argc, char** argv) {
     options.resetLines = "dtr-rts,invert-boot";
     options.recordFile = "/srv/station/records.jsonl";
     options.extraBaudRates = true;
+    options.verify = true;
+    options.askBoardId = true;
+    options.writeSerial = true;
+    options.serialPlace = "0x1F00:u32le";
+    options.serialCounter = "/srv/station/serial.txt";
     korvel::app::OptionsDialog optionsDialog(options, &window);
     optionsDialog.show();
     QApplication::processEvents();
