@@ -289,8 +289,8 @@ std::string UsageText() {
                (port, device, package, package_sha256, kind, name, version,
                chip, part_id, part_id_hex, boot_code, result, result_name,
                status, message, start, duration_s, verify, verified,
-               image_sha256, serial, serial_void); human
-               output goes to stderr then.
+               image_sha256, serial, serial_void); human output goes to
+               stderr then.
       --board-id  the board's own id (its label) into its record as board_id.
       --board-ids -  read one id per board from standard input, one line
                each, in the order of the ports, before the boards start (a
