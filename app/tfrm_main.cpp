@@ -839,10 +839,7 @@ std::string TfrmMain::pinRefusal(const std::string& path) const {
     if (!candidate.LoadFromFile(path)) {
         return shown + " does not load as a package; the package loaded stays.";
     }
-    std::string expected = pinned;
-    for (char& c : expected) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
+    const std::string expected = PinnedSha256(pinned);
     if (candidate.sha256() == expected) {
         return {};
     }

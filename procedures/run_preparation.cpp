@@ -14,14 +14,14 @@
 
 namespace korvel {
 
-namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
+std::string PinnedSha256(std::string pin) {
+    for (char& c : pin) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    return text;
+    return pin;
 }
+
+namespace {
 
 // Each port's serial number and its image with the number written in; a
 // refusal when the numbers cannot be had or written. The counter is taken
@@ -126,11 +126,12 @@ std::variant<RunRequest, RunRefusal> PrepareRun(
         }
         // Checked on every load: a package that changed on disk is the one
         // the run would program.
-        if (!choices.expectSha256.empty() && package.sha256() != Lower(choices.expectSha256)) {
+        if (!choices.expectSha256.empty() &&
+            package.sha256() != PinnedSha256(choices.expectSha256)) {
             return RunRefusal{kExitBadPackage,
                               "The package is not the pinned one; nothing was programmed: " +
                                   PrintableText(path) + " has the SHA-256 " + package.sha256() +
-                                  ", the station expects " + Lower(choices.expectSha256) +
+                                  ", the station expects " + PinnedSha256(choices.expectSha256) +
                                   ": load the package the station is set up for"};
         }
         if (codeGiven || !FindPackageKind(package.kind()).needsAccessCode) {

@@ -36,6 +36,9 @@ struct RunChoices {
 // Whether text is a SHA-256 in hex: 64 hex digits, either case.
 bool IsSha256Hex(const std::string& text);
 
+// A pin as TFilePro::sha256() writes hashes (lower case), to compare with one.
+std::string PinnedSha256(std::string pin);
+
 // Why a run did not start: the front end's exit code (or the window's, when
 // unattended) and what to tell the user; empty when the user has already
 // been told (a wrong access code).
